@@ -1,0 +1,43 @@
+#pragma once
+// The board state record: the counters, the credentials, the log switch, the
+// clock and the one lock, shared by the accept thread and the window thread.
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "platform/board_lock.h"
+#include "platform/clock.h"
+#include "platform/random.h"
+#include "platform/sjis.h"
+
+namespace board {
+
+inline constexpr const char* kDefaultCredential = "quietharborlights";
+// LoginId and LoginPassword hold at most this many bytes.
+inline constexpr size_t kCredentialMax = 109;
+
+struct Board {
+    // Board counters and credentials. Read and written under `lock`.
+    std::int32_t MessageNo = 0;    // messages stored on the page being filled, 0..100
+    std::int32_t CurrentPage = 0;  // the page being filled, 1..100000000
+    std::int32_t ShownPage = 0;    // the page last chosen through the menu's links
+    std::string LoginId;
+    std::string LoginPassword;
+
+    // 1: login attempts go to the daily log. Set by the log dialog.
+    std::atomic<std::uint8_t> LogEnabled{0};
+
+    platform::BoardLock lock;
+    platform::Clock clock = platform::system_local_time;
+    std::function<std::uint32_t()> random = platform::secure_random_u32;
+
+    // Hands a message for the owner to the front end (the login log's failure).
+    // Called on the accept thread; it must not wait for the owner.
+    std::function<void(const std::string& text, const std::string& caption)> owner_notice;
+
+    // 1 while the hourly sweep has already run in the present minute 0.
+    bool sweep_done = false;
+};
+
+}  // namespace board

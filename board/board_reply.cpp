@@ -1,0 +1,74 @@
+#include "board/board_reply.h"
+
+#include <string>
+
+#include "board/pages.h"
+#include "board/paths.h"
+#include "board/state.h"
+#include "platform/text_file.h"
+#include "server/request_failure.h"
+
+namespace board {
+namespace {
+
+std::vector<Section> menu_sections(int page, const platform::LocalTime& now) {
+    return {Section{kCurrentPageStart, kCurrentPageEnd, current_page_line(page), SectionMode::Replace},
+            Section{kUpdateTimeStart, kUpdateTimeEnd, update_time_line(platform::date_time_text(now)),
+                    SectionMode::Replace}};
+}
+
+void fail_on(RewriteResult r, const char* page) {
+    if (r == RewriteResult::PageMissing) server::fail_request(std::string("cannot open ") + page);
+    if (r == RewriteResult::WorkFileFailed) server::fail_request(std::string("cannot rewrite ") + page);
+}
+
+}  // namespace
+
+void board_reply(Board& b, server::Reply& reply, std::optional<std::int32_t> cookie) {
+    // The main page's frame section.
+    {
+        platform::TextReader test;
+        if (!test.open(paths::kMainPage)) write_main_template(b.CurrentPage);
+    }
+    fail_on(rewrite_sections(paths::kMainPage, paths::kMainWork,
+                             {Section{kPlainStart, kPlainEnd, frame_line(b.CurrentPage), SectionMode::Replace}}),
+            paths::kMainPage);
+
+    // The menu's current page and update time, in one pass.
+    ensure_page(paths::kMenuPage, write_menu_template);
+    fail_on(rewrite_sections(paths::kMenuPage, paths::kMenuWork, menu_sections(b.CurrentPage, b.clock())),
+            paths::kMenuPage);
+
+    ensure_page(paths::kInputPage, write_input_template);
+    if (cookie) ensure_page(paths::kTextPage1, write_text_template);
+
+    platform::RawReader main_page;
+    if (!main_page.open(paths::kMainPage)) server::fail_request("cannot open the main page");
+    std::string cookie_line;
+    if (cookie) cookie_line = "Set-Cookie: SESSIONID=" + std::to_string(*cookie) + ";\n";
+    server::file_reply(reply, main_page, "text/html\n", cookie_line);
+}
+
+int selected_page(std::string_view path) {
+    size_t at = path.find("wbk_select_");
+    if (at == std::string_view::npos) return 1;
+    std::string_view number = path.substr(at + 11);
+    number = number.substr(0, number.find('.'));
+    // A digit run too long for 32 bits saturates, so it falls outside the
+    // range like any other number that is too big.
+    std::string text(number);
+    int v = parse_int(text.c_str());
+    return v < 1 || v > 100000000 ? 1 : v;
+}
+
+void page_select(Board& b, std::string_view path) {
+    b.ShownPage = selected_page(path);
+    try {
+        ensure_page(paths::kMenuPage, write_menu_template);
+    } catch (const server::RequestFailure&) {
+        return;  // page select never answers, not even with the error page
+    }
+    rewrite_sections(paths::kMenuPage, paths::kMenuWork, menu_sections(b.ShownPage, b.clock()));
+}
+
+}  // namespace board

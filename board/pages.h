@@ -1,0 +1,75 @@
+#pragma once
+// The board's static pages: their templates, the program-point markers that
+// enclose their sections, and the one mechanism that rewrites sections.
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/sjis.h"
+
+namespace board {
+
+// Program-point markers: whole lines, line feed included.
+inline constexpr std::string_view kPlainStart = "<!--プログラムポイント　開始//-->\n";
+inline constexpr std::string_view kPlainEnd = "<!--プログラムポイント　終了//-->\n";
+inline constexpr std::string_view kCurrentPageStart = "<!--プログラムポイント　現在ページ　開始//-->\n";
+inline constexpr std::string_view kCurrentPageEnd = "<!--プログラムポイント　現在ページ　終了//-->\n";
+inline constexpr std::string_view kUpdateTimeStart = "<!--プログラムポイント　更新日時　開始//-->\n";
+inline constexpr std::string_view kUpdateTimeEnd = "<!--プログラムポイント　更新日時　終了//-->\n";
+inline constexpr std::string_view kPageLinkStart = "<!--プログラムポイント　ページリンク　開始//-->\n";
+inline constexpr std::string_view kPageLinkEnd = "<!--プログラムポイント　ページリンク　終了//-->\n";
+
+// A line read is a marker line only when it is exactly the marker's bytes,
+// line feed included, and nothing more.
+inline bool is_marker_line(std::string_view line, std::string_view marker) { return line == marker; }
+
+enum class SectionMode {
+    Replace,  // the section's old lines are dropped
+    Prepend,  // the old lines stay after the new ones
+};
+
+struct Section {
+    std::string_view start;
+    std::string_view end;
+    std::string new_lines;  // written right after the start marker
+    SectionMode mode;
+};
+
+enum class RewriteResult {
+    Written,         // the page now holds the new text
+    Unchanged,       // the new text would equal the old: nothing was written
+    PageMissing,     // the page cannot be opened
+    WorkFileFailed,  // the work file cannot be created or written
+};
+
+// Copies page through work line by line (reads of at most line_size - 1
+// bytes), writing each handled section's new lines after its start marker,
+// and moves the work file over the page in one atomic, durable step. A
+// rewrite that would leave the page's bytes as they are writes nothing.
+RewriteResult rewrite_sections(const std::string& page, const std::string& work,
+                               const std::vector<Section>& sections, size_t line_size = 500);
+
+// The lines of each section.
+std::string frame_line(int page);             // the main page's frame section
+std::string current_page_line(int page);      // "<p>－%d－</p>\n"
+std::string update_time_line(const std::string& date_time);  // "<p>%s</p>\n"
+std::string page_link_line(int page);         // the menu's link to a page
+std::string text_page_path(int page);         // "DATA/HTML/wbk_text_%d.html"
+
+// Page templates. Each makes its directories and writes its page whole; a page
+// that cannot be written ends the request (request failure).
+void write_main_template(int current_page);
+void write_menu_template();
+void write_input_template();
+void write_text_template();
+
+// Makes sure a page exists: opens it, and writes its template when it cannot.
+// A page still missing afterwards ends the request.
+void ensure_page(const char* path, void (*write_template)());
+
+// Creates the text page of current_page from text page 1 with an empty
+// message section. Page 1 is never copied onto itself.
+void make_new_text_page(int current_page);
+
+}  // namespace board

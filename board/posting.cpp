@@ -1,0 +1,142 @@
+#include "board/posting.h"
+
+#include <cstring>
+
+#include "board/form.h"
+#include "board/pages.h"
+#include "board/paths.h"
+#include "board/state.h"
+#include "platform/text_file.h"
+#include "server/request_failure.h"
+
+namespace board {
+namespace {
+
+constexpr FieldRules kNameRules{101, false};
+constexpr FieldRules kTextRules{1101, true};
+
+// Name and title keep their line structure in the record: line breaks become
+// blanks. A decoded zero byte ends the value.
+std::string single_line(const std::string& value) {
+    std::string out(value.c_str());
+    for (char& c : out)
+        if (c == '\r' || c == '\n') c = ' ';
+    return out;
+}
+
+// One record line for the block: used whole, line feed included, when it is
+// at most 100 bytes; otherwise its first cut bytes.
+std::string block_value(platform::TextReader& in, size_t cut) {
+    char line[110];
+    size_t n = in.read_line(line, sizeof line);
+    if (n > 100) n = cut;
+    return escape_html(std::string_view(line, n));
+}
+
+std::string message_block(platform::TextReader& record) {
+    char line[110];
+    record.read_line(line, sizeof line);  // the client's address
+    std::string title = block_value(record, 100);
+    std::string name = block_value(record, 100);
+    std::string time = block_value(record, 40);
+    std::string text;
+    size_t n;
+    while ((n = record.read_line(line, sizeof line)) > 0) {
+        std::string_view piece(line, n);
+        bool ends = false;
+        if (piece.size() >= 2 && piece.substr(piece.size() - 2) == "\r\n") {
+            piece.remove_suffix(2);
+            ends = true;
+        } else if (piece.back() == '\n') {
+            piece.remove_suffix(1);
+            ends = true;
+        }
+        text += escape_html(piece);
+        if (ends) text += "</br>";
+    }
+    return "<p>時間　：　" + time + "</p>\n" + "<p>名前　：　" + name + "</p>\n" + "<p>題名　：　" + title +
+           "</p>\n" + "<p>内容　：　" + text + "</p>\n" + "<hr>\n";
+}
+
+}  // namespace
+
+std::string message_record_path(int message_no) {
+    return "DATA/MESSAGE/" + std::to_string(message_no) + ".txt";
+}
+
+std::string escape_html(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        switch (c) {
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '"': out += "&quot;"; break;
+            case '\'': out += "&#39;"; break;
+            default: out += c;
+        }
+    }
+    return out;
+}
+
+int store_step(Board& b, const server::Request& request) {
+    std::string_view body = server::request_body(request.text);
+    auto name = form_field(body, "name", kNameRules);
+    if (!name) return -1;
+    if (name->empty()) return -2;
+    auto title = form_field(body, "title", kNameRules);
+    if (!title) return -1;
+    if (title->empty()) return -2;
+    auto text = form_field(body, "text", kTextRules);
+    if (!text) return -1;
+    if (text->empty()) return -2;
+
+    std::string when = platform::date_time_text(b.clock());
+    b.MessageNo += 1;
+    if (b.MessageNo > 100) {
+        b.MessageNo = 1;
+        b.CurrentPage += 1;
+        if (b.CurrentPage > 100000000) b.CurrentPage = 1;
+    }
+    std::string path = message_record_path(b.MessageNo);
+    platform::AtomicFile record(path, platform::work_name_for(path));
+    if (!record.ok()) server::fail_request("cannot create " + path);
+    record.out().write("ClientIpAddress=" + request.ClientAddress + "\n" + single_line(*title) + "\n" +
+                       single_line(*name) + "\n" + when + "\n" + *text + "\n");
+    if (!record.commit()) server::fail_request("cannot write " + path);
+    if (!write_counters(b.MessageNo, b.CurrentPage)) server::fail_request("cannot write the counters file");
+    return 0;
+}
+
+void render_step(Board& b) {
+    std::string block;
+    {
+        platform::TextReader record;
+        if (!record.open(message_record_path(b.MessageNo))) server::fail_request("cannot open the message record");
+        block = message_block(record);
+    }
+    std::string page = text_page_path(b.CurrentPage);
+    {
+        platform::TextReader test;
+        if (!test.open(page)) make_new_text_page(b.CurrentPage);
+    }
+    SectionMode mode = b.MessageNo == 1 ? SectionMode::Replace : SectionMode::Prepend;
+    RewriteResult r = rewrite_sections(page, paths::kTextWork, {Section{kPlainStart, kPlainEnd, block, mode}});
+    if (r == RewriteResult::PageMissing || r == RewriteResult::WorkFileFailed)
+        server::fail_request("cannot rewrite " + page);
+}
+
+void page_link_step(Board& b) {
+    ensure_page(paths::kMenuPage, write_menu_template);
+    // Only the first message of a page above page 1 adds a link; any other
+    // post would copy the menu unchanged.
+    if (b.MessageNo != 1 || b.CurrentPage == 1) return;
+    RewriteResult r = rewrite_sections(
+        paths::kMenuPage, paths::kMenuWork,
+        {Section{kPageLinkStart, kPageLinkEnd, page_link_line(b.CurrentPage), SectionMode::Prepend}}, 400);
+    if (r == RewriteResult::PageMissing || r == RewriteResult::WorkFileFailed)
+        server::fail_request("cannot rewrite the menu page");
+}
+
+}  // namespace board

@@ -1,0 +1,197 @@
+#include "board/session.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "board/board_reply.h"
+#include "board/form.h"
+#include "board/paths.h"
+#include "platform/fs.h"
+#include "platform/text_file.h"
+#include "server/request_failure.h"
+
+namespace board {
+namespace {
+
+constexpr size_t kSessionLineSize = 100;  // session lines are read 99 bytes at a time
+constexpr size_t kCookieMax = 99;         // a longer value can never stand in a session line
+constexpr FieldRules kLoginField{101, false};
+
+// Text between key and the next ':' (or the line's end) of a session line.
+std::optional<std::string_view> session_field(std::string_view line, std::string_view key) {
+    size_t at = line.find(key);
+    if (at == std::string_view::npos) return std::nullopt;
+    std::string_view value = line.substr(at + key.size());
+    return value.substr(0, value.find(':'));
+}
+
+// Opens the session file for reading; when there is none yet, creates it empty
+// (the reader then stays closed: there are no lines).
+void open_sessions(platform::TextReader& in) {
+    if (in.open(paths::kSessions)) return;
+    platform::make_directory(paths::kData);
+    platform::make_directory(paths::kSessionDir);
+    platform::TextWriter create;
+    if (!create.open(paths::kSessions, platform::TextWriter::Mode::Append) || !create.close())
+        server::fail_request("cannot create the session file");
+}
+
+}  // namespace
+
+std::optional<std::string> session_cookie(std::string_view text) {
+    std::optional<std::string> found;
+    server::for_each_header(text, "Cookie", [&](std::string_view value) {
+        while (!value.empty()) {
+            size_t semi = value.find(';');
+            std::string_view cookie = server::trim_blanks(value.substr(0, semi));
+            value = semi == std::string_view::npos ? std::string_view{} : value.substr(semi + 1);
+            size_t eq = cookie.find('=');
+            if (eq == std::string_view::npos || server::trim_blanks(cookie.substr(0, eq)) != "SESSIONID")
+                continue;
+            std::string_view v = server::trim_blanks(cookie.substr(eq + 1));
+            if (!v.empty() && v.size() <= kCookieMax) found = std::string(v);
+            return true;
+        }
+        return false;
+    });
+    return found;
+}
+
+bool session_line_matches(std::string_view line, std::string_view address, std::string_view cookie) {
+    if (address.empty() || cookie.empty()) return false;
+    auto ip = session_field(line, "ipaddress=");
+    auto id = session_field(line, ":cookieid=");
+    return ip && id && *ip == address && *id == cookie;
+}
+
+std::int32_t draw_cookie_value(Board& b) {
+    return static_cast<std::int32_t>(b.random() % 2147483647u) + 1;
+}
+
+void store_session_line(Board& b, const std::string& address, std::int32_t cookie) {
+    std::string line = "ipaddress=" + address + ":cookieid=" + std::to_string(cookie) +
+                       ":time=" + platform::timestamp_text(b.clock());
+    platform::TextWriter out;
+    if (!out.open(paths::kSessions, platform::TextWriter::Mode::Append)) {
+        platform::make_directory(paths::kData);
+        platform::make_directory(paths::kSessionDir);
+        if (!out.open(paths::kSessions, platform::TextWriter::Mode::Append))
+            server::fail_request("cannot open the session file");
+    }
+    out.write(line);
+    if (!out.sync() || !out.close()) server::fail_request("cannot write the session file");
+}
+
+std::string login_log_path(const platform::LocalTime& t) {
+    return "DATA/LOG/wbklog_" + std::to_string(t.year) + std::to_string(t.month) + std::to_string(t.day) + ".log";
+}
+
+void login_log(Board& b, const std::string& address, bool success) {
+    if (b.LogEnabled.load() != 1) return;
+    platform::LocalTime now = b.clock();
+    std::string path = login_log_path(now);
+    platform::TextWriter out;
+    if (!out.open(path, platform::TextWriter::Mode::Append)) {
+        platform::make_directory(paths::kLogDir);
+        if (!out.open(path, platform::TextWriter::Mode::Append)) {
+            if (b.owner_notice)
+                b.owner_notice("サーバーが不安定です。\n管理者に問い合わせして下さい。", "エラーメッセージ");
+            return;
+        }
+    }
+    out.write(std::string("Login=") + (success ? "true" : "false") + " ： IP=" + address +
+              " : Time=" + platform::timestamp_text(now));
+    out.close();
+}
+
+int login(Board& b, const server::Request& request, server::Reply& reply) {
+    std::string_view body = server::request_body(request.text);
+    auto id = form_field(body, "id", kLoginField);
+    if (!id) return -1;
+    if (id->empty()) return -2;
+    auto password = form_field(body, "password", kLoginField);
+    if (!password) return -3;
+    if (password->empty()) return -4;
+    // Values are compared as text: up to a decoded zero byte.
+    std::string id_text(id->c_str());
+    std::string password_text(password->c_str());
+    if (id_text != b.LoginId || password_text != b.LoginPassword) {
+        login_log(b, request.ClientAddress, false);
+        return -100;
+    }
+    std::int32_t cookie = draw_cookie_value(b);
+    store_session_line(b, request.ClientAddress, cookie);
+    board_reply(b, reply, cookie);
+    login_log(b, request.ClientAddress, true);
+    return 0;
+}
+
+int session_check(Board&, const server::Request& request) {
+    auto cookie = session_cookie(request.text);
+    if (!cookie) return -1;
+    platform::TextReader in;
+    open_sessions(in);
+    char line[kSessionLineSize];
+    size_t n;
+    while ((n = in.read_line(line, sizeof line)) > 0)
+        if (session_line_matches(std::string_view(line, n), request.ClientAddress, *cookie)) return 1;
+    return -1;
+}
+
+int logout(Board&, const server::Request& request) {
+    auto cookie = session_cookie(request.text);
+    if (!cookie) return -1;
+    platform::TextReader in;
+    open_sessions(in);
+    if (!in.is_open()) return 0;
+    platform::AtomicFile out(paths::kSessions, paths::kSessionsWork);
+    if (!out.ok()) server::fail_request("cannot create the session work file");
+    bool dropped = false;
+    char line[kSessionLineSize];
+    size_t n;
+    while ((n = in.read_line(line, sizeof line)) > 0) {
+        std::string_view text(line, n);
+        if (session_line_matches(text, request.ClientAddress, *cookie))
+            dropped = true;
+        else
+            out.out().write(text);
+    }
+    in.close();
+    if (!dropped) return 0;  // nothing to remove: the file stays as it is
+    if (!out.commit()) server::fail_request("cannot write the session file");
+    return 1;
+}
+
+void hourly_session_sweep(Board& b) {
+    platform::BoardLockGuard guard(b.lock);
+    platform::LocalTime now = b.clock();
+    if (now.minute != 0) {
+        if (b.sweep_done) {
+            b.sweep_done = false;
+            platform::remove_file(paths::kSessionsWork);
+        }
+        return;
+    }
+    if (b.sweep_done) return;
+    platform::TextReader in;
+    if (!in.open(paths::kSessions)) return;  // no sessions yet: nothing to sweep
+    platform::AtomicFile out(paths::kSessions, paths::kSessionsWork);
+    if (!out.ok()) return;  // tried again at the next call of this minute
+    int previous = now.hour == 0 ? 23 : now.hour - 1;
+    char line[kSessionLineSize];
+    while (in.read_line(line, sizeof line) > 0) {
+        const char* time = std::strstr(line, "time=");
+        if (!time) break;
+        // The hour stands 16 characters after the "t" of "time=".
+        char hour_text[3] = {0, 0, 0};
+        if (std::strlen(time) > 16) hour_text[0] = time[16];
+        if (std::strlen(time) > 17) hour_text[1] = time[17];
+        int hour = std::atoi(hour_text);
+        if (hour < 0 || hour > 23) return;  // the file stays as it was; tried again
+        if (hour == now.hour || hour == previous) out.out().write(line);
+    }
+    in.close();
+    if (out.commit()) b.sweep_done = true;
+}
+
+}  // namespace board

@@ -1,0 +1,122 @@
+#include "board/state.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "board/paths.h"
+#include "platform/fs.h"
+#include "platform/text_file.h"
+
+namespace board {
+
+int parse_int(const char* text) {
+    errno = 0;
+    long long v = std::strtoll(text, nullptr, 10);
+    if (v > INT_MAX) return INT_MAX;
+    if (v < INT_MIN) return INT_MIN;
+    return static_cast<int>(v);
+}
+
+static bool write_two_lines(const char* path, const std::string& first, const std::string& second) {
+    platform::AtomicFile file(path, platform::work_name_for(path));
+    if (!file.ok()) return false;
+    file.out().write(first);
+    file.out().write(second);
+    return file.commit();
+}
+
+bool write_counters(int message_no, int current_page) {
+    return write_two_lines(paths::kCounters, "message=" + std::to_string(message_no) + "\n",
+                           "page=" + std::to_string(current_page) + "\n");
+}
+
+bool write_credentials(const std::string& id, const std::string& password) {
+    return write_two_lines(paths::kCredentials, "ID=" + id + "\n", "PASSWORD=" + password + "\n");
+}
+
+// Moves the text after key to the start of line and returns true when the
+// line holds key.
+static bool take_value_after(char* line, const char* key) {
+    char* at = std::strstr(line, key);
+    if (!at) return false;
+    char* value = at + std::strlen(key);
+    std::memmove(line, value, std::strlen(value) + 1);
+    return true;
+}
+
+static std::string credential_value(char* line) {
+    size_t n = std::strlen(line);
+    if (n >= 2 && line[n - 2] == '\r' && line[n - 1] == '\n')
+        n -= 2;
+    else if (n >= 1 && line[n - 1] == '\n')
+        n -= 1;
+    return std::string(line, n < kCredentialMax ? n : kCredentialMax);
+}
+
+static int load_counters(Board& b) {
+    platform::TextReader in;
+    if (!in.open(paths::kCounters)) {
+        platform::make_directory(paths::kData);
+        platform::make_directory(paths::kMessageDir);
+        if (!write_counters(0, 1)) return -1;
+        if (!in.open(paths::kCounters)) return -2;
+    }
+    bool message_found = false;
+    bool page_found = false;
+    char line[500];
+    if (in.read_line(line, sizeof line) == 0) return -3;
+    do {
+        if (take_value_after(line, "message=")) {
+            int v = parse_int(line);
+            if (v >= 0 && v <= 100) {
+                b.MessageNo = v;
+                message_found = true;
+            } else {
+                b.MessageNo = 0;
+            }
+        }
+        if (take_value_after(line, "page=")) {
+            int v = parse_int(line);
+            if (v >= 1 && v <= 100000000) {
+                b.CurrentPage = v;
+                page_found = true;
+            } else {
+                b.CurrentPage = 1;
+            }
+        }
+    } while (in.read_line(line, sizeof line) > 0);
+    if (!message_found || !page_found) return -3;
+    b.ShownPage = b.CurrentPage;
+    return 0;
+}
+
+static int load_credentials(Board& b) {
+    platform::TextReader in;
+    if (!in.open(paths::kCredentials, platform::LineEnds::Binary)) {
+        platform::make_directory(paths::kIdPasswordDir);
+        if (!write_credentials(kDefaultCredential, kDefaultCredential)) return -4;
+        if (!in.open(paths::kCredentials, platform::LineEnds::Binary)) return -5;
+    }
+    char line[200];
+    while (in.read_line(line, sizeof line) > 0) {
+        if (take_value_after(line, "ID=")) b.LoginId = credential_value(line);
+        if (take_value_after(line, "PASSWORD=")) b.LoginPassword = credential_value(line);
+    }
+    in.close();
+    if (!b.LoginId.empty() && !b.LoginPassword.empty()) return 0;
+    if (!write_credentials(kDefaultCredential, kDefaultCredential)) return -6;
+    b.LoginId = kDefaultCredential;
+    b.LoginPassword = kDefaultCredential;
+    return 0;
+}
+
+int load_board_state(Board& b) {
+    int r = load_counters(b);
+    if (r != 0) return r;
+    return load_credentials(b);
+}
+
+}  // namespace board

@@ -1,0 +1,21 @@
+#pragma once
+// The few file-system calls that differ between Windows and POSIX.
+#include <cstdio>
+#include <string>
+
+namespace platform {
+
+// Makes one directory level; the result says nothing useful (an existing
+// directory is no error) and callers ignore it.
+void make_directory(const std::string& path);
+bool remove_file(const std::string& path);
+// Moves from over to in one atomic step, replacing an existing to.
+bool replace_file(const std::string& from, const std::string& to);
+// Pushes a file's written bytes to the disk.
+bool sync_file(std::FILE* file);
+// Makes a rename in the directory that holds path survive a power loss.
+void sync_directory_of(const std::string& path);
+bool is_regular_file(std::FILE* file);
+bool change_directory(const std::string& path);
+
+}  // namespace platform

@@ -1,0 +1,149 @@
+#include "platform/text_file.h"
+
+#include <cstring>
+
+#include "platform/fs.h"
+
+namespace platform {
+
+bool TextReader::open(const std::string& path, LineEnds ends) {
+    close();
+    file_ = std::fopen(path.c_str(), "rb");
+    ends_ = ends;
+    pos_ = len_ = 0;
+    return file_ != nullptr;
+}
+
+void TextReader::close() {
+    if (file_) std::fclose(file_);
+    file_ = nullptr;
+    pos_ = len_ = 0;
+}
+
+void TextReader::rewind() {
+    if (file_) std::rewind(file_);
+    pos_ = len_ = 0;
+}
+
+bool TextReader::fill() {
+    if (pos_ < len_) return true;
+    if (!file_) return false;
+    len_ = std::fread(buf_, 1, sizeof buf_, file_);
+    pos_ = 0;
+    return len_ > 0;
+}
+
+int TextReader::get() {
+    if (!fill()) return EOF;
+    return static_cast<unsigned char>(buf_[pos_++]);
+}
+
+int TextReader::peek() {
+    if (!fill()) return EOF;
+    return static_cast<unsigned char>(buf_[pos_]);
+}
+
+size_t TextReader::read_line(char* line, size_t size) {
+    if (size == 0) return 0;
+    size_t n = 0;
+    while (n + 1 < size) {
+        int c = get();
+        if (c == EOF) break;
+        if (c == '\r' && ends_ == LineEnds::Text && peek() == '\n') c = get();
+        line[n++] = static_cast<char>(c);
+        if (c == '\n') break;
+    }
+    line[n] = '\0';
+    return n;
+}
+
+bool RawReader::open(const std::string& path) {
+    close();
+    file_ = std::fopen(path.c_str(), "rb");
+    if (file_ && !is_regular_file(file_)) close();
+    return file_ != nullptr;
+}
+
+void RawReader::close() {
+    if (file_) std::fclose(file_);
+    file_ = nullptr;
+}
+
+long long RawReader::size() {
+    if (!file_) return 0;
+    std::fseek(file_, 0, SEEK_END);
+    long long n = std::ftell(file_);
+    std::fseek(file_, 0, SEEK_SET);
+    return n < 0 ? 0 : n;
+}
+
+size_t RawReader::read(char* out, size_t n) { return file_ ? std::fread(out, 1, n, file_) : 0; }
+
+bool TextWriter::open(const std::string& path, Mode mode) {
+    close();
+    failed_ = false;
+    file_ = std::fopen(path.c_str(), mode == Mode::Truncate ? "wb" : "ab");
+    return file_ != nullptr;
+}
+
+void TextWriter::write(const char* data, size_t n) {
+    if (!file_) return;
+    const char* end = data + n;
+    while (data < end) {
+        const char* lf = static_cast<const char*>(std::memchr(data, '\n', end - data));
+        size_t run = (lf ? lf : end) - data;
+        if (run && std::fwrite(data, 1, run, file_) != run) failed_ = true;
+        if (!lf) break;
+        if (std::fwrite("\r\n", 1, 2, file_) != 2) failed_ = true;
+        data = lf + 1;
+    }
+}
+
+bool TextWriter::sync() {
+    if (!file_) return false;
+    if (std::fflush(file_) != 0) failed_ = true;
+    if (!sync_file(file_)) failed_ = true;
+    return !failed_;
+}
+
+bool TextWriter::close() {
+    if (!file_) return !failed_;
+    if (std::fclose(file_) != 0) failed_ = true;
+    file_ = nullptr;
+    return !failed_;
+}
+
+AtomicFile::AtomicFile(std::string target, std::string work)
+    : target_(std::move(target)), work_(std::move(work)) {
+    out_.open(work_, TextWriter::Mode::Truncate);
+}
+
+AtomicFile::~AtomicFile() {
+    if (!done_ && out_.is_open()) {
+        out_.close();
+        remove_file(work_);
+    }
+}
+
+bool AtomicFile::commit() {
+    if (done_ || !out_.is_open()) return false;
+    done_ = true;
+    bool ok = out_.sync();
+    ok = out_.close() && ok;
+    if (ok) ok = replace_file(work_, target_);
+    if (!ok) {
+        remove_file(work_);
+        return false;
+    }
+    sync_directory_of(target_);
+    return true;
+}
+
+std::string work_name_for(const std::string& path) {
+    size_t slash = path.find_last_of('/');
+    size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return path + "_work";
+    return path.substr(0, dot) + "_work" + path.substr(dot);
+}
+
+}  // namespace platform

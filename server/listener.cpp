@@ -1,0 +1,209 @@
+#include "server/listener.h"
+
+#include <chrono>
+#include <system_error>
+#include <vector>
+
+#include "board/state.h"
+#include "server/dispatch.h"
+
+namespace server {
+namespace net = platform::net;
+using SteadyClock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr int kPollSliceMs = 50;  // how often the accept thread looks at `stopping`
+
+struct Pending {
+    net::Socket socket;
+    std::string peer;
+    std::string data;
+    SteadyClock::time_point deadline;
+};
+
+void look_up_address(Server& s) {
+    s.LocalAddress = s.bind_address ? s.bind_address : net::host_address();
+}
+
+// Serves one whole request: dispatch under the board lock, replies on the
+// connection with a send time limit, then close.
+void serve(Server& s, Pending& p) {
+    net::make_blocking_with_send_timeout(p.socket, s.send_timeout_ms);
+    s.ConnectionSocket = p.socket;
+    {
+        Request request{p.data, p.peer};
+        bool failed = false;
+        Reply reply([&](const char* data, size_t n) {
+            if (!failed && n > 0) failed = !net::send_all(p.socket, data, n);
+        });
+        platform::BoardLockGuard guard(s.board.lock);
+        dispatch(s.board, request, reply);
+    }
+    s.ConnectionSocket = net::kInvalidSocket;
+    net::close_socket(p.socket);
+}
+
+// Reads what has arrived; true when the request is ready to be served
+// (whole, or cut short by the peer), false to keep waiting. Sets gone when
+// the connection is to be dropped without a reply.
+bool read_more(Pending& p, bool& gone) {
+    char buf[4096];
+    for (;;) {
+        size_t room = kRequestBufferSize - p.data.size();
+        size_t got = 0;
+        net::IoResult r = net::receive_some(p.socket, buf, room < sizeof buf ? room : sizeof buf, got);
+        if (r == net::IoResult::Data) {
+            p.data.append(buf, got);
+            if (request_complete(p.data)) return true;
+            continue;
+        }
+        if (r == net::IoResult::WouldBlock) return false;
+        // The peer closed its side (or the connection failed): serve what came.
+        gone = p.data.empty() || r == net::IoResult::Failed;
+        return !gone;
+    }
+}
+
+void accept_loop(Server& s, net::Socket listener) {
+    std::vector<Pending> pending;
+    std::vector<net::PollEntry> entries;
+    while (!s.stopping.load()) {
+        entries.clear();
+        bool listening = pending.size() < s.max_pending;
+        if (listening) entries.push_back({listener, false});
+        for (const Pending& p : pending) entries.push_back({p.socket, false});
+        int wait = kPollSliceMs;
+        auto now = SteadyClock::now();
+        for (const Pending& p : pending) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(p.deadline - now).count();
+            if (left < wait) wait = left < 0 ? 0 : static_cast<int>(left);
+        }
+        net::poll_readable(entries, wait);
+        if (s.stopping.load()) break;
+
+        std::vector<Pending> ready;
+        size_t first = listening ? 1 : 0;
+        now = SteadyClock::now();
+        std::vector<Pending> still;
+        for (size_t i = 0; i < pending.size(); ++i) {
+            Pending& p = pending[i];
+            bool gone = false;
+            bool done = entries[first + i].readable && read_more(p, gone);
+            if (gone) {
+                net::close_socket(p.socket);
+            } else if (done) {
+                ready.push_back(std::move(p));
+            } else if (now >= p.deadline) {
+                // Out of time: serve what arrived, drop a connection that sent nothing.
+                if (p.data.empty())
+                    net::close_socket(p.socket);
+                else
+                    ready.push_back(std::move(p));
+            } else {
+                still.push_back(std::move(p));
+            }
+        }
+        pending.swap(still);
+
+        if (listening && entries[0].readable) {
+            while (pending.size() + ready.size() < s.max_pending) {
+                Pending p;
+                p.socket = net::accept_connection(listener, p.peer);
+                if (p.socket == net::kInvalidSocket) break;
+                p.deadline = SteadyClock::now() + std::chrono::milliseconds(s.request_timeout_ms);
+                bool gone = false;
+                if (read_more(p, gone))
+                    ready.push_back(std::move(p));
+                else if (gone)
+                    net::close_socket(p.socket);
+                else
+                    pending.push_back(std::move(p));
+            }
+        }
+
+        for (Pending& p : ready) {
+            if (s.stopping.load()) {
+                net::close_socket(p.socket);
+                continue;
+            }
+            serve(s, p);
+        }
+    }
+    for (Pending& p : pending) net::close_socket(p.socket);
+    net::close_socket(listener);
+}
+
+}  // namespace
+
+Server::~Server() { stop(*this); }
+
+int network_initialisation(Server& s) {
+    s.ServerState = 0;
+    if (!net::startup()) return 5;
+    look_up_address(s);
+    s.ListenSocket = net::kInvalidSocket;
+    s.ListenPort = kDefaultPort;
+    net::cleanup();
+    s.board.sweep_done = false;
+    return 0;
+}
+
+int start(Server& s) {
+    if (s.ServerState == 1) return 1;
+    {
+        platform::BoardLockGuard guard(s.board.lock);
+        if (board::load_board_state(s.board) == -1) return 5;
+    }
+    if (!net::startup()) return 5;
+    look_up_address(s);
+    s.ListenSocket = net::kInvalidSocket;
+    if (!s.LocalAddress) {  // nothing to bind to
+        net::cleanup();
+        return 3;
+    }
+    net::Socket listener;
+    switch (net::listen_on(*s.LocalAddress, s.ListenPort, listener)) {
+        case net::ListenResult::Ok: break;
+        case net::ListenResult::SocketFailed: net::cleanup(); return 2;
+        case net::ListenResult::BindFailed: net::cleanup(); return 3;
+        case net::ListenResult::ListenFailed: net::cleanup(); return 4;
+    }
+    s.ListenSocket = listener;
+    s.bound_port = net::local_port(listener);
+    s.stopping = false;
+    s.ServerState = 1;
+    try {
+        s.accept_thread = std::thread(accept_loop, std::ref(s), listener);
+    } catch (const std::system_error&) {
+        net::close_socket(listener);
+        s.ListenSocket = net::kInvalidSocket;
+        s.ServerState = 2;
+        net::cleanup();
+        return 2;
+    }
+    return 0;
+}
+
+int stop(Server& s) {
+    if (s.ServerState != 1) return 1;
+    s.ServerState = 2;
+    s.stopping = true;
+    net::Socket serving = s.ConnectionSocket.load();
+    if (serving != net::kInvalidSocket) net::shutdown_both(serving);
+    if (s.accept_thread.joinable()) s.accept_thread.join();
+    s.ListenSocket = net::kInvalidSocket;
+    net::cleanup();
+    return 1;
+}
+
+int set_port(Server& s, std::uint16_t port) {
+    if (!net::startup()) return 5;
+    look_up_address(s);
+    net::cleanup();
+    s.ListenPort = port;
+    s.ListenSocket = net::kInvalidSocket;
+    return 0;
+}
+
+}  // namespace server

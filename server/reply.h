@@ -1,0 +1,44 @@
+#pragma once
+// The replies: the file reply (the one shape every page goes out in), the
+// not-found reply and the error page. Every header line ends in a bare line
+// feed and the status line is always "HTTP/1.0 200 OK".
+#include <cstddef>
+#include <functional>
+#include <string_view>
+
+#include "platform/sjis.h"
+#include "platform/text_file.h"
+
+namespace server {
+
+// Where a reply's bytes go: the connection, or a recorder in tests.
+class Reply {
+public:
+    using Send = std::function<void(const char* data, size_t n)>;
+    explicit Reply(Send send) : send_(std::move(send)) {}
+    void send(const char* data, size_t n) {
+        started_ = true;
+        send_(data, n);
+    }
+    // True once any send (also an empty one) has been made.
+    bool started() const { return started_; }
+
+private:
+    Send send_;
+    bool started_ = false;
+};
+
+// No send carries more than this many bytes.
+inline constexpr size_t kSendPiece = 1024;
+
+// Sends an open file as stored bytes behind its header; extra_header, when
+// given, is one more header line (ending in a line feed) after the status line.
+void file_reply(Reply& reply, platform::RawReader& file, std::string_view content_type,
+                std::string_view extra_header = {});
+void not_found_reply(Reply& reply);
+void error_page_reply(Reply& reply);
+
+// "text/html\n", "image/jpeg\n", "image/gif\n", "image/png\n" or "text/plain\n".
+std::string_view content_type_for(std::string_view file_name);
+
+}  // namespace server

@@ -1,0 +1,80 @@
+#include "server/request.h"
+
+#include <cctype>
+
+namespace server {
+
+bool equals_ignoring_case(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+std::string_view trim_blanks(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
+    return s;
+}
+
+// Where the headers end: the index of the first body byte, or npos while the
+// blank line has not arrived. Both CR LF and bare line-feed ends count.
+static size_t body_start(std::string_view text) {
+    for (size_t i = text.find('\n'); i != std::string_view::npos; i = text.find('\n', i + 1)) {
+        size_t next = i + 1;
+        if (next < text.size() && text[next] == '\n') return next + 1;
+        if (next + 1 < text.size() && text[next] == '\r' && text[next + 1] == '\n') return next + 2;
+    }
+    return std::string_view::npos;
+}
+
+std::string_view request_headers(std::string_view text) {
+    size_t first_eol = text.find('\n');
+    if (first_eol == std::string_view::npos) return {};
+    size_t end = body_start(text);
+    if (end == std::string_view::npos) end = text.size();
+    if (end <= first_eol + 1) return {};
+    return text.substr(first_eol + 1, end - first_eol - 1);
+}
+
+std::string_view request_body(std::string_view text) {
+    size_t start = body_start(text);
+    return start == std::string_view::npos ? std::string_view{} : text.substr(start);
+}
+
+bool request_complete(std::string_view data, size_t cap) {
+    if (data.size() >= cap) return true;
+    size_t start = body_start(data);
+    if (start == std::string_view::npos) return false;
+    size_t length = 0;
+    for_each_header(data.substr(0, start), "Content-Length", [&](std::string_view v) {
+        for (char c : v) {
+            if (c < '0' || c > '9') break;
+            length = length * 10 + static_cast<size_t>(c - '0');
+            if (length > cap) break;
+        }
+        return true;
+    });
+    return data.size() - start >= length;
+}
+
+RequestLine parse_request_line(std::string_view text) {
+    RequestLine r;
+    std::string_view line = text.substr(0, text.find('\n'));
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    size_t sp = line.find(' ');
+    r.method = line.substr(0, sp);
+    if (sp == std::string_view::npos) return r;
+    std::string_view target = line.substr(sp + 1);
+    while (!target.empty() && target.front() == ' ') target.remove_prefix(1);
+    target = target.substr(0, target.find(' '));
+    size_t slash = target.find('/');
+    if (slash == std::string_view::npos) return r;
+    r.has_path = true;
+    r.path = target.substr(slash + 1);
+    r.path = r.path.substr(0, r.path.find('?'));
+    return r;
+}
+
+}  // namespace server

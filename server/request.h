@@ -1,0 +1,56 @@
+#pragma once
+// Reading a request off a connection, and the few things the handlers take
+// out of it: the method, the path, the headers and the body.
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace server {
+
+// RequestBuffer holds at most this many bytes of a request (and a zero byte).
+inline constexpr size_t kRequestBufferSize = 16384;
+
+struct Request {
+    std::string_view text;      // the request as received: RequestBuffer's contents
+    std::string ClientAddress;  // the peer's dotted IPv4 address
+};
+
+// True when data holds the whole request: the blank line that ends the
+// headers, then as many body bytes as Content-Length says (or cap bytes).
+bool request_complete(std::string_view data, size_t cap = kRequestBufferSize);
+
+struct RequestLine {
+    std::string_view method;  // the request line's first word
+    std::string_view path;    // the target after its first "/", cut at " " or "?"
+    bool has_path = false;    // false when the target holds no "/"
+};
+RequestLine parse_request_line(std::string_view text);
+
+// The header block: everything after the request line up to the blank line.
+std::string_view request_headers(std::string_view text);
+// The bytes after the blank line that ends the headers; empty when none.
+std::string_view request_body(std::string_view text);
+// The value of each header named name (any case), trimmed, in order; calls
+// visit for each until it returns true.
+template <class Visit>
+void for_each_header(std::string_view text, std::string_view name, Visit visit);
+
+bool equals_ignoring_case(std::string_view a, std::string_view b);
+std::string_view trim_blanks(std::string_view s);
+
+template <class Visit>
+void for_each_header(std::string_view text, std::string_view name, Visit visit) {
+    std::string_view headers = request_headers(text);
+    while (!headers.empty()) {
+        size_t eol = headers.find('\n');
+        std::string_view line = headers.substr(0, eol);
+        headers = eol == std::string_view::npos ? std::string_view{} : headers.substr(eol + 1);
+        size_t colon = line.find(':');
+        if (colon == std::string_view::npos) continue;
+        if (!equals_ignoring_case(trim_blanks(line.substr(0, colon)), name)) continue;
+        if (visit(trim_blanks(line.substr(colon + 1)))) return;
+    }
+}
+
+}  // namespace server

@@ -1,0 +1,291 @@
+#include "window/console/console.h"
+
+#include <iconv.h>
+#include <langinfo.h>
+#include <poll.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <clocale>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+#include "board/session.h"
+
+namespace window::console {
+namespace {
+
+constexpr int kSweepEverySeconds = 20;
+
+std::string terminal_charset() {
+    static const std::string charset = [] {
+        std::setlocale(LC_CTYPE, "");
+        std::string cs = nl_langinfo(CODESET);
+        // A plain C locale cannot show Japanese; today's terminals take UTF-8.
+        if (cs.empty() || cs == "ANSI_X3.4-1968" || cs == "ASCII") cs = "UTF-8";
+        return cs;
+    }();
+    return charset;
+}
+
+std::string convert(const std::string& text, const char* to, const char* from) {
+    iconv_t cd = iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1)) return text;
+    std::string out;
+    char buf[1024];
+    char* in = const_cast<char*>(text.data());
+    size_t in_left = text.size();
+    while (in_left > 0) {
+        char* o = buf;
+        size_t o_left = sizeof buf;
+        size_t r = iconv(cd, &in, &in_left, &o, &o_left);
+        out.append(buf, o - buf);
+        if (r == static_cast<size_t>(-1) && errno != E2BIG) {
+            out += '?';  // a byte that is not a character here
+            ++in;
+            --in_left;
+        }
+    }
+    iconv_close(cd);
+    return out;
+}
+
+// The console's output; the accept thread's owner notices come through it too.
+struct Screen {
+    std::FILE* out;
+    std::mutex mutex;
+    void print(const std::string& sjis) {
+        std::lock_guard<std::mutex> guard(mutex);
+        std::fputs(to_terminal(sjis).c_str(), out);
+        std::fflush(out);
+    }
+};
+
+// Reads lines from the input, running the hourly sweep while it waits.
+class Input {
+public:
+    Input(int fd, board::Board& b) : fd_(fd), board_(b) {}
+    bool read_line(std::string& line) {
+        for (;;) {
+            size_t lf = pending_.find('\n');
+            if (lf != std::string::npos) {
+                line = pending_.substr(0, lf);
+                pending_.erase(0, lf + 1);
+                if (!line.empty() && line.back() == '\r') line.pop_back();
+                return true;
+            }
+            if (eof_) {
+                if (pending_.empty()) return false;
+                line.swap(pending_);
+                pending_.clear();
+                return true;
+            }
+            sweep_when_due();
+            pollfd p{fd_, POLLIN, 0};
+            if (::poll(&p, 1, 1000) <= 0) continue;
+            char buf[4096];
+            ssize_t n = ::read(fd_, buf, sizeof buf);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0)
+                eof_ = true;
+            else
+                pending_.append(buf, static_cast<size_t>(n));
+        }
+    }
+    void sweep_when_due() {
+        auto now = std::chrono::steady_clock::now();
+        if (now - last_sweep_ < std::chrono::seconds(kSweepEverySeconds)) return;
+        last_sweep_ = now;
+        board::hourly_session_sweep(board_);
+    }
+
+private:
+    int fd_;
+    board::Board& board_;
+    std::string pending_;
+    bool eof_ = false;
+    std::chrono::steady_clock::time_point last_sweep_{};
+};
+
+struct Session {
+    Control& c;
+    Screen& screen;
+    Input& input;
+    bool colour;
+
+    bool ask(const std::string& prompt_sjis, std::string& answer) {
+        screen.print(prompt_sjis);
+        if (!input.read_line(answer)) return false;
+        answer = from_terminal(answer);
+        return true;
+    }
+
+    void show_status() {
+        status_refresh(c);
+        std::string text;
+        for (int i = 0; i < kStatusLineCount; ++i) {
+            std::string line = c.status[i];
+            if (i == kIndicator && colour) {
+                screen.print(std::string(c.running_colour ? "\x1b[30;42m" : "\x1b[30;43m"));
+                screen.print(line);
+                screen.print(std::string("\x1b[0m\n"));
+                continue;
+            }
+            screen.print(line + "\n");
+        }
+        if (uses_default_credentials(c))
+            screen.print("※ＩＤとパスワードが初期値のままです。[id]コマンドで変更して下さい。\n");
+    }
+
+    void port() {
+        screen.print("ポート番号の設定\n・０～６５５３５の範囲で設定して下さい。\n・初期値は[ 53790 ]に設定しています。\n");
+        for (;;) {
+            std::string text;
+            if (!ask("ポート番号 (空行でキャンセル): ", text) || text.empty()) return;
+            if (port_dialog_ok(c, text) == Dialog::Ends) return;
+        }
+    }
+
+    void log() {
+        screen.print("ログの取得\n  1: ログを取得する\n  2: ログを取得しない\n");
+        for (;;) {
+            std::string choice;
+            std::string current = c.pending_log_choice == 1 ? "1" : "2";
+            if (!ask("選択 [" + current + "] (1/2、空行で選択のままＯＫ、c でキャンセル): ", choice)) return;
+            if (choice == "c") return;
+            if (choice == "1") log_dialog_choose(c, 1);
+            if (choice == "2") log_dialog_choose(c, 0);
+            if (log_dialog_ok(c) == Dialog::Ends) return;
+        }
+    }
+
+    void id() {
+        screen.print("IDとパスワードの変更を行います。\n新しいIDと新しいパスワードを入力して下さい。\n"
+                     "・ID　（半角５０文字まで、全角２５文字までです。）\n"
+                     "・パスワード　（半角５０文字まで、全角２５文字までです。）\n");
+        for (;;) {
+            std::string id, password;
+            if (!ask("ID (空行でキャンセル): ", id) || id.empty()) return;
+            if (!ask("パスワード: ", password)) return;
+            if (id_password_dialog_ok(c, id, password) == Dialog::Ends) return;
+        }
+    }
+
+    void reset() {
+        screen.print("メッセージを０個、ページを１ページ目に設定します。\n"
+                     "※メッセージを保存する場合は、\n    ＨＴＭＬフォルダーのコピーをとって、保存して下さい。\n");
+        std::string answer;
+        if (!ask("実行しますか？ (y=ＯＫ / n=キャンセル): ", answer)) return;
+        if (answer == "y" || answer == "Y") message_reset_dialog_ok(c);
+    }
+
+    void help() {
+        screen.print("コマンド:\n"
+                     "  start   伝言板サーバーを開始する (▲)\n"
+                     "  stop    伝言板サーバーを停止する (■)\n"
+                     "  port    ポート番号の変更\n"
+                     "  log     ログの取得設定\n"
+                     "  id      ＩＤ＆パスワードの設定\n"
+                     "  reset   メッセージのリセット\n"
+                     "  about   バージョン情報\n"
+                     "  status  状態の表示\n"
+                     "  quit    アプリケーションの終了\n"
+                     "  help    この一覧\n");
+    }
+};
+
+MessageBoxes console_boxes(Screen& screen, Input& input) {
+    MessageBoxes boxes;
+    boxes.ok = [&screen](const std::string& text, const std::string& caption, Owner) {
+        screen.print("【" + caption + "】\n" + text + "\n");
+    };
+    boxes.yes_no = [&screen, &input](const std::string& text, const std::string& caption, Owner) {
+        screen.print("【" + caption + "】\n" + text + " (y/n): ");
+        std::string answer;
+        if (!input.read_line(answer)) return false;
+        return answer == "y" || answer == "Y" || answer == "yes";
+    };
+    return boxes;
+}
+
+}  // namespace
+
+std::string to_terminal(const std::string& sjis) { return convert(sjis, terminal_charset().c_str(), "CP932"); }
+
+std::string from_terminal(const std::string& text) { return convert(text, "CP932", terminal_charset().c_str()); }
+
+int run_console(Control& c, int input_fd, std::FILE* out) {
+    Screen screen{out, {}};
+    Input input(input_fd, c.board);
+    c.boxes = console_boxes(screen, input);
+    c.board.owner_notice = [&screen](const std::string& text, const std::string& caption) {
+        screen.print("\n【" + caption + "】\n" + text + "\n");
+    };
+    Session session{c, screen, input, static_cast<bool>(::isatty(::fileno(out)))};
+    session.show_status();
+    screen.print("help でコマンドの一覧を表示します。\n");
+    for (;;) {
+        std::string command;
+        screen.print("> ");
+        if (!input.read_line(command)) break;
+        while (!command.empty() && command.back() == ' ') command.pop_back();
+        while (!command.empty() && command.front() == ' ') command.erase(0, 1);
+        if (command.empty()) continue;
+        if (command == "start") {
+            panel_start(c);
+        } else if (command == "stop") {
+            panel_stop(c);
+        } else if (command == "port") {
+            session.port();
+        } else if (command == "log") {
+            session.log();
+        } else if (command == "id") {
+            session.id();
+        } else if (command == "reset") {
+            session.reset();
+        } else if (command == "about") {
+            screen.print(std::string("【バージョン情報】\n") + kAboutText + "\n");
+            continue;
+        } else if (command == "status") {
+        } else if (command == "help" || command == "?") {
+            session.help();
+            continue;
+        } else if (command == "quit" || command == "exit") {
+            if (exit_confirmation(c)) break;
+        } else {
+            screen.print("不明なコマンドです: " + from_terminal(command) + "\n");
+            session.help();
+            continue;
+        }
+        consume_changes(c);
+        session.show_status();
+    }
+    c.board.owner_notice = nullptr;
+    server::stop(c.server);
+    return 0;
+}
+
+int run_without_console(Control& c) {
+    c.board.owner_notice = [](const std::string& text, const std::string& caption) {
+        std::fprintf(stderr, "%s\n%s\n", to_terminal(caption).c_str(), to_terminal(text).c_str());
+    };
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    // Blocked in every thread, so the signals wait for sigtimedwait below.
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    for (;;) {
+        board::hourly_session_sweep(c.board);
+        timespec wait{kSweepEverySeconds, 0};
+        int sig = sigtimedwait(&set, nullptr, &wait);
+        if (sig == SIGINT || sig == SIGTERM) break;
+    }
+    server::stop(c.server);
+    return 0;
+}
+
+}  // namespace window::console

@@ -1,0 +1,57 @@
+// The Linux program: the board's server with a terminal control console.
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "board/board.h"
+#include "platform/fs.h"
+#include "server/listener.h"
+#include "window/console/console.h"
+#include "window/control.h"
+#include "window/options.h"
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    window::Options options = window::parse_options(args);
+    if (options.help) {
+        std::fputs(window::usage_text(), stdout);
+        return 0;
+    }
+    if (!options.error.empty()) {
+        std::fprintf(stderr, "komorebi: %s\n%s", options.error.c_str(), window::usage_text());
+        return 2;
+    }
+    if (options.dir && !platform::change_directory(*options.dir)) {
+        std::fprintf(stderr, "komorebi: cannot change to %s\n", options.dir->c_str());
+        return 2;
+    }
+    if (options.no_console) {
+        // Block the stop signals before any thread starts, so that every
+        // thread inherits the mask and the main thread alone takes them.
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, SIGINT);
+        sigaddset(&set, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    }
+
+    board::Board board;
+    server::Server server(board);
+    server::network_initialisation(server);
+    server.bind_address = options.bind;
+    if (options.bind) server.LocalAddress = options.bind;
+    if (options.port) server.ListenPort = *options.port;
+    window::Control control(server, {});
+    if (options.start) {
+        int code = server::start(server);
+        if (code != 0 && options.no_console) {
+            std::fprintf(stderr, "komorebi: the server did not start (code %d)\n", code);
+            return 1;
+        }
+    }
+    if (options.no_console) return window::console::run_without_console(control);
+    return window::console::run_console(control, STDIN_FILENO, stdout);
+}

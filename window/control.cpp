@@ -1,0 +1,208 @@
+#include "window/control.h"
+
+#include <cstdlib>
+
+#include "board/pages.h"
+#include "board/paths.h"
+#include "board/state.h"
+
+namespace window {
+namespace {
+
+std::string open_failed(const char* file) {
+    return std::string("[") + file + "]ファイルのオープンに失敗しました。\n何度も発生する場合は再起動して下さい。";
+}
+
+bool is_lead_byte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+
+}  // namespace
+
+void status_refresh(Control& c) {
+    const server::Server& s = c.server;
+    bool running = s.ServerState.load() == 1;
+    std::string address = s.LocalAddress ? *s.LocalAddress : "不明";
+    std::string port = std::to_string(s.ListenPort);
+    c.status[kHeading] = "現在、伝言板サーバーは、";
+    c.status[kState] = running ? "[ 稼動 ] しています。" : "[ 停止 ] しています。";
+    c.status[kIndicator] = running ? "  ▲  " : "  ■  ";
+    c.status[kAddress] = "伝言板サーバーのＩＰアドレスは [ " + address + " ] です。";
+    c.status[kPort] = "伝言板サーバーのポート番号は [ " + port + " ] です。";
+    if (!s.LocalAddress)
+        c.status[kUrl] = "ＵＲＬは [ ＩＰアドレスが不明のため、ありません ] です。";
+    else if (s.ListenPort == 80)
+        c.status[kUrl] = "ＵＲＬは [ http://" + address + "/ ] です。";
+    else
+        c.status[kUrl] = "ＵＲＬは [ http://" + address + ":" + port + "/ ] です。";
+    c.status[kLog] = c.board.LogEnabled.load() == 1 ? "ＬＯＧ情報を取得しています。" : "ＬＯＧ情報を取得していません。";
+    c.running_colour = running;
+}
+
+bool consume_changes(Control& c) {
+    bool refreshed = false;
+    if (c.panel_action == 1 || c.panel_action == 2) {
+        status_refresh(c);
+        c.panel_action = 0;
+        refreshed = true;
+    }
+    if (c.port_changed) {
+        status_refresh(c);
+        c.port_changed = false;
+        refreshed = true;
+    }
+    if (c.log_changed) {
+        status_refresh(c);
+        c.log_changed = false;
+        refreshed = true;
+    }
+    return refreshed;
+}
+
+void panel_start(Control& c) {
+    c.panel_action = 1;
+    server::start(c.server);
+}
+
+void panel_stop(Control& c) {
+    c.panel_action = 2;
+    server::stop(c.server);
+}
+
+Dialog port_dialog_ok(Control& c, const std::string& text) {
+    std::string typed = text.substr(0, 5);
+    if (typed.empty()) return Dialog::StaysOpen;
+    long value = std::atol(typed.c_str());
+    if (static_cast<unsigned long>(value) > 65535ul) {
+        c.boxes.ok("ポート番号[ " + std::to_string(value) +
+                       " ]は、設定できません。\n０～６５５３５の範囲で入力して下さい。",
+                   kConfirmCaption, Owner::Dialog);
+        return Dialog::StaysOpen;
+    }
+    if (!c.boxes.yes_no("ポート番号を[ " + std::to_string(value) + " ]に変更します。\n宜しいですか？。",
+                        kConfirmCaption, Owner::Dialog))
+        return Dialog::StaysOpen;
+    server::set_port(c.server, static_cast<std::uint16_t>(value));
+    if (c.server.ServerState.load() == 1) {
+        server::stop(c.server);
+        server::start(c.server);
+    }
+    c.port_changed = true;
+    return Dialog::Ends;
+}
+
+void log_dialog_choose(Control& c, std::uint8_t choice) { c.pending_log_choice = choice ? 1 : 0; }
+
+Dialog log_dialog_ok(Control& c) {
+    const char* text = c.pending_log_choice == 1 ? "[ ログを取得する ]に、設定します。\n宜しいですか？。"
+                                                 : "[ ログを停止する ]に、設定します。\n宜しいですか？。";
+    if (!c.boxes.yes_no(text, kConfirmCaption, Owner::Dialog)) return Dialog::StaysOpen;
+    c.board.LogEnabled = c.pending_log_choice;
+    c.log_changed = true;
+    return Dialog::Ends;
+}
+
+Dialog id_password_dialog_ok(Control& c, const std::string& typed_id, const std::string& typed_password) {
+    std::string id = cut_shift_jis(typed_id, 50);
+    std::string password = cut_shift_jis(typed_password, 50);
+    if (id.empty()) {
+        c.boxes.ok("[ＩＤ]が、入力されていませんでした。", kConfirmCaption, Owner::Dialog);
+        return Dialog::StaysOpen;
+    }
+    if (password.empty()) {
+        c.boxes.ok("[パスワード]が、入力されていませんでした。", kConfirmCaption, Owner::Dialog);
+        return Dialog::StaysOpen;
+    }
+    std::string pair = "ＩＤを、[　" + id + "　]\nパスワードを、[　" + password + "　]\n";
+    if (!c.boxes.yes_no(pair + "に変更します。\n宜しいですか？。", kConfirmCaption, Owner::Dialog))
+        return Dialog::StaysOpen;
+    bool written;
+    {
+        platform::BoardLockGuard guard(c.board.lock);
+        written = board::write_credentials(id, password);
+        if (written) {
+            c.board.LoginId = id;
+            c.board.LoginPassword = password;
+        }
+    }
+    if (!written)
+        c.boxes.ok(open_failed(board::paths::kCredentials), kErrorCaption, Owner::Dialog);
+    else
+        c.boxes.ok(pair + "に変更しました。", kConfirmCaption, Owner::Dialog);
+    return Dialog::Ends;
+}
+
+bool exit_confirmation(Control& c) {
+    return c.boxes.yes_no("コモレビ\nアプリケーションを終了します。\n宜しいですか？。", kConfirmCaption, Owner::Main);
+}
+
+int message_reset(Control& c) {
+    using board::RewriteResult;
+    using board::Section;
+    using board::SectionMode;
+    namespace paths = board::paths;
+    platform::BoardLockGuard guard(c.board.lock);
+    c.board.CurrentPage = 1;
+    c.board.MessageNo = 0;
+    c.board.ShownPage = 1;
+    if (!board::write_counters(0, 1)) {
+        c.boxes.ok(open_failed(paths::kCounters), kErrorCaption, Owner::None);
+        return -1;
+    }
+    struct Step {
+        const char* page;
+        const char* work;
+        Section section;
+        int page_result;
+        int work_result;
+        const char* work_named;
+    };
+    const Step steps[] = {
+        {paths::kMainPage, paths::kMainWork,
+         Section{board::kPlainStart, board::kPlainEnd, "<frame src='wbk_text_1.html' name='wbk_text'>\n",
+                 SectionMode::Replace},
+         -1, -2, paths::kMainWork},
+        {paths::kTextPage1, paths::kTextWork, Section{board::kPlainStart, board::kPlainEnd, "", SectionMode::Replace},
+         -3, -4, paths::kTextWork},
+        // No text of its own exists for the menu's work file: its box names the menu page.
+        {paths::kMenuPage, paths::kMenuWork,
+         Section{board::kPageLinkStart, board::kPageLinkEnd, board::page_link_line(1), SectionMode::Replace}, -5, -6,
+         paths::kMenuPage},
+    };
+    for (const Step& step : steps) {
+        RewriteResult r = board::rewrite_sections(step.page, step.work, {step.section});
+        if (r == RewriteResult::PageMissing) {
+            c.boxes.ok(open_failed(step.page), kConfirmCaption, Owner::Dialog);
+            return step.page_result;
+        }
+        if (r == RewriteResult::WorkFileFailed) {
+            c.boxes.ok(open_failed(step.work_named), kConfirmCaption, Owner::Dialog);
+            return step.work_result;
+        }
+    }
+    return 0;
+}
+
+void message_reset_dialog_ok(Control& c) {
+    if (message_reset(c) == 0)
+        c.boxes.ok("メッセージ数＝０\nページ番号＝１\nに設定しました。\n[メッセージのリセット]処理が正常に終了しました。",
+                   kConfirmCaption, Owner::Dialog);
+    else
+        c.boxes.ok("[メッセージのリセット]処理が正常に動きませんでした。\n動作を確認するか、\nうまく動かない時は、申し訳ありませんが、使用を停止して下さい。",
+                   kConfirmCaption, Owner::Dialog);
+}
+
+bool uses_default_credentials(Control& c) {
+    platform::BoardLockGuard guard(c.board.lock);
+    return c.board.LoginId == board::kDefaultCredential && c.board.LoginPassword == board::kDefaultCredential;
+}
+
+std::string cut_shift_jis(const std::string& text, size_t max_bytes) {
+    size_t i = 0;
+    while (i < text.size()) {
+        size_t width = is_lead_byte(static_cast<unsigned char>(text[i])) && i + 1 < text.size() ? 2 : 1;
+        if (i + width > max_bytes) break;
+        i += width;
+    }
+    return text.substr(0, i);
+}
+
+}  // namespace window

@@ -1,0 +1,85 @@
+#pragma once
+// The control logic both front ends share: the status lines, the rules of the
+// settings dialogs, the exit confirmation and the message reset. The front
+// ends draw and ask; everything they decide is decided here.
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "board/board.h"
+#include "platform/sjis.h"
+#include "server/listener.h"
+
+namespace window {
+
+// Who owns a message box: nobody, the main window, or the open dialog.
+enum class Owner { None, Main, Dialog };
+
+// The front end's message boxes. Texts and captions are Shift_JIS.
+struct MessageBoxes {
+    std::function<void(const std::string& text, const std::string& caption, Owner owner)> ok;
+    // True for Yes.
+    std::function<bool(const std::string& text, const std::string& caption, Owner owner)> yes_no;
+};
+
+inline constexpr const char* kConfirmCaption = "確認メッセージ";
+inline constexpr const char* kErrorCaption = "エラーメッセージ";
+inline constexpr const char* kAboutText = "コモレビ version 1.0";
+
+enum StatusLine { kHeading, kState, kIndicator, kAddress, kPort, kUrl, kLog, kStatusLineCount };
+
+struct Control {
+    Control(server::Server& s, MessageBoxes b) : server(s), board(s.board), boxes(std::move(b)) {}
+    server::Server& server;
+    board::Board& board;
+    MessageBoxes boxes;
+
+    int panel_action = 0;  // 0 nothing pending, 1 start pressed, 2 stop pressed
+    bool port_changed = false;
+    bool log_changed = false;
+    bool running_colour = false;  // the indicator is green, else yellow
+    std::uint8_t pending_log_choice = 0;
+    std::array<std::string, kStatusLineCount> status;
+};
+
+// Rebuilds the seven status lines from ServerState, ListenPort, LocalAddress
+// and LogEnabled.
+void status_refresh(Control& c);
+
+// Applies the panel's flags and the dialogs' change flags, as the main
+// window does before each message; true when the status was refreshed.
+bool consume_changes(Control& c);
+
+// Panel buttons.
+void panel_start(Control& c);
+void panel_stop(Control& c);
+
+enum class Dialog { StaysOpen, Ends };
+
+// The port dialog's OK with the edit box's text.
+Dialog port_dialog_ok(Control& c, const std::string& text);
+// The log dialog: a radio button clicked, then OK.
+void log_dialog_choose(Control& c, std::uint8_t choice);
+Dialog log_dialog_ok(Control& c);
+// The ID and password dialog's OK with the two edit boxes' texts (Shift_JIS).
+Dialog id_password_dialog_ok(Control& c, const std::string& id, const std::string& password);
+
+// True when the owner confirmed that the program ends.
+bool exit_confirmation(Control& c);
+
+// Sets the board back to no messages on page 1, showing a box for each file
+// that fails. 0 done; -1 counters file or main page; -2 main work file; -3
+// text page 1; -4 text work file; -5 menu page; -6 menu work file.
+int message_reset(Control& c);
+// The reset dialog's OK: the reset, then its result box.
+void message_reset_dialog_ok(Control& c);
+
+// True while the board still uses the default ID and password.
+bool uses_default_credentials(Control& c);
+
+// The first bytes of a Shift_JIS text, at most max_bytes, never cutting a
+// double-byte character in two.
+std::string cut_shift_jis(const std::string& text, size_t max_bytes);
+
+}  // namespace window

@@ -1,0 +1,23 @@
+#pragma once
+// The command-line options both front ends take.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace window {
+
+struct Options {
+    std::optional<std::string> bind;      // --bind ADDRESS: listen there instead of the host's looked-up address
+    std::optional<std::uint16_t> port;    // --port N
+    std::optional<std::string> dir;       // --dir DIR: the directory that holds DATA
+    bool start = false;                   // --start: start the server at launch
+    bool no_console = false;              // --no-console: serve until SIGINT or SIGTERM
+    bool help = false;
+    std::string error;                    // why the options were refused
+};
+
+Options parse_options(const std::vector<std::string>& args);
+const char* usage_text();
+
+}  // namespace window
