@@ -9,6 +9,7 @@ namespace platform {
 bool TextReader::open(const std::string& path, LineEnds ends) {
     close();
     file_ = std::fopen(path.c_str(), "rb");
+    if (file_ && !is_regular_file(file_)) close();
     ends_ = ends;
     pos_ = len_ = 0;
     return file_ != nullptr;

@@ -1,0 +1,181 @@
+#include <gtest/gtest.h>
+
+#include "board/pages.h"
+#include "board/paths.h"
+#include "board/posting.h"
+#include "board/session.h"
+#include "board/state.h"
+#include "server/dispatch.h"
+#include "support/test_support.h"
+
+using namespace testing_support;
+
+class Posting : public TempDirTest {
+protected:
+    void SetUp() override {
+        TempDirTest::SetUp();
+        load_fresh_board(b);
+        Recorder rec;
+        std::string login = post_request("wbk_login.cgi", "id=quietharborlights&password=quietharborlights");
+        server::dispatch(b, server::Request{login, "127.0.0.1"}, rec.reply);
+        std::string all = rec.all();
+        size_t at = all.find("SESSIONID=") + 10;
+        cookie = "Cookie: SESSIONID=" + all.substr(at, all.find(';', at) - at) + "\r\n";
+    }
+    std::string post(const std::string& body) {
+        Recorder rec;
+        std::string text = post_request("wbk_write.cgi", body, cookie);
+        server::dispatch(b, server::Request{text, "127.0.0.1"}, rec.reply);
+        return rec.all();
+    }
+    // Stores a message and returns its record.
+    std::string stored(const std::string& body) {
+        post(body);
+        return read_file(board::message_record_path(b.MessageNo));
+    }
+    std::string text_page(int n) { return read_file(board::text_page_path(n)); }
+    static int count(const std::string& hay, const std::string& needle) {
+        int n = 0;
+        for (size_t at = hay.find(needle); at != std::string::npos; at = hay.find(needle, at + 1)) ++n;
+        return n;
+    }
+    board::Board b;
+    std::string cookie;
+    const std::string when = "2011年4月28日0時6分25秒";
+};
+
+TEST_F(Posting, RecordHoldsAddressTitleNameTimeAndText) {
+    std::string record = stored("name=%96%BC&title=t&text=Hello%0D%0AWorld");
+    EXPECT_EQ(record, "ClientIpAddress=127.0.0.1\r\nt\r\n" + sjis(u8"名") + "\r\n" + when + "\r\nHello\r\r\nWorld\r\n");
+    EXPECT_EQ(read_file("DATA/MESSAGE/0.ini"), "message=1\r\npage=1\r\n");
+    EXPECT_NE(text_page(1).find(sjis(u8"<p>内容　：　Hello</br>World</br></p>\r\n")), std::string::npos);
+}
+
+TEST_F(Posting, EscapesDecodeAsTheFormSendsThem) {
+    std::string record = stored("name=n&title=t&text=%41%4g");
+    EXPECT_EQ(record.substr(record.size() - 6), "\r\nA@\r\n");
+    EXPECT_NE(stored("name=n&title=t&text=a+b%2Bc").find("a b+c\r\n"), std::string::npos);
+    EXPECT_NE(stored("name=n&title=t&text=ab%00cd").find("\r\nab\r\n"), std::string::npos);
+}
+
+TEST_F(Posting, NameBeginningWithZeroIsStoredAsAnEmptyLine) {
+    EXPECT_EQ(stored("name=%00x&title=t&text=x"), "ClientIpAddress=127.0.0.1\r\nt\r\n\r\n" + when + "\r\nx\r\n");
+}
+
+TEST_F(Posting, RefusedPostsChangeNoFile) {
+    post("name=n&title=t&text=first");
+    std::vector<std::string> names = {"DATA/MESSAGE/0.ini", "DATA/MESSAGE/1.txt", board::paths::kMenuPage,
+                                      board::paths::kMainPage, board::text_page_path(1)};
+    std::vector<std::string> before;
+    for (auto& n : names) before.push_back(read_file(n));
+    for (const char* body : {"title=t&text=x", "name=n&text=x", "name=n&title=t", "name=&title=t&text=x",
+                             "name=n&title=&text=x", "name=n&title=t&text=", "name=n&title=t&text=%00abc"}) {
+        std::string reply = post(body);
+        EXPECT_EQ(reply_body(reply), read_file(board::paths::kMainPage)) << body;
+    }
+    for (size_t i = 0; i < names.size(); ++i) EXPECT_EQ(read_file(names[i]), before[i]) << names[i];
+    EXPECT_EQ(b.MessageNo, 1);
+}
+
+TEST_F(Posting, FieldsInHeadersDoNotCount) {
+    cookie += "X-Note: name=header\r\n";
+    std::string reply = post("title=t&text=x");
+    EXPECT_FALSE(file_exists("DATA/MESSAGE/1.txt"));
+}
+
+TEST_F(Posting, LongNamesAreStoredAt101BytesAndShownAt100) {
+    std::string record = stored("name=" + std::string(150, 'n') + "&title=t&text=x");
+    EXPECT_NE(record.find("\r\n" + std::string(101, 'n') + "\r\n"), std::string::npos);
+    EXPECT_NE(text_page(1).find(sjis(u8"<p>名前　：　") + std::string(100, 'n') + "</p>\r\n"), std::string::npos);
+    stored("name=" + std::string(99, 'm') + "&title=t&text=x");
+    EXPECT_NE(text_page(1).find(sjis(u8"<p>名前　：　") + std::string(99, 'm') + "\r\n</p>\r\n"), std::string::npos);
+}
+
+TEST_F(Posting, LongTextIsStoredAt1101BytesAndLongLinesShowWhole) {
+    std::string record = stored("name=n&title=t&text=" + std::string(2000, 'x'));
+    EXPECT_NE(record.find(std::string(1101, 'x') + "\r\n"), std::string::npos);
+    EXPECT_EQ(record.find(std::string(1102, 'x')), std::string::npos);
+    stored("name=n&title=t&text=" + std::string(250, 'y'));
+    EXPECT_NE(text_page(1).find(std::string(250, 'y') + "</br></p>"), std::string::npos);
+}
+
+TEST_F(Posting, ManyShortLinesAreShownWhole) {
+    std::string text;
+    for (int i = 0; i < 400; ++i) text += "a%0D%0A";
+    stored("name=n&title=t&text=" + text);
+    std::string shown;
+    for (int i = 0; i < 367; ++i) shown += "a</br>";  // 1101 bytes hold 367 "a" CR LF lines
+    // ... and the record's own line feed after the text is a line of its own.
+    EXPECT_NE(text_page(1).find(sjis(u8"<p>内容　：　") + shown + "</br></p>"), std::string::npos);
+}
+
+TEST_F(Posting, NewestMessageStandsFirstAndThePageBreaksAfterAHundred) {
+    b.MessageNo = 5;
+    b.CurrentPage = 3;
+    board::make_new_text_page(3);
+    post("name=n&title=t&text=older");
+    post("name=n&title=t&text=newer");
+    std::string page3 = text_page(3);
+    EXPECT_LT(page3.find("newer"), page3.find("older"));
+    EXPECT_EQ(b.MessageNo, 7);
+    std::string menu_before = read_file(board::paths::kMenuPage);
+    b.MessageNo = 100;
+    b.CurrentPage = 7;
+    post("name=n&title=t&text=first+of+eight");
+    EXPECT_EQ(read_file("DATA/MESSAGE/0.ini"), "message=1\r\npage=8\r\n");
+    EXPECT_EQ(count(text_page(8), "<hr>"), 1);
+    std::string menu = read_file(board::paths::kMenuPage);
+    EXPECT_NE(menu.find(std::string(board::kPageLinkStart.substr(0, board::kPageLinkStart.size() - 1)) + "\r\n" +
+                        board::page_link_line(8).substr(0, board::page_link_line(8).size() - 1) + "\r\n"),
+              std::string::npos);
+    EXPECT_NE(read_file(board::paths::kMainPage).find("wbk_text_8.html"), std::string::npos);
+}
+
+TEST_F(Posting, AfterTheLastPageComesPageOneWithoutANewLink) {
+    post("name=n&title=t&text=old");
+    std::string menu = read_file(board::paths::kMenuPage);
+    b.MessageNo = 100;
+    b.CurrentPage = 100000000;
+    post("name=n&title=t&text=wrapped");
+    EXPECT_EQ(b.CurrentPage, 1);
+    EXPECT_EQ(count(text_page(1), "<hr>"), 1);
+    EXPECT_EQ(text_page(1).find("old"), std::string::npos);
+    EXPECT_EQ(count(read_file(board::paths::kMenuPage), "pagelink('wbk_select_"), 1);
+}
+
+TEST_F(Posting, TextPageWithoutStartMarkerIsCopiedUnchanged) {
+    post("name=n&title=t&text=x");
+    write_file(board::text_page_path(1), "<html>no markers</html>\r\n");
+    post("name=n&title=t&text=y");
+    EXPECT_EQ(text_page(1), "<html>no markers</html>\r\n");
+}
+
+TEST_F(Posting, ScriptIsEscapedOnThePageAndRawInTheRecord) {
+    std::string record = stored("name=%3Cb%3E&title=%22q%27&text=%3Cscript%3Ealert(1)%3C%2Fscript%3E%26");
+    EXPECT_NE(record.find("<script>alert(1)</script>&"), std::string::npos);
+    std::string page = text_page(1);
+    EXPECT_EQ(page.find("<script>"), std::string::npos);
+    EXPECT_NE(page.find("&lt;script&gt;alert(1)&lt;/script&gt;&amp;</br>"), std::string::npos);
+    EXPECT_NE(page.find("&lt;b&gt;"), std::string::npos);
+    EXPECT_NE(page.find("&quot;q&#39;"), std::string::npos);
+}
+
+TEST_F(Posting, LineBreaksInNameAndTitleBecomeBlanks) {
+    std::string record = stored("name=a%0D%0Ab&title=c%0Ad&text=x");
+    EXPECT_EQ(record, "ClientIpAddress=127.0.0.1\r\nc d\r\na  b\r\n" + when + "\r\nx\r\n");
+}
+
+TEST_F(Posting, ShortRecordShowsItsMissingValuesAsEmpty) {
+    post("name=n&title=t&text=x");
+    write_file("DATA/MESSAGE/2.txt", "ClientIpAddress=1.2.3.4\r\nonly title\r\n");
+    b.MessageNo = 2;
+    board::render_step(b);
+    EXPECT_NE(text_page(1).find(sjis(u8"<p>時間　：　</p>\r\n<p>名前　：　</p>\r\n<p>題名　：　only title\r\n</p>")),
+              std::string::npos);
+}
+
+TEST_F(Posting, UncreatableRecordFailsWithTheErrorPage) {
+    ASSERT_EQ(std::system("rm -rf DATA/MESSAGE && touch DATA/MESSAGE"), 0);
+    std::string reply = post("name=n&title=t&text=x");
+    EXPECT_NE(reply.find(sjis(u8"伝言板サーバーが不安定になっています。")), std::string::npos);
+}

@@ -1,0 +1,237 @@
+#include <gtest/gtest.h>
+
+#include "board/form.h"
+#include "board/paths.h"
+#include "board/session.h"
+#include "server/dispatch.h"
+#include "support/test_support.h"
+
+using namespace testing_support;
+
+namespace {
+constexpr board::FieldRules kLogin{101, false};
+const std::string kDefault = "id=quietharborlights&password=quietharborlights";
+}  // namespace
+
+TEST(FormField, DecodesPlusEscapesAndStopsAtAmpersand) {
+    std::string body = "id=%41b+c&password=x%26y";
+    EXPECT_EQ(board::form_field(body, "id", kLogin), "Ab c");
+    EXPECT_EQ(board::form_field(body, "password", kLogin), "x&y");
+}
+
+TEST(FormField, KeysCountOnlyWholeAtAFieldBoundary) {
+    EXPECT_EQ(board::form_field("userid=evil&id=me", "id", kLogin), "me");
+    EXPECT_EQ(board::form_field("xid=1", "id", kLogin), std::nullopt);
+    EXPECT_EQ(board::form_field("id=first&id=second", "id", kLogin), "first");
+    EXPECT_EQ(board::form_field("id=&password=x", "id", kLogin), "");
+    EXPECT_EQ(board::form_field("id=", "id", kLogin), "");
+}
+
+TEST(FormField, LowerCaseAndOtherNonDigitsCountAsZero) {
+    EXPECT_EQ(board::form_field("t=%e3", "t", kLogin), std::string(1, '\x03'));
+    EXPECT_EQ(board::form_field("t=%41%4g", "t", kLogin), "A@");
+}
+
+TEST(FormField, EscapeCutShortByTheEndAddsNothing) {
+    EXPECT_EQ(board::form_field("t=ab%4", "t", kLogin), "ab");
+    EXPECT_EQ(board::form_field("t=ab%", "t", kLogin), "ab");
+}
+
+TEST(FormField, ValuesAreBounded) {
+    EXPECT_EQ(board::form_field("id=" + std::string(150, 'a'), "id", kLogin)->size(), 101u);
+}
+
+TEST(SessionCookie, IsReadAsACookieAmongCookies) {
+    EXPECT_EQ(board::session_cookie("GET / HTTP/1.0\r\nCookie: SESSIONID=812\r\n\r\n"), "812");
+    EXPECT_EQ(board::session_cookie("GET / HTTP/1.0\nCookie: SESSIONID=812\n\n"), "812");
+    EXPECT_EQ(board::session_cookie("GET / HTTP/1.0\r\ncookie: lang=ja; SESSIONID=812\r\n\r\n"), "812");
+    EXPECT_EQ(board::session_cookie("GET / HTTP/1.0\r\nCookie: XSESSIONID=1; SESSIONID=2;\r\n\r\n"), "2");
+    EXPECT_EQ(board::session_cookie("GET / HTTP/1.0\r\nCookie: SESSIONID=\r\n\r\n"), std::nullopt);
+    EXPECT_EQ(board::session_cookie("GET / HTTP/1.0\r\nX-Cookie: SESSIONID=5\r\n\r\n"), std::nullopt);
+    EXPECT_EQ(board::session_cookie("GET / HTTP/1.0\r\n\r\nCookie: SESSIONID=5"), std::nullopt) << "not in the body";
+}
+
+TEST(SessionLine, MatchesAddressAndCookieExactly) {
+    std::string line = "ipaddress=10.0.0.12:cookieid=812:time=Thu Apr 28 02:06:25 2011\n";
+    EXPECT_TRUE(board::session_line_matches(line, "10.0.0.12", "812"));
+    EXPECT_FALSE(board::session_line_matches(line, "10.0.0.1", "812"));
+    EXPECT_FALSE(board::session_line_matches(line, "10.0.0.12", "2"));
+    EXPECT_FALSE(board::session_line_matches(line, "10.0.0.12", "81"));
+    EXPECT_FALSE(board::session_line_matches(line, "10.0.0.12", ""));
+}
+
+class Sessions : public TempDirTest {
+protected:
+    void SetUp() override {
+        TempDirTest::SetUp();
+        load_fresh_board(b);
+    }
+    std::string post(const std::string& action, const std::string& body, const std::string& headers = "",
+                     const std::string& client = "127.0.0.1") {
+        Recorder rec;
+        std::string text = post_request(action, body, headers);
+        server::dispatch(b, server::Request{text, client}, rec.reply);
+        return rec.all();
+    }
+    static std::string cookie_of(const std::string& reply) {
+        size_t at = reply.find("Set-Cookie: SESSIONID=");
+        if (at == std::string::npos) return "";
+        at += 22;
+        return reply.substr(at, reply.find(';', at) - at);
+    }
+    std::string sessions() { return read_file(board::paths::kSessions); }
+    board::Board b;
+    std::string login_page = expected_page("login_page.html");
+};
+
+TEST_F(Sessions, LoginStoresOneSessionLineAndSendsTheCookie) {
+    std::string reply = post("wbk_login.cgi", kDefault, "", "192.168.1.20");
+    std::string cookie = cookie_of(reply);
+    ASSERT_FALSE(cookie.empty());
+    EXPECT_EQ(sessions(), "ipaddress=192.168.1.20:cookieid=" + cookie + ":time=Thu Apr 28 00:06:25 2011\r\n");
+    EXPECT_EQ(reply_body(reply), read_file(board::paths::kMainPage));
+}
+
+TEST_F(Sessions, TwoLoginsInOneSecondGetDifferentCookies) {
+    std::string first = cookie_of(post("wbk_login.cgi", kDefault));
+    std::string second = cookie_of(post("wbk_login.cgi", kDefault));
+    EXPECT_NE(first, second);
+    long value = std::stol(first);
+    EXPECT_GE(value, 1);
+    EXPECT_LE(value, 2147483647);
+}
+
+TEST_F(Sessions, WrongOrMissingFieldsGetTheLoginPage) {
+    for (const char* body : {"id=quietharborlights&password=wrong", "password=quietharborlights",
+                             "id=&password=x", "id=quietharborlights", "id=quietharborlights&password="}) {
+        EXPECT_EQ(reply_body(post("wbk_login.cgi", body)), login_page) << body;
+    }
+    EXPECT_FALSE(file_exists(board::paths::kSessions));
+}
+
+TEST_F(Sessions, IdFromAHeaderNoLongerLogsIn) {
+    std::string reply = post("wbk_login.cgi", "password=quietharborlights", "Cookie: userid=quietharborlights\r\n");
+    EXPECT_EQ(reply_body(reply), login_page);
+}
+
+TEST_F(Sessions, OverlongIdIsComparedAsItsFirst101Bytes) {
+    b.LoginId = std::string(101, 'a');
+    std::string reply = post("wbk_login.cgi", "id=" + std::string(150, 'a') + "&password=quietharborlights");
+    EXPECT_FALSE(cookie_of(reply).empty());
+}
+
+TEST_F(Sessions, WrongPairIsLoggedOnlyWhenTheLogIsOn) {
+    post("wbk_login.cgi", "id=x&password=y");
+    EXPECT_FALSE(file_exists("DATA/LOG"));
+    b.LogEnabled = 1;
+    b.clock = fixed_clock(2011, 1, 16, 10, 0, 0);
+    post("wbk_login.cgi", "id=x&password=y", "", "10.1.2.3");
+    b.clock = fixed_clock(2011, 11, 6, 10, 0, 0);
+    post("wbk_login.cgi", "id=&password=y");  // missing values are not logged
+    post("wbk_login.cgi", kDefault, "", "10.1.2.3");
+    EXPECT_EQ(read_file("DATA/LOG/wbklog_2011116.log"),
+              sjis(u8"Login=false ： IP=10.1.2.3 : Time=Sun Jan 16 10:00:00 2011\r\n"
+                   "Login=true ： IP=10.1.2.3 : Time=Sun Nov 06 10:00:00 2011\r\n"));
+}
+
+TEST_F(Sessions, LogThatCannotBeOpenedTellsTheOwnerAndServingGoesOn) {
+    b.LogEnabled = 1;
+    write_file("DATA/LOG", "a file where the directory should be");
+    std::string told;
+    b.owner_notice = [&](const std::string& text, const std::string& caption) { told = caption + "|" + text; };
+    std::string reply = post("wbk_login.cgi", kDefault);
+    EXPECT_FALSE(cookie_of(reply).empty());
+    EXPECT_EQ(told, sjis(u8"エラーメッセージ|サーバーが不安定です。\n管理者に問い合わせして下さい。"));
+}
+
+TEST_F(Sessions, ReloadNeedsTheSessionOfThisClient) {
+    std::string cookie = cookie_of(post("wbk_login.cgi", kDefault, "", "10.0.0.12"));
+    std::string with = "Cookie: lang=ja; SESSIONID=" + cookie + "\r\n";
+    std::string ok = post("wbk_reload.cgi", "reload=x", with, "10.0.0.12");
+    EXPECT_EQ(ok.find("Set-Cookie"), std::string::npos);
+    EXPECT_EQ(reply_body(ok), read_file(board::paths::kMainPage));
+    EXPECT_EQ(reply_body(post("wbk_reload.cgi", "", with, "10.0.0.1")), login_page);
+    EXPECT_EQ(reply_body(post("wbk_reload.cgi", "", "", "10.0.0.12")), login_page);
+    EXPECT_EQ(reply_body(post("wbk_reload.cgi", "", "Cookie: SESSIONID=2\r\n", "10.0.0.12")), login_page);
+}
+
+TEST_F(Sessions, LogoutRemovesOnlyTheMatchingLinesAndAlwaysAnswersWithTheLoginPage) {
+    make_dirs("DATA/SESSION");
+    std::string lines = "ipaddress=10.0.0.1:cookieid=5:time=Thu Apr 28 00:06:25 2011\r\n"
+                        "ipaddress=10.0.0.12:cookieid=5:time=Thu Apr 28 00:06:25 2011\r\n"
+                        "ipaddress=10.0.0.1:cookieid=55:time=Thu Apr 28 00:06:25 2011\r\n"
+                        "ipaddress=10.0.0.1:cookieid=5:time=Thu Apr 28 00:07:25 2011\r\n";
+    write_file(board::paths::kSessions, lines);
+    EXPECT_EQ(reply_body(post("wbk_logout.cgi", "", "", "10.0.0.1")), login_page);
+    EXPECT_EQ(reply_body(post("wbk_logout.cgi", "", "Cookie: SESSIONID=7\r\n", "10.0.0.1")), login_page);
+    EXPECT_EQ(sessions(), lines);
+    EXPECT_EQ(reply_body(post("wbk_logout.cgi", "", "Cookie: SESSIONID=5\r\n", "10.0.0.1")), login_page);
+    EXPECT_EQ(sessions(), "ipaddress=10.0.0.12:cookieid=5:time=Thu Apr 28 00:06:25 2011\r\n"
+                          "ipaddress=10.0.0.1:cookieid=55:time=Thu Apr 28 00:06:25 2011\r\n");
+    EXPECT_FALSE(file_exists(board::paths::kSessionsWork));
+}
+
+TEST_F(Sessions, LoggedOutClientIsRefused) {
+    std::string cookie = cookie_of(post("wbk_login.cgi", kDefault));
+    std::string with = "Cookie: SESSIONID=" + cookie + "\r\n";
+    post("wbk_logout.cgi", "", with);
+    EXPECT_EQ(reply_body(post("wbk_reload.cgi", "", with)), login_page);
+    EXPECT_EQ(reply_body(post("wbk_write.cgi", "name=a&title=b&text=c", with)), login_page);
+}
+
+class Sweep : public Sessions {
+protected:
+    static std::string line(const std::string& ip, int hour) {
+        char text[100];
+        std::snprintf(text, sizeof text, "ipaddress=%s:cookieid=1:time=Thu Apr 28 %02d:06:25 2011\r\n", ip.c_str(), hour);
+        return text;
+    }
+    void sweep_at(int hour, int minute) {
+        b.clock = fixed_clock(2011, 4, 28, hour, minute, 0);
+        board::hourly_session_sweep(b);
+    }
+};
+
+TEST_F(Sweep, AtMidnightKeepsHoursZeroAndTwentyThree) {
+    make_dirs("DATA/SESSION");
+    write_file(board::paths::kSessions, line("a", 0) + line("b", 22) + line("c", 23) + line("d", 1));
+    sweep_at(0, 0);
+    EXPECT_EQ(sessions(), line("a", 0) + line("c", 23));
+    EXPECT_TRUE(b.sweep_done);
+}
+
+TEST_F(Sweep, AtOnePmKeepsThirteenAndTwelveAndRunsOncePerHour) {
+    make_dirs("DATA/SESSION");
+    write_file(board::paths::kSessions, line("a", 13) + line("b", 12) + line("c", 11));
+    sweep_at(13, 0);
+    EXPECT_EQ(sessions(), line("a", 13) + line("b", 12));
+    write_file(board::paths::kSessions, line("c", 11));
+    sweep_at(13, 0);
+    EXPECT_EQ(sessions(), line("c", 11)) << "already swept in this minute 0";
+    sweep_at(13, 1);
+    EXPECT_FALSE(b.sweep_done);
+    sweep_at(14, 0);
+    EXPECT_EQ(sessions(), "");
+}
+
+TEST_F(Sweep, LineWithoutTimeEndsTheSweep) {
+    make_dirs("DATA/SESSION");
+    write_file(board::paths::kSessions, line("a", 5) + "ipaddress=x:cookieid=1\r\n" + line("b", 5));
+    sweep_at(5, 0);
+    EXPECT_EQ(sessions(), line("a", 5));
+}
+
+TEST_F(Sweep, HourOutOfRangeLeavesTheFileAndIsTriedAgain) {
+    make_dirs("DATA/SESSION");
+    std::string lines = line("a", 5) + line("b", 24);
+    write_file(board::paths::kSessions, lines);
+    sweep_at(5, 0);
+    EXPECT_EQ(sessions(), lines);
+    EXPECT_FALSE(b.sweep_done);
+    EXPECT_FALSE(file_exists(board::paths::kSessionsWork));
+}
+
+TEST_F(Sweep, NoSessionFileCreatesNothing) {
+    sweep_at(5, 0);
+    EXPECT_FALSE(file_exists("DATA/SESSION"));
+}

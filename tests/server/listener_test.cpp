@@ -1,0 +1,150 @@
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <future>
+
+#include "server/listener.h"
+#include "support/test_support.h"
+
+using namespace testing_support;
+using Clock = std::chrono::steady_clock;
+
+class Listener : public TempDirTest {
+protected:
+    void SetUp() override {
+        TempDirTest::SetUp();
+        ASSERT_EQ(server::network_initialisation(s), 0);
+        EXPECT_EQ(s.ListenPort, 53790);
+        s.bind_address = "127.0.0.1";
+        s.ListenPort = 0;  // the system's choice, so tests never collide
+    }
+    void TearDown() override {
+        server::stop(s);
+        TempDirTest::TearDown();
+    }
+    void start() {
+        ASSERT_EQ(server::start(s), 0);
+        ASSERT_EQ(s.ServerState, 1);
+        port = s.bound_port;
+    }
+    board::Board b;
+    server::Server s{b};
+    std::uint16_t port = 0;
+};
+
+// A socket holding a port on 127.0.0.1, as another program would.
+static int hold_port(std::uint16_t& port) {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(port);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::listen(fd, 1);
+    socklen_t len = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    port = ntohs(a.sin_port);
+    return fd;
+}
+
+TEST_F(Listener, ServesTheLoginPageAndNotFoundByteForByte) {
+    start();
+    EXPECT_TRUE(file_exists("DATA/MESSAGE/0.ini"));
+    std::string reply = http_exchange(port, "GET / HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(reply_body(reply), expected_page("login_page.html"));
+    std::string missing = http_exchange(port, "GET /nothing.html HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(missing.size(), 138u);
+    EXPECT_EQ(http_exchange(port, "GET /../DATA/MESSAGE/0.ini HTTP/1.0\r\n\r\n"), missing);
+}
+
+TEST_F(Listener, RequestInTwoPiecesIsServedWhole) {
+    start();
+    std::string body = "id=quietharborlights&password=quietharborlights";
+    std::string headers = "POST /wbk_login.cgi HTTP/1.0\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n";
+    std::string reply = http_exchange(port, headers, 300, body);
+    EXPECT_NE(reply.find("Set-Cookie: SESSIONID="), std::string::npos);
+}
+
+TEST_F(Listener, IdleClientDoesNotDelayAnother) {
+    start();
+    int idle = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(port);
+    ASSERT_EQ(::connect(idle, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ::send(idle, "GET /", 5, 0);  // and never more
+    auto t0 = Clock::now();
+    std::string reply = http_exchange(port, "GET / HTTP/1.0\r\n\r\n");
+    auto took = Clock::now() - t0;
+    EXPECT_EQ(reply.substr(0, 16), "HTTP/1.0 200 OK\n");
+    EXPECT_LT(took, std::chrono::milliseconds(500));
+    ::close(idle);
+}
+
+TEST_F(Listener, ClientThatSendsNothingGetsNoReplyWhenTimeRunsOut) {
+    s.request_timeout_ms = 200;
+    start();
+    EXPECT_EQ(http_exchange(port, ""), "");
+    // A request cut short by its deadline is served as far as it came.
+    EXPECT_EQ(http_exchange(port, "GET /x.html HTTP/1.0\r\n").size(), 138u);
+}
+
+TEST_F(Listener, OversizedRequestIsSeenAsItsFirst16384Bytes) {
+    start();
+    std::string body(20000, 'a');
+    std::string text = "POST /wbk_login.cgi HTTP/1.0\r\nContent-Length: 20000\r\n\r\n" + body;
+    std::string reply = http_exchange(port, text);
+    EXPECT_EQ(reply_body(reply), expected_page("login_page.html"));
+}
+
+TEST_F(Listener, StartWhileRunningAndStopWhenStoppedChangeNothing) {
+    EXPECT_EQ(server::stop(s), 1);
+    EXPECT_EQ(s.ServerState, 0);
+    start();
+    EXPECT_EQ(server::start(s), 1);
+    EXPECT_EQ(server::stop(s), 1);
+    EXPECT_EQ(s.ServerState, 2);
+    EXPECT_EQ(server::stop(s), 1);
+    EXPECT_EQ(s.ServerState, 2);
+}
+
+TEST_F(Listener, PortHeldByAnotherProgramGivesThree) {
+    std::uint16_t held = 0;
+    int fd = hold_port(held);
+    s.ListenPort = held;
+    EXPECT_EQ(server::start(s), 3);
+    EXPECT_EQ(s.ServerState, 0);
+    ::close(fd);
+    EXPECT_EQ(server::start(s), 0);
+    EXPECT_EQ(http_exchange(held, "GET / HTTP/1.0\r\n\r\n").substr(0, 15), "HTTP/1.0 200 OK");
+}
+
+TEST_F(Listener, StopAndStartOnOnePortWorkAtOnce) {
+    start();
+    s.ListenPort = port;
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(http_exchange(port, "GET / HTTP/1.0\r\n\r\n").substr(0, 15), "HTTP/1.0 200 OK") << i;
+        EXPECT_EQ(server::stop(s), 1);
+        EXPECT_FALSE(s.accept_thread.joinable()) << "stop waits for the accept thread";
+        EXPECT_EQ(server::start(s), 0) << i;
+    }
+}
+
+TEST_F(Listener, UnwritableDataGivesFiveAndOpensNoSocket) {
+    write_file("DATA", "a file where the directory should be");
+    EXPECT_EQ(server::start(s), 5);
+    EXPECT_EQ(s.ServerState, 0);
+    EXPECT_EQ(s.ListenSocket, platform::net::kInvalidSocket);
+}
+
+TEST_F(Listener, SetPortChangesOnlyThePortWhileStopped) {
+    EXPECT_EQ(server::set_port(s, 8080), 0);
+    EXPECT_EQ(s.ListenPort, 8080);
+    EXPECT_EQ(s.ServerState, 0);
+    EXPECT_EQ(s.LocalAddress, "127.0.0.1");
+}

@@ -1,0 +1,237 @@
+#include <gtest/gtest.h>
+
+#include <deque>
+
+#include "board/board_reply.h"
+#include "board/pages.h"
+#include "board/paths.h"
+#include "board/state.h"
+#include "window/control.h"
+#include "support/test_support.h"
+
+using namespace testing_support;
+using window::Dialog;
+using window::Owner;
+
+// A scripted stand-in for the front end's message boxes.
+struct FakeBoxes {
+    struct Shown {
+        std::string text, caption;
+        Owner owner;
+        bool yes_no;
+    };
+    std::vector<Shown> shown;
+    std::deque<bool> answers;  // Yes/No answers, in order
+    window::MessageBoxes boxes() {
+        return {[this](const std::string& t, const std::string& c, Owner o) { shown.push_back({t, c, o, false}); },
+                [this](const std::string& t, const std::string& c, Owner o) {
+                    shown.push_back({t, c, o, true});
+                    bool a = !answers.empty() && answers.front();
+                    if (!answers.empty()) answers.pop_front();
+                    return a;
+                }};
+    }
+};
+
+class ControlTest : public TempDirTest {
+protected:
+    void SetUp() override {
+        TempDirTest::SetUp();
+        b.clock = fixed_clock(2011, 4, 28, 0, 6, 25);
+        server::network_initialisation(s);
+        s.bind_address = "127.0.0.1";
+        s.LocalAddress = "127.0.0.1";
+        s.ListenPort = 0;
+    }
+    void TearDown() override {
+        server::stop(s);
+        TempDirTest::TearDown();
+    }
+    board::Board b;
+    server::Server s{b};
+    FakeBoxes fake;
+    window::Control c{s, fake.boxes()};
+};
+
+TEST_F(ControlTest, StatusLinesFollowTheServer) {
+    s.ListenPort = 53790;
+    window::status_refresh(c);
+    EXPECT_EQ(c.status[window::kState], sjis(u8"[ 停止 ] しています。"));
+    EXPECT_EQ(c.status[window::kIndicator], sjis(u8"  ■  "));
+    EXPECT_FALSE(c.running_colour);
+    EXPECT_EQ(c.status[window::kAddress], sjis(u8"伝言板サーバーのＩＰアドレスは [ 127.0.0.1 ] です。"));
+    EXPECT_EQ(c.status[window::kPort], sjis(u8"伝言板サーバーのポート番号は [ 53790 ] です。"));
+    EXPECT_EQ(c.status[window::kUrl], sjis(u8"ＵＲＬは [ http://127.0.0.1:53790/ ] です。"));
+    EXPECT_EQ(c.status[window::kLog], sjis(u8"ＬＯＧ情報を取得していません。"));
+    s.ListenPort = 80;
+    b.LogEnabled = 1;
+    window::status_refresh(c);
+    EXPECT_EQ(c.status[window::kUrl], sjis(u8"ＵＲＬは [ http://127.0.0.1/ ] です。"));
+    EXPECT_EQ(c.status[window::kLog], sjis(u8"ＬＯＧ情報を取得しています。"));
+    s.LocalAddress = std::nullopt;
+    window::status_refresh(c);
+    EXPECT_EQ(c.status[window::kAddress], sjis(u8"伝言板サーバーのＩＰアドレスは [ 不明 ] です。"));
+}
+
+TEST_F(ControlTest, PanelChangesShowAfterTheNextMessage) {
+    window::status_refresh(c);
+    window::panel_start(c);
+    EXPECT_EQ(s.ServerState, 1);
+    EXPECT_EQ(c.status[window::kState], sjis(u8"[ 停止 ] しています。")) << "not yet refreshed";
+    EXPECT_TRUE(window::consume_changes(c));
+    EXPECT_EQ(c.status[window::kState], sjis(u8"[ 稼動 ] しています。"));
+    EXPECT_EQ(c.status[window::kIndicator], sjis(u8"  ▲  "));
+    EXPECT_TRUE(c.running_colour);
+    EXPECT_FALSE(window::consume_changes(c));
+}
+
+TEST_F(ControlTest, PortRulesRefuseOutOfRangeAndReadFiveCharacters) {
+    EXPECT_EQ(window::port_dialog_ok(c, ""), Dialog::StaysOpen);
+    EXPECT_TRUE(fake.shown.empty());
+    EXPECT_EQ(window::port_dialog_ok(c, "65536"), Dialog::StaysOpen);
+    EXPECT_EQ(fake.shown.back().text, sjis(u8"ポート番号[ 65536 ]は、設定できません。\n０～６５５３５の範囲で入力して下さい。"));
+    EXPECT_EQ(window::port_dialog_ok(c, "-1"), Dialog::StaysOpen);
+    EXPECT_EQ(fake.shown.back().text, sjis(u8"ポート番号[ -1 ]は、設定できません。\n０～６５５３５の範囲で入力して下さい。"));
+    fake.answers = {false};
+    EXPECT_EQ(window::port_dialog_ok(c, "65535"), Dialog::StaysOpen);
+    EXPECT_EQ(fake.shown.back().text, sjis(u8"ポート番号を[ 65535 ]に変更します。\n宜しいですか？。"));
+    fake.answers = {true};
+    EXPECT_EQ(window::port_dialog_ok(c, "123456"), Dialog::Ends);
+    EXPECT_EQ(s.ListenPort, 12345);
+    EXPECT_EQ(s.ServerState, 0) << "a stopped server stays stopped";
+    EXPECT_TRUE(c.port_changed);
+}
+
+TEST_F(ControlTest, PortChangeRestartsARunningServerOnTheNewPort) {
+    ASSERT_EQ(server::start(s), 0);
+    std::uint16_t free_port = s.bound_port;  // free again once the server stops
+    server::stop(s);
+    ASSERT_EQ(server::start(s), 0);
+    fake.answers = {true};
+    EXPECT_EQ(window::port_dialog_ok(c, std::to_string(free_port)), Dialog::Ends);
+    EXPECT_EQ(s.ServerState, 1);
+    EXPECT_EQ(s.bound_port, free_port);
+    EXPECT_EQ(http_exchange(free_port, "GET / HTTP/1.0\r\n\r\n").substr(0, 15), "HTTP/1.0 200 OK");
+}
+
+TEST_F(ControlTest, CancelledLogChoiceIsRememberedButNotApplied) {
+    window::log_dialog_choose(c, 1);
+    // Cancel: nothing but the pending choice changed.
+    EXPECT_EQ(b.LogEnabled, 0);
+    EXPECT_EQ(c.pending_log_choice, 1);
+    fake.answers = {false, true};
+    EXPECT_EQ(window::log_dialog_ok(c), Dialog::StaysOpen);
+    EXPECT_EQ(fake.shown.back().text, sjis(u8"[ ログを取得する ]に、設定します。\n宜しいですか？。"));
+    EXPECT_EQ(window::log_dialog_ok(c), Dialog::Ends);
+    EXPECT_EQ(b.LogEnabled, 1);
+    EXPECT_TRUE(c.log_changed);
+    window::log_dialog_choose(c, 0);
+    fake.answers = {true};
+    window::log_dialog_ok(c);
+    EXPECT_EQ(fake.shown.back().text, sjis(u8"[ ログを停止する ]に、設定します。\n宜しいですか？。"));
+    EXPECT_EQ(b.LogEnabled, 0);
+}
+
+TEST_F(ControlTest, IdAndPasswordRulesAndTheWrite) {
+    make_dirs("DATA/IDPASSWORD");
+    EXPECT_EQ(window::id_password_dialog_ok(c, "", "pw"), Dialog::StaysOpen);
+    EXPECT_EQ(fake.shown.back().text, sjis(u8"[ＩＤ]が、入力されていませんでした。"));
+    EXPECT_EQ(window::id_password_dialog_ok(c, "id", ""), Dialog::StaysOpen);
+    EXPECT_EQ(fake.shown.back().text, sjis(u8"[パスワード]が、入力されていませんでした。"));
+    fake.answers = {true};
+    std::string id = sjis(u8"新しい");
+    EXPECT_EQ(window::id_password_dialog_ok(c, id, "pw"), Dialog::Ends);
+    EXPECT_EQ(read_file("DATA/IDPASSWORD/idpassword.ini"), "ID=" + id + "\r\nPASSWORD=pw\r\n");
+    EXPECT_EQ(b.LoginId, id);
+    EXPECT_EQ(b.LoginPassword, "pw");
+    EXPECT_EQ(fake.shown.back().text, sjis(u8"ＩＤを、[　新しい　]\nパスワードを、[　pw　]\nに変更しました。"));
+}
+
+TEST_F(ControlTest, FailedCredentialsWriteChangesNothing) {
+    b.LoginId = "old";
+    fake.answers = {true};
+    window::id_password_dialog_ok(c, "new", "pw");
+    EXPECT_EQ(b.LoginId, "old");
+    EXPECT_EQ(fake.shown.back().caption, sjis(u8"エラーメッセージ"));
+    EXPECT_EQ(fake.shown.back().text,
+              sjis(u8"[DATA/IDPASSWORD/idpassword.ini]ファイルのオープンに失敗しました。\n何度も発生する場合は再起動して下さい。"));
+}
+
+TEST_F(ControlTest, CredentialsAreCutAtFiftyBytesWithoutSplittingACharacter) {
+    std::string wide = sjis(u8"あいうえおかきくけこさしすせそたちつてとなにぬねのは");  // 52 bytes
+    EXPECT_EQ(window::cut_shift_jis(wide, 50), wide.substr(0, 50));
+    EXPECT_EQ(window::cut_shift_jis("a" + wide, 50), "a" + wide.substr(0, 48));
+}
+
+TEST_F(ControlTest, ResetWithoutDataOnlyChangesTheCounters) {
+    b.MessageNo = 5;
+    b.CurrentPage = 3;
+    EXPECT_EQ(window::message_reset(c), -1);
+    EXPECT_EQ(b.MessageNo, 0);
+    EXPECT_EQ(b.CurrentPage, 1);
+    EXPECT_EQ(b.ShownPage, 1);
+    ASSERT_EQ(fake.shown.size(), 1u);
+    EXPECT_EQ(fake.shown[0].owner, Owner::None);
+    EXPECT_EQ(fake.shown[0].caption, sjis(u8"エラーメッセージ"));
+    EXPECT_FALSE(file_exists("DATA"));
+    window::message_reset_dialog_ok(c);
+    EXPECT_EQ(fake.shown.back().text.find(sjis(u8"[メッセージのリセット]処理が正常に動きませんでした。")), 0u);
+}
+
+TEST_F(ControlTest, ResetBeforeTheFirstLoginStopsAtTheMainPage) {
+    ASSERT_EQ(board::load_board_state(b), 0);
+    EXPECT_EQ(window::message_reset(c), -1);
+    EXPECT_EQ(read_file("DATA/MESSAGE/0.ini"), "message=0\r\npage=1\r\n");
+    EXPECT_EQ(fake.shown.back().text,
+              sjis(u8"[DATA/HTML/wbk_main.html]ファイルのオープンに失敗しました。\n何度も発生する場合は再起動して下さい。"));
+    EXPECT_EQ(fake.shown.back().owner, Owner::Dialog);
+    EXPECT_FALSE(file_exists("DATA/HTML"));
+}
+
+TEST_F(ControlTest, ResetOnThreePagesKeepsTheirFilesAndOnlyPageOnesLink) {
+    ASSERT_EQ(board::load_board_state(b), 0);
+    Recorder rec;
+    board::board_reply(b, rec.reply, 1);
+    for (int page = 2; page <= 3; ++page) {
+        board::make_new_text_page(page);
+        board::rewrite_sections(board::paths::kMenuPage, board::paths::kMenuWork,
+                                {board::Section{board::kPageLinkStart, board::kPageLinkEnd, board::page_link_line(page),
+                                                board::SectionMode::Prepend}});
+    }
+    std::string page3 = read_file(board::text_page_path(3));
+    board::page_select(b, "wbk_select_3.cgi");
+    std::string menu_before = read_file(board::paths::kMenuPage);
+    window::message_reset_dialog_ok(c);
+    EXPECT_EQ(fake.shown.back().text, sjis(u8"メッセージ数＝０\nページ番号＝１\nに設定しました。\n[メッセージのリセット]処理が正常に終了しました。"));
+    EXPECT_EQ(read_file(board::text_page_path(3)), page3);
+    std::string menu = read_file(board::paths::kMenuPage);
+    EXPECT_EQ(menu.find("wbk_select_3.cgi"), std::string::npos);
+    EXPECT_EQ(menu.find("wbk_select_2.cgi"), std::string::npos);
+    EXPECT_NE(menu.find("wbk_select_1.cgi"), std::string::npos);
+    EXPECT_NE(menu.find(sjis(u8"<p>－3－</p>")), std::string::npos) << "the shown page stays until the next reply";
+    EXPECT_EQ(read_file(board::paths::kTextPage1), expected_page("text_page.html"));
+    EXPECT_EQ(read_file(board::paths::kMainPage), expected_page("main_page.html"));
+}
+
+TEST_F(ControlTest, ResetOfAMainPageWithoutEndMarkerStillRewritesTheOthers) {
+    ASSERT_EQ(board::load_board_state(b), 0);
+    Recorder rec;
+    board::board_reply(b, rec.reply, 1);
+    std::string main_page = read_file(board::paths::kMainPage);
+    std::string end = std::string(board::kPlainEnd.substr(0, board::kPlainEnd.size() - 1)) + "\r\n";
+    write_file(board::paths::kMainPage, main_page.substr(0, main_page.find(end)));
+    EXPECT_EQ(window::message_reset(c), 0);
+    std::string start = std::string(board::kPlainStart.substr(0, board::kPlainStart.size() - 1)) + "\r\n";
+    std::string now = read_file(board::paths::kMainPage);
+    std::string tail = start + "<frame src='wbk_text_1.html' name='wbk_text'>\r\n";
+    EXPECT_EQ(now.substr(now.size() - tail.size()), tail);
+    EXPECT_EQ(read_file(board::paths::kTextPage1), expected_page("text_page.html"));
+}
+
+TEST_F(ControlTest, ExitNeedsAYes) {
+    fake.answers = {false, true};
+    EXPECT_FALSE(window::exit_confirmation(c));
+    EXPECT_TRUE(window::exit_confirmation(c));
+    EXPECT_EQ(fake.shown.back().text, sjis(u8"コモレビ\nアプリケーションを終了します。\n宜しいですか？。"));
+    EXPECT_EQ(fake.shown.back().owner, Owner::Main);
+}
