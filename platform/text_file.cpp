@@ -136,8 +136,42 @@ bool AtomicFile::commit() {
         remove_file(work_);
         return false;
     }
-    sync_directory_of(target_);
+    if (DirectorySyncBatch* batch = DirectorySyncBatch::current())
+        batch->add(target_);
+    else
+        sync_directory_of(target_);
     return true;
+}
+
+namespace {
+thread_local DirectorySyncBatch* current_batch = nullptr;
+
+std::string directory_of(const std::string& path) {
+    size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+}  // namespace
+
+DirectorySyncBatch::DirectorySyncBatch() : outer_(current_batch) { current_batch = this; }
+
+DirectorySyncBatch::~DirectorySyncBatch() {
+    flush();
+    current_batch = outer_;
+}
+
+DirectorySyncBatch* DirectorySyncBatch::current() { return current_batch; }
+
+// dirs_ keeps one file path per directory that waits for its sync.
+void DirectorySyncBatch::add(const std::string& path) {
+    std::string dir = directory_of(path);
+    for (const std::string& waiting : dirs_)
+        if (directory_of(waiting) == dir) return;
+    dirs_.push_back(path);
+}
+
+void DirectorySyncBatch::flush() {
+    for (const std::string& path : dirs_) sync_directory_of(path);
+    dirs_.clear();
 }
 
 std::string work_name_for(const std::string& path) {

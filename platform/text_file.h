@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/sjis.h"
 
@@ -107,6 +108,28 @@ private:
     std::string work_;
     TextWriter out_;
     bool done_ = false;
+};
+
+// While a batch is open on a thread, the directory syncs that make its
+// committed renames durable wait in it, and each directory is synced once
+// when the batch is flushed: a request that replaces three files in two
+// directories syncs two directories, not three times. The request flushes
+// before its reply goes out, so nothing is acknowledged before it is durable.
+class DirectorySyncBatch {
+public:
+    DirectorySyncBatch();
+    ~DirectorySyncBatch();  // flushes
+    DirectorySyncBatch(const DirectorySyncBatch&) = delete;
+    DirectorySyncBatch& operator=(const DirectorySyncBatch&) = delete;
+
+    void flush();
+    // The innermost open batch of this thread, if any.
+    static DirectorySyncBatch* current();
+    void add(const std::string& path);
+
+private:
+    std::vector<std::string> dirs_;
+    DirectorySyncBatch* outer_;
 };
 
 // The work file beside a file written whole: "DATA/MESSAGE/0.ini" gives

@@ -69,6 +69,9 @@ std::string served_file_name(std::string_view path) {
 }
 
 void dispatch(board::Board& b, const Request& request, Reply& reply) {
+    // Every file the request replaces is durable before the reply says so.
+    platform::DirectorySyncBatch durable;
+    reply.before_first_send([&durable] { durable.flush(); });
     try {
         RequestLine line = parse_request_line(request.text);
         if (!line.has_path) return;

@@ -17,14 +17,18 @@ public:
     using Send = std::function<void(const char* data, size_t n)>;
     explicit Reply(Send send) : send_(std::move(send)) {}
     void send(const char* data, size_t n) {
+        if (!started_ && before_first_send_) before_first_send_();
         started_ = true;
         send_(data, n);
     }
+    // Runs once, right before the first byte goes out.
+    void before_first_send(std::function<void()> hook) { before_first_send_ = std::move(hook); }
     // True once any send (also an empty one) has been made.
     bool started() const { return started_; }
 
 private:
     Send send_;
+    std::function<void()> before_first_send_;
     bool started_ = false;
 };
 
