@@ -1,0 +1,113 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "board/board_reply.h"
+#include "board/paths.h"
+#include "board/state.h"
+#include "window/console/console.h"
+#include "support/test_support.h"
+
+using namespace testing_support;
+
+class ConsoleSession : public TempDirTest {
+protected:
+    void SetUp() override {
+        TempDirTest::SetUp();
+        server::network_initialisation(s);
+        s.bind_address = "127.0.0.1";
+        s.LocalAddress = "127.0.0.1";
+        s.ListenPort = 0;
+    }
+    void TearDown() override {
+        server::stop(s);
+        TempDirTest::TearDown();
+    }
+    // Runs the console on the given input; returns what it printed.
+    std::string run(const std::string& input) {
+        int fds[2];
+        EXPECT_EQ(::pipe(fds), 0);
+        EXPECT_EQ(::write(fds[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
+        ::close(fds[1]);
+        std::FILE* out = std::tmpfile();
+        window::Control c(s, {});
+        EXPECT_EQ(window::console::run_console(c, fds[0], out), 0);
+        ::close(fds[0]);
+        std::rewind(out);
+        std::string text;
+        char buf[4096];
+        while (size_t n = std::fread(buf, 1, sizeof buf, out)) text.append(buf, n);
+        std::fclose(out);
+        return text;
+    }
+    // A port that is free now.
+    std::uint16_t free_port() {
+        board::Board other;
+        server::Server probe(other);
+        probe.bind_address = "127.0.0.1";
+        probe.ListenPort = 0;
+        EXPECT_EQ(server::start(probe), 0);
+        std::uint16_t port = probe.bound_port;
+        server::stop(probe);
+        return port;
+    }
+    board::Board b;
+    server::Server s{b};
+};
+
+TEST_F(ConsoleSession, ControlsEverythingTheWindowControls) {
+    std::uint16_t port = free_port();
+    std::string input = "start\n"
+                        "port\n" + std::to_string(port) + "\ny\n"
+                        "log\n1\ny\n"
+                        "id\nnew-id\nnew-pw\ny\n"
+                        "about\n"
+                        "quit\nn\n"
+                        "reset\ny\n"
+                        "quit\ny\n";
+    // Pages to reset: the board as a first login leaves it.
+    ASSERT_EQ(board::load_board_state(b), 0);
+    Recorder rec;
+    board::board_reply(b, rec.reply, 1);
+    b.MessageNo = 42;
+    std::string out = run(input);
+
+    EXPECT_NE(out.find(u8"[ 稼動 ] しています。"), std::string::npos);
+    EXPECT_NE(out.find(u8"伝言板サーバーのポート番号は [ " + std::to_string(port) + u8" ] です。"), std::string::npos);
+    EXPECT_NE(out.find(u8"ＬＯＧ情報を取得しています。"), std::string::npos);
+    EXPECT_NE(out.find(u8"コモレビ version 1.0"), std::string::npos);
+    EXPECT_NE(out.find(u8"[メッセージのリセット]処理が正常に終了しました。"), std::string::npos);
+    EXPECT_NE(out.find(u8"ＩＤとパスワードが初期値のままです"), std::string::npos) << "warned before the change";
+
+    EXPECT_EQ(s.ListenPort, port);
+    EXPECT_EQ(b.LogEnabled, 1);
+    EXPECT_EQ(read_file("DATA/IDPASSWORD/idpassword.ini"), "ID=new-id\r\nPASSWORD=new-pw\r\n");
+    EXPECT_EQ(read_file("DATA/MESSAGE/0.ini"), "message=0\r\npage=1\r\n");
+    EXPECT_EQ(s.ServerState, 2) << "quit stops the server";
+
+    // The board now answers on the new port, and only to the new pair.
+    ASSERT_EQ(server::start(s), 0);
+    EXPECT_EQ(s.bound_port, port);
+    std::string body = "id=new-id&password=new-pw";
+    EXPECT_NE(http_exchange(port, post_request("wbk_login.cgi", body)).find("Set-Cookie: SESSIONID="), std::string::npos);
+    std::string old = "id=quietharborlights&password=quietharborlights";
+    EXPECT_EQ(http_exchange(port, post_request("wbk_login.cgi", old)).find("Set-Cookie"), std::string::npos);
+}
+
+TEST_F(ConsoleSession, EndOfInputQuitsAndStopsTheServer) {
+    std::string out = run("start\nstatus\n");
+    EXPECT_NE(out.find(u8"[ 稼動 ] しています。"), std::string::npos);
+    EXPECT_EQ(s.ServerState, 2);
+}
+
+TEST_F(ConsoleSession, RefusedPortKeepsAskingUntilCancelled) {
+    std::string out = run("port\n70000\n\nquit\ny\n");
+    EXPECT_NE(out.find(u8"ポート番号[ 70000 ]は、設定できません。"), std::string::npos);
+    EXPECT_EQ(s.ListenPort, 0);
+}
+
+TEST(ConsoleText, ShiftJisRoundTripsThroughTheTerminalCharset) {
+    std::string sjis_text = "コモレビ";  // compiled to Shift_JIS
+    EXPECT_EQ(window::console::from_terminal(window::console::to_terminal(sjis_text)), sjis_text);
+}
