@@ -16,6 +16,8 @@ bool sync_file(std::FILE* file);
 // Makes a rename in the directory that holds path survive a power loss.
 void sync_directory_of(const std::string& path);
 bool is_regular_file(std::FILE* file);
+// The stored size of an open file.
+long long file_size(std::FILE* file);
 bool change_directory(const std::string& path);
 
 }  // namespace platform

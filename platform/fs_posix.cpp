@@ -32,6 +32,11 @@ bool is_regular_file(std::FILE* file) {
     return ::fstat(::fileno(file), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+long long file_size(std::FILE* file) {
+    struct stat st;
+    return ::fstat(::fileno(file), &st) == 0 ? static_cast<long long>(st.st_size) : 0;
+}
+
 bool change_directory(const std::string& path) { return ::chdir(path.c_str()) == 0; }
 
 }  // namespace platform

@@ -41,6 +41,8 @@ IoResult receive_some(Socket s, char* buf, size_t cap, size_t& got);
 void make_blocking_with_send_timeout(Socket s, int timeout_ms);
 bool send_all(Socket s, const char* data, size_t n);
 
+// Reads and drops what has already arrived, without waiting.
+void discard_pending_input(Socket s);
 void shutdown_both(Socket s);
 void close_socket(Socket s);
 

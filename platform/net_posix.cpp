@@ -107,8 +107,7 @@ IoResult receive_some(Socket s, char* buf, size_t cap, size_t& got) {
 
 void make_blocking_with_send_timeout(Socket s, int timeout_ms) {
     int fd = static_cast<int>(s);
-    int flags = ::fcntl(fd, F_GETFL, 0);
-    ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    ::fcntl(fd, F_SETFL, O_RDWR);  // accepted sockets carry no other status flag
     timeval tv{};
     tv.tv_sec = timeout_ms / 1000;
     tv.tv_usec = (timeout_ms % 1000) * 1000;
@@ -117,13 +116,21 @@ void make_blocking_with_send_timeout(Socket s, int timeout_ms) {
 
 bool send_all(Socket s, const char* data, size_t n) {
     while (n > 0) {
-        ssize_t sent = ::send(static_cast<int>(s), data, n, MSG_NOSIGNAL);
+        // A reply goes out in several sends; let the kernel gather them into
+        // full segments. What is held back leaves at the latest with the close.
+        ssize_t sent = ::send(static_cast<int>(s), data, n, MSG_NOSIGNAL | MSG_MORE);
         if (sent < 0 && errno == EINTR) continue;
         if (sent <= 0) return false;
         data += sent;
         n -= static_cast<size_t>(sent);
     }
     return true;
+}
+
+void discard_pending_input(Socket s) {
+    char buf[4096];
+    for (int i = 0; i < 64; ++i)
+        if (::recv(static_cast<int>(s), buf, sizeof buf, MSG_DONTWAIT) <= 0) return;
 }
 
 void shutdown_both(Socket s) { ::shutdown(static_cast<int>(s), SHUT_RDWR); }

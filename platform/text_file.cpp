@@ -61,24 +61,29 @@ size_t TextReader::read_line(char* line, size_t size) {
 bool RawReader::open(const std::string& path) {
     close();
     file_ = std::fopen(path.c_str(), "rb");
-    if (file_ && !is_regular_file(file_)) close();
-    return file_ != nullptr;
+    if (!file_) return false;
+    if (!is_regular_file(file_)) {
+        close();
+        return false;
+    }
+    std::setvbuf(file_, nullptr, _IONBF, 0);
+    size_ = file_size(file_);
+    position_ = 0;
+    return true;
 }
 
 void RawReader::close() {
     if (file_) std::fclose(file_);
     file_ = nullptr;
+    size_ = position_ = 0;
 }
 
-long long RawReader::size() {
-    if (!file_) return 0;
-    std::fseek(file_, 0, SEEK_END);
-    long long n = std::ftell(file_);
-    std::fseek(file_, 0, SEEK_SET);
-    return n < 0 ? 0 : n;
+size_t RawReader::read(char* out, size_t n) {
+    if (!file_ || position_ >= size_) return 0;  // the end is known: no read call to find it
+    size_t got = std::fread(out, 1, n, file_);
+    position_ += static_cast<long long>(got);
+    return got;
 }
-
-size_t RawReader::read(char* out, size_t n) { return file_ ? std::fread(out, 1, n, file_) : 0; }
 
 bool TextWriter::open(const std::string& path, Mode mode) {
     close();

@@ -53,15 +53,19 @@ public:
     RawReader(const RawReader&) = delete;
     RawReader& operator=(const RawReader&) = delete;
 
-    // Opens only regular files: a directory is not a file to send.
+    // Opens only regular files: a directory is not a file to send. Reads go
+    // straight to the file, without a second buffer. Files are replaced by
+    // rename, never rewritten in place, so an open file keeps its size.
     bool open(const std::string& path);
     bool is_open() const { return file_ != nullptr; }
     void close();
-    long long size();  // the stored size; the position goes back to the start
+    long long size() const { return size_; }  // the stored size when it was opened
     size_t read(char* out, size_t n);
 
 private:
     std::FILE* file_ = nullptr;
+    long long size_ = 0;
+    long long position_ = 0;
 };
 
 class TextWriter {

@@ -41,6 +41,10 @@ void serve(Server& s, Pending& p) {
         dispatch(s.board, request, reply);
     }
     s.ConnectionSocket = net::kInvalidSocket;
+    // Bytes of the request still unread (a request longer than the buffer)
+    // would make the close reset the connection, and the reset can destroy
+    // the reply before the client has read it.
+    net::discard_pending_input(p.socket);
     net::close_socket(p.socket);
 }
 
