@@ -134,19 +134,26 @@ bool exit_confirmation(Control& c) {
     return c.boxes.yes_no("コモレビ\nアプリケーションを終了します。\n宜しいですか？。", kConfirmCaption, Owner::Main);
 }
 
-int message_reset(Control& c) {
+namespace {
+
+struct ResetFailure {
+    int result = 0;
+    std::string text;
+    const char* caption = kConfirmCaption;
+    Owner owner = Owner::Dialog;
+};
+
+// The reset's steps, under the board lock; the first failure stops them.
+ResetFailure reset_board(board::Board& b) {
     using board::RewriteResult;
     using board::Section;
     using board::SectionMode;
     namespace paths = board::paths;
-    platform::BoardLockGuard guard(c.board.lock);
-    c.board.CurrentPage = 1;
-    c.board.MessageNo = 0;
-    c.board.ShownPage = 1;
-    if (!board::write_counters(0, 1)) {
-        c.boxes.ok(open_failed(paths::kCounters), kErrorCaption, Owner::None);
-        return -1;
-    }
+    platform::BoardLockGuard guard(b.lock);
+    b.CurrentPage = 1;
+    b.MessageNo = 0;
+    b.ShownPage = 1;
+    if (!board::write_counters(0, 1)) return {-1, open_failed(paths::kCounters), kErrorCaption, Owner::None};
     struct Step {
         const char* page;
         const char* work;
@@ -169,16 +176,20 @@ int message_reset(Control& c) {
     };
     for (const Step& step : steps) {
         RewriteResult r = board::rewrite_sections(step.page, step.work, {step.section});
-        if (r == RewriteResult::PageMissing) {
-            c.boxes.ok(open_failed(step.page), kConfirmCaption, Owner::Dialog);
-            return step.page_result;
-        }
-        if (r == RewriteResult::WorkFileFailed) {
-            c.boxes.ok(open_failed(step.work_named), kConfirmCaption, Owner::Dialog);
-            return step.work_result;
-        }
+        if (r == RewriteResult::PageMissing) return {step.page_result, open_failed(step.page)};
+        if (r == RewriteResult::WorkFileFailed) return {step.work_result, open_failed(step.work_named)};
     }
-    return 0;
+    return {};
+}
+
+}  // namespace
+
+int message_reset(Control& c) {
+    // The box waits for the owner; the server must not wait with it, so it
+    // is shown after the lock is released.
+    ResetFailure failure = reset_board(c.board);
+    if (failure.result != 0) c.boxes.ok(failure.text, failure.caption, failure.owner);
+    return failure.result;
 }
 
 void message_reset_dialog_ok(Control& c) {
