@@ -139,4 +139,26 @@ void page_link_step(Board& b) {
         server::fail_request("cannot rewrite the menu page");
 }
 
+void complete_started_page(Board& b) {
+    if (b.CurrentPage == 1 || b.MessageNo < 1) return;
+    try {
+        {
+            platform::TextReader test;
+            if (!test.open(text_page_path(b.CurrentPage))) make_new_text_page(b.CurrentPage);
+        }
+        const std::string link = page_link_line(b.CurrentPage);
+        {
+            platform::TextReader menu;
+            if (!menu.open(paths::kMenuPage)) return;  // the next request writes it from its template
+            char line[400];
+            size_t n;
+            while ((n = menu.read_line(line, sizeof line)) > 0)
+                if (std::string_view(line, n) == link) return;
+        }
+        rewrite_sections(paths::kMenuPage, paths::kMenuWork,
+                         {Section{kPageLinkStart, kPageLinkEnd, link, SectionMode::Prepend}}, 400);
+    } catch (const server::RequestFailure&) {
+    }
+}
+
 }  // namespace board

@@ -14,6 +14,14 @@ int store_step(Board& b, const server::Request& request);
 void render_step(Board& b);
 void page_link_step(Board& b);
 
+// Start calls this after loading the counters. A post that began a new page
+// and was cut off (the process killed) after it stored the counters may have
+// left that page without its text page or without its link in the menu, and
+// no later post adds either. When CurrentPage (above 1) lacks them, they are
+// made here: an empty text page from text page 1, the link at the top of the
+// menu's links. A file that cannot be written now is left for the next start.
+void complete_started_page(Board& b);
+
 // The message record's path: "DATA/MESSAGE/%d.txt".
 std::string message_record_path(int message_no);
 

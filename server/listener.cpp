@@ -4,6 +4,7 @@
 #include <system_error>
 #include <vector>
 
+#include "board/posting.h"
 #include "board/state.h"
 #include "server/dispatch.h"
 
@@ -158,6 +159,7 @@ int start(Server& s) {
     {
         platform::BoardLockGuard guard(s.board.lock);
         if (board::load_board_state(s.board) == -1) return 5;
+        board::complete_started_page(s.board);
     }
     if (!net::startup()) return 5;
     look_up_address(s);
