@@ -1,0 +1,185 @@
+// Sockets on Windows Sockets 2.2. Every startup() is one WSAStartup and every
+// cleanup() one WSACleanup: Winsock counts them, so the pairs that the
+// listener makes (network initialisation, start/stop, set port) nest as they do.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <cstring>
+
+#include "platform/net.h"
+
+namespace platform::net {
+namespace {
+
+SOCKET native(Socket s) { return static_cast<SOCKET>(s); }
+
+void set_nonblocking(SOCKET s, bool on) {
+    u_long mode = on ? 1 : 0;
+    ::ioctlsocket(s, FIONBIO, &mode);
+}
+
+}  // namespace
+
+bool startup() {
+    WSADATA data;
+    if (::WSAStartup(MAKEWORD(2, 2), &data) != 0) return false;
+    if (LOBYTE(data.wVersion) != 2 || HIBYTE(data.wVersion) != 2) {
+        ::WSACleanup();
+        return false;
+    }
+    return true;
+}
+
+void cleanup() { ::WSACleanup(); }
+
+std::optional<std::string> host_address() {
+    char name[256];
+    if (::gethostname(name, 255) != 0) return std::nullopt;
+    name[255] = '\0';
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(name, nullptr, &hints, &found) != 0 || !found) return std::nullopt;
+    char text[INET_ADDRSTRLEN] = {};
+    auto* in = reinterpret_cast<sockaddr_in*>(found->ai_addr);
+    const char* ok = ::inet_ntop(AF_INET, &in->sin_addr, text, sizeof text);
+    ::freeaddrinfo(found);
+    if (!ok) return std::nullopt;
+    return std::string(text);
+}
+
+// Parsed here rather than by inet_pton, which wants the sockets library
+// started; the rules are inet_pton's: four decimal parts of 0 to 255, no
+// leading zeros, nothing else.
+bool is_ipv4_text(const std::string& text) {
+    int parts = 0;
+    size_t i = 0;
+    while (parts < 4) {
+        size_t start = i;
+        int value = 0;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9' && i - start < 3) value = value * 10 + (text[i++] - '0');
+        size_t digits = i - start;
+        if (digits == 0 || value > 255 || (digits > 1 && text[start] == '0')) return false;
+        ++parts;
+        if (parts < 4) {
+            if (i >= text.size() || text[i] != '.') return false;
+            ++i;
+        }
+    }
+    return i == text.size();
+}
+
+ListenResult listen_on(const std::string& address, std::uint16_t port, Socket& out) {
+    out = kInvalidSocket;
+    SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (s == INVALID_SOCKET) return ListenResult::SocketFailed;
+    // Nobody else may bind the port while the board listens on it, and a port
+    // that another program holds makes this bind fail.
+    BOOL one = TRUE;
+    ::setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&one), sizeof one);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port);
+    if (::inet_pton(AF_INET, address.c_str(), &addr.sin_addr) != 1 ||
+        ::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        ::closesocket(s);
+        return ListenResult::BindFailed;
+    }
+    if (::listen(s, SOMAXCONN) != 0) {
+        ::closesocket(s);
+        return ListenResult::ListenFailed;
+    }
+    set_nonblocking(s, true);
+    out = static_cast<Socket>(s);
+    return ListenResult::Ok;
+}
+
+std::uint16_t local_port(Socket s) {
+    sockaddr_in addr{};
+    int len = sizeof addr;
+    if (::getsockname(native(s), reinterpret_cast<sockaddr*>(&addr), &len) != 0) return 0;
+    return ntohs(addr.sin_port);
+}
+
+Socket accept_connection(Socket listener, std::string& peer) {
+    sockaddr_in addr{};
+    int len = sizeof addr;
+    SOCKET s = ::accept(native(listener), reinterpret_cast<sockaddr*>(&addr), &len);
+    if (s == INVALID_SOCKET) return kInvalidSocket;
+    // An accepted socket inherits the listener's non-blocking mode; set it
+    // anyway, since the reading side depends on it.
+    set_nonblocking(s, true);
+    char text[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &addr.sin_addr, text, sizeof text);
+    peer = text;
+    return static_cast<Socket>(s);
+}
+
+IoResult receive_some(Socket s, char* buf, size_t cap, size_t& got) {
+    got = 0;
+    int want = cap > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(cap);
+    int n = ::recv(native(s), buf, want, 0);
+    if (n > 0) {
+        got = static_cast<size_t>(n);
+        return IoResult::Data;
+    }
+    if (n == 0) return IoResult::Closed;
+    int error = ::WSAGetLastError();
+    if (error == WSAEWOULDBLOCK || error == WSAEINTR) return IoResult::WouldBlock;
+    return IoResult::Failed;
+}
+
+void make_blocking_with_send_timeout(Socket s, int timeout_ms) {
+    set_nonblocking(native(s), false);
+    DWORD timeout = static_cast<DWORD>(timeout_ms);  // Winsock takes milliseconds as a DWORD
+    ::setsockopt(native(s), SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
+}
+
+bool send_all(Socket s, const char* data, size_t n) {
+    while (n > 0) {
+        int chunk = n > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(n);
+        int sent = ::send(native(s), data, chunk, 0);
+        if (sent == SOCKET_ERROR && ::WSAGetLastError() == WSAEINTR) continue;
+        if (sent <= 0) return false;
+        data += sent;
+        n -= static_cast<size_t>(sent);
+    }
+    return true;
+}
+
+void discard_pending_input(Socket s) {
+    u_long available = 0;
+    char buf[4096];
+    for (int i = 0; i < 64 && ::ioctlsocket(static_cast<SOCKET>(s), FIONREAD, &available) == 0 && available > 0; ++i)
+        if (::recv(static_cast<SOCKET>(s), buf, sizeof buf, 0) <= 0) return;
+}
+
+void shutdown_both(Socket s) { ::shutdown(native(s), SD_BOTH); }
+
+void close_socket(Socket s) {
+    if (s != kInvalidSocket) ::closesocket(native(s));
+}
+
+int poll_readable(std::vector<PollEntry>& entries, int timeout_ms) {
+    if (entries.empty()) {
+        // WSAPoll refuses an empty set at once; wait as poll() would.
+        ::Sleep(timeout_ms < 0 ? 0 : static_cast<DWORD>(timeout_ms));
+        return 0;
+    }
+    std::vector<WSAPOLLFD> fds(entries.size());
+    for (size_t i = 0; i < entries.size(); ++i) {
+        fds[i].fd = native(entries[i].socket);
+        fds[i].events = POLLRDNORM;
+        fds[i].revents = 0;
+    }
+    int n = ::WSAPoll(fds.data(), static_cast<ULONG>(fds.size()), timeout_ms);
+    for (size_t i = 0; i < entries.size(); ++i)
+        entries[i].readable = n > 0 && (fds[i].revents & (POLLRDNORM | POLLHUP | POLLERR | POLLNVAL));
+    return n < 0 ? 0 : n;
+}
+
+}  // namespace platform::net

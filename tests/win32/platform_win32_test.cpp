@@ -1,0 +1,149 @@
+// The Win32 file calls and the strong random source.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <set>
+
+#include "platform/fs.h"
+#include "platform/random.h"
+#include "platform/text_file.h"
+#include "support/test_support.h"
+
+using namespace testing_support;
+
+class WindowsFiles : public TempDirTest {};
+
+TEST_F(WindowsFiles, TextWriterStoresCrLfAndTheReaderGivesLineFeedsBack) {
+    {
+        platform::TextWriter out;
+        ASSERT_TRUE(out.open("a.txt", platform::TextWriter::Mode::Truncate));
+        out.write("one\ntwo\r\nthree");
+        ASSERT_TRUE(out.sync());
+        ASSERT_TRUE(out.close());
+    }
+    EXPECT_EQ(read_file("a.txt"), "one\r\ntwo\r\r\nthree");
+    platform::TextReader in("a.txt");
+    char line[64];
+    ASSERT_GT(in.read_line(line, sizeof line), 0u);
+    EXPECT_STREQ(line, "one\n");
+    ASSERT_GT(in.read_line(line, sizeof line), 0u);
+    EXPECT_STREQ(line, "two\r\n");
+}
+
+TEST_F(WindowsFiles, ReplaceFileMovesOverAnExistingFile) {
+    write_file("target.ini", "old contents that are longer\r\n");
+    write_file("work.ini", "new\r\n");
+    ASSERT_TRUE(platform::replace_file("work.ini", "target.ini"));
+    EXPECT_EQ(read_file("target.ini"), "new\r\n");
+    EXPECT_FALSE(file_exists("work.ini"));
+}
+
+TEST_F(WindowsFiles, ReplaceFileFailsWithoutItsSource) {
+    write_file("target.ini", "kept");
+    EXPECT_FALSE(platform::replace_file("missing.ini", "target.ini"));
+    EXPECT_EQ(read_file("target.ini"), "kept");
+}
+
+TEST_F(WindowsFiles, AtomicFileCommitReplacesTheTargetAndLeavesNoWorkFile) {
+    write_file("0.ini", "message=5\r\npage=2\r\n");
+    {
+        platform::AtomicFile file("0.ini", "0_work.ini");
+        ASSERT_TRUE(file.ok());
+        file.out().write("message=0\npage=1\n");
+        ASSERT_TRUE(file.commit());
+    }
+    EXPECT_EQ(read_file("0.ini"), "message=0\r\npage=1\r\n");
+    EXPECT_EQ(list_dir("."), std::vector<std::string>{"0.ini"});
+}
+
+TEST_F(WindowsFiles, AtomicFileLeavesTheTargetWhenTheMoveIsRefused) {
+    write_file("0.ini", "message=5\r\n");
+    // Windows refuses to replace a file that another handle holds open
+    // without delete sharing: the target must survive intact.
+    HANDLE held = ::CreateFileW(L"0.ini", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    {
+        platform::AtomicFile file("0.ini", "0_work.ini");
+        ASSERT_TRUE(file.ok());
+        file.out().write("message=0\n");
+        EXPECT_FALSE(file.commit());
+    }
+    ::CloseHandle(held);
+    EXPECT_EQ(read_file("0.ini"), "message=5\r\n");
+    EXPECT_FALSE(file_exists("0_work.ini"));
+}
+
+TEST_F(WindowsFiles, AtomicFileDroppedWithoutCommitRemovesItsWorkFile) {
+    write_file("page.html", "old");
+    {
+        platform::AtomicFile file("page.html", "page_work.html");
+        file.out().write("half written");
+    }
+    EXPECT_EQ(read_file("page.html"), "old");
+    EXPECT_FALSE(file_exists("page_work.html"));
+}
+
+TEST_F(WindowsFiles, RemoveFileReportsWhetherAFileWentAway) {
+    write_file("x.txt", "x");
+    EXPECT_TRUE(platform::remove_file("x.txt"));
+    EXPECT_FALSE(file_exists("x.txt"));
+    EXPECT_FALSE(platform::remove_file("x.txt"));
+}
+
+TEST_F(WindowsFiles, MakeDirectoryMakesOneLevelOnly) {
+    platform::make_directory("DATA");
+    platform::make_directory("DATA");  // an existing directory is no error
+    EXPECT_TRUE(file_exists("DATA"));
+    platform::make_directory("A/B");
+    EXPECT_FALSE(file_exists("A/B"));
+    EXPECT_FALSE(file_exists("A"));
+}
+
+TEST_F(WindowsFiles, ADirectoryIsNotARegularFile) {
+    platform::make_directory("DATA");
+    write_file("f.html", "<html>");
+    platform::RawReader reader;
+    EXPECT_TRUE(reader.open("f.html"));
+    EXPECT_EQ(reader.size(), 6);
+    reader.close();
+    EXPECT_FALSE(reader.open("DATA"));
+    std::FILE* f = std::fopen("f.html", "rb");
+    ASSERT_NE(f, nullptr);
+    EXPECT_TRUE(platform::is_regular_file(f));
+    std::fclose(f);
+}
+
+TEST_F(WindowsFiles, SyncFilePushesAWrittenFile) {
+    std::FILE* f = std::fopen("s.txt", "wb");
+    ASSERT_NE(f, nullptr);
+    std::fputs("data", f);
+    std::fflush(f);
+    EXPECT_TRUE(platform::sync_file(f));
+    std::fclose(f);
+    EXPECT_EQ(read_file("s.txt"), "data");
+}
+
+TEST_F(WindowsFiles, PathsAreShiftJisWhateverTheAnsiCodePage) {
+    // "表示" in Shift_JIS: the second byte of 表 is 0x5C, the backslash, which
+    // a byte-wise or wrong-code-page conversion would take for a separator.
+    const std::string name = "\x95\x5C\x8E\xA6";
+    platform::make_directory(name);
+    ASSERT_TRUE(platform::change_directory(name));
+    wchar_t cwd[MAX_PATH];
+    ::GetCurrentDirectoryW(MAX_PATH, cwd);
+    std::wstring here = cwd;
+    EXPECT_EQ(here.substr(here.size() - 2), L"\u8868\u793A");
+    EXPECT_TRUE(platform::change_directory(".."));
+    EXPECT_FALSE(platform::change_directory("no such directory"));
+}
+
+TEST(WindowsRandom, DrawsVaryingValues) {
+    std::set<std::uint32_t> seen;
+    for (int i = 0; i < 64; ++i) seen.insert(platform::secure_random_u32());
+    // 64 draws from 2^32 values repeat with a chance of about 5e-7.
+    EXPECT_GE(seen.size(), 63u);
+    bool high_bit = false;
+    for (std::uint32_t v : seen) high_bit = high_bit || (v & 0x80000000u);
+    EXPECT_TRUE(high_bit) << "all 32 bits are drawn";
+}

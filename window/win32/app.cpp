@@ -1,0 +1,249 @@
+#include "window/win32/app.h"
+
+#include <commctrl.h>
+
+#include <memory>
+#include <string>
+
+#include "board/session.h"
+#include "window/win32/dialogs.h"
+#include "window/win32/resource.h"
+#include "window/win32/wide_text.h"
+
+namespace window::win32 {
+namespace {
+
+constexpr int kTextMax = 100;  // the title and class name buffers, in wide characters
+constexpr int kWidth = 550;
+constexpr int kHeight = 300;
+constexpr int kPanelX = 10;
+constexpr int kPanelY = 10;
+constexpr int kPanelWidth = 190;
+constexpr int kPanelHeight = 110;
+
+struct Notice {
+    std::string text;
+    std::string caption;
+};
+
+std::wstring load_text(HINSTANCE instance, UINT id) {
+    wchar_t buffer[kTextMax + 1] = {};
+    ::LoadStringW(instance, id, buffer, kTextMax);
+    return buffer;
+}
+
+HWND owner_window(const App& app, Owner owner) {
+    switch (owner) {
+        case Owner::Main: return app.main;
+        case Owner::Dialog: return app.dialog ? app.dialog : app.main;
+        case Owner::None: break;
+    }
+    return nullptr;
+}
+
+int show_box(const App& app, const std::string& text, const std::string& caption, Owner owner, UINT buttons) {
+    HWND window = owner_window(app, owner);
+    // A box without an owner still keeps this thread's windows from being
+    // used while it is open, so no dialog button can run twice meanwhile.
+    UINT modality = window ? MB_APPLMODAL : MB_TASKMODAL;
+    return ::MessageBoxW(window, to_wide(text).c_str(), to_wide(caption).c_str(), buttons | modality);
+}
+
+// What the window procedure does before every message: the deferred status
+// refresh after a panel button or a dialog change, and the hourly sweep. (The
+// sweep takes the board lock; this also runs inside every message box's loop,
+// so the control logic never shows a box while it holds that lock.)
+void before_each_message(App& app) {
+    if (consume_changes(app.control) && app.main) ::InvalidateRect(app.main, nullptr, TRUE);
+    board::hourly_session_sweep(app.control.board);
+}
+
+// The window is 550 by 300 pixels; but where the menu bar's texts need two
+// rows (wide fonts, large captions), that leaves no room for the last status
+// line, so the window then grows downwards just enough to show it whole.
+void fit_status_lines(HWND window) {
+    HDC dc = ::GetDC(window);
+    TEXTMETRICW metrics{};
+    ::GetTextMetricsW(dc, &metrics);
+    ::ReleaseDC(window, dc);
+    int needed = kStatusPlacements.back().y + metrics.tmHeight + 8;
+    RECT client;
+    ::GetClientRect(window, &client);
+    if (client.bottom >= needed) return;
+    RECT frame;
+    ::GetWindowRect(window, &frame);
+    ::SetWindowPos(window, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top + needed - client.bottom,
+                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void confirm_exit(App& app) {
+    if (exit_confirmation(app.control)) ::DestroyWindow(app.main);
+}
+
+void show_notice(App& app, LPARAM lparam) {
+    std::unique_ptr<Notice> notice(reinterpret_cast<Notice*>(lparam));
+    if (notice) app.control.boxes.ok(notice->text, notice->caption, Owner::None);
+}
+
+LRESULT on_command(App& app, HWND window, WPARAM wparam, LPARAM lparam) {
+    switch (LOWORD(wparam)) {
+        case IDM_ABOUT: run_dialog(app, IDD_ABOUT); return 0;
+        case IDM_EXIT: confirm_exit(app); return 0;
+        case IDM_PORT: run_dialog(app, IDD_PORT); return 0;
+        case IDM_LOG: run_dialog(app, IDD_LOG); return 0;
+        case IDM_ID_PASSWORD: run_dialog(app, IDD_ID_PASSWORD); return 0;
+        case IDM_RESET: run_dialog(app, IDD_RESET); return 0;
+        default: return ::DefWindowProcW(window, WM_COMMAND, wparam, lparam);
+    }
+}
+
+LRESULT CALLBACK main_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message == WM_NCCREATE) {
+        auto* create = reinterpret_cast<CREATESTRUCTW*>(lparam);
+        ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    }
+    auto* app = reinterpret_cast<App*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (!app) return ::DefWindowProcW(window, message, wparam, lparam);
+    before_each_message(*app);
+    switch (message) {
+        case WM_PAINT: {
+            PAINTSTRUCT ps;
+            HDC dc = ::BeginPaint(window, &ps);
+            paint_status(dc, app->control);
+            ::EndPaint(window, &ps);
+            return 0;
+        }
+        case WM_COMMAND: return on_command(*app, window, wparam, lparam);
+        case WM_CLOSE: confirm_exit(*app); return 0;
+        case WM_TIMER: return 0;  // the sweep above is what the timer is for
+        case kOwnerNoticeMessage: show_notice(*app, lparam); return 0;
+        case WM_DESTROY:
+            app->notice_target = nullptr;
+            ::KillTimer(window, kSweepTimer);
+            ::PostQuitMessage(0);
+            return 0;
+        case WM_NCDESTROY:
+            app->main = nullptr;
+            app->panel = nullptr;
+            return ::DefWindowProcW(window, message, wparam, lparam);
+        default: return ::DefWindowProcW(window, message, wparam, lparam);
+    }
+}
+
+}  // namespace
+
+const std::array<StatusPlacement, kStatusLineCount> kStatusPlacements = {{
+    {kHeading, 210, 30},
+    {kState, 220, 60},
+    {kIndicator, 270, 90},
+    {kAddress, 10, 130},
+    {kPort, 10, 160},
+    {kUrl, 10, 190},
+    {kLog, 10, 220},
+}};
+
+COLORREF status_background(StatusLine line, bool running_colour) {
+    switch (line) {
+        case kHeading:
+        case kState: return ::GetSysColor(COLOR_WINDOW);
+        case kIndicator: return running_colour ? RGB(0, 255, 0) : RGB(255, 255, 0);
+        default: return RGB(255, 255, 255);
+    }
+}
+
+void paint_status(HDC dc, const Control& c) {
+    ::SetTextColor(dc, RGB(0, 0, 0));
+    ::SetBkMode(dc, OPAQUE);
+    for (const StatusPlacement& place : kStatusPlacements) {
+        std::wstring text = to_wide(c.status[place.line]);
+        ::SetBkColor(dc, status_background(place.line, c.running_colour));
+        ::TextOutW(dc, place.x, place.y, text.c_str(), static_cast<int>(text.size()));
+    }
+}
+
+MessageBoxes message_boxes(App& app) {
+    MessageBoxes boxes;
+    boxes.ok = [&app](const std::string& text, const std::string& caption, Owner owner) {
+        show_box(app, text, caption, owner, MB_OK);
+    };
+    boxes.yes_no = [&app](const std::string& text, const std::string& caption, Owner owner) {
+        return show_box(app, text, caption, owner, MB_YESNO) == IDYES;
+    };
+    return boxes;
+}
+
+void connect_owner_notice(App& app) {
+    std::atomic<HWND>* target = &app.notice_target;
+    // The accept thread must not wait for the owner: it posts a copy and goes on.
+    app.control.board.owner_notice = [target](const std::string& text, const std::string& caption) {
+        HWND window = target->load();
+        if (!window) return;
+        auto* notice = new Notice{text, caption};
+        if (!::PostMessageW(window, kOwnerNoticeMessage, 0, reinterpret_cast<LPARAM>(notice))) delete notice;
+    };
+}
+
+bool create_main_window(App& app, int show) {
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};
+    ::InitCommonControlsEx(&controls);
+
+    std::wstring title = load_text(app.instance, IDS_APP_TITLE);
+    std::wstring class_name = load_text(app.instance, IDS_CLASS_NAME);
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    wc.style = CS_HREDRAW | CS_VREDRAW;
+    wc.lpfnWndProc = main_procedure;
+    wc.hInstance = app.instance;
+    wc.hIcon = ::LoadIconW(app.instance, MAKEINTRESOURCEW(IDI_LARGE));
+    wc.hIconSm = static_cast<HICON>(::LoadImageW(app.instance, MAKEINTRESOURCEW(IDI_SMALL), IMAGE_ICON,
+                                                 ::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON), 0));
+    wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    wc.lpszMenuName = MAKEINTRESOURCEW(IDR_MAIN);
+    wc.lpszClassName = class_name.c_str();
+    ::RegisterClassExW(&wc);
+
+    app.main = ::CreateWindowExW(0, class_name.c_str(), title.c_str(), WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0, kWidth,
+                                 kHeight, nullptr, nullptr, app.instance, &app);
+    if (!app.main) return false;
+    fit_status_lines(app.main);
+    app.notice_target = app.main;
+    ::SetTimer(app.main, kSweepTimer, kSweepEveryMs, nullptr);
+    ::ShowWindow(app.main, show);
+    ::UpdateWindow(app.main);
+    return true;
+}
+
+void open_panel(App& app) {
+    app.control.panel_action = 0;
+    app.panel = ::CreateDialogParamW(app.instance, MAKEINTRESOURCEW(IDD_PANEL), app.main, panel_procedure,
+                                     reinterpret_cast<LPARAM>(&app));
+    if (!app.panel) return;
+    ::MoveWindow(app.panel, kPanelX, kPanelY, kPanelWidth, kPanelHeight, TRUE);
+    ::ShowWindow(app.panel, SW_SHOW);
+    ::SetFocus(app.panel);
+}
+
+void refresh_status(App& app) {
+    status_refresh(app.control);
+    if (app.main) ::InvalidateRect(app.main, nullptr, TRUE);
+}
+
+int run_message_loop(App& app) {
+    app.accelerators = ::LoadAcceleratorsW(app.instance, MAKEINTRESOURCEW(IDR_MAIN));
+    MSG message{};
+    while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (::TranslateAcceleratorW(app.main, app.accelerators, &message)) continue;
+        ::TranslateMessage(&message);
+        ::DispatchMessageW(&message);
+    }
+    return static_cast<int>(message.wParam);
+}
+
+void shut_down(App& app) {
+    app.notice_target = nullptr;
+    server::stop(app.control.server);
+    app.control.server.ServerState = 2;
+}
+
+}  // namespace window::win32

@@ -1,0 +1,69 @@
+#pragma once
+// The Windows front end: the main window with its seven status lines, menu
+// and accelerators, the start/stop panel, and the message boxes through
+// which the shared control logic asks and reports.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <array>
+#include <atomic>
+
+#include "window/control.h"
+
+namespace window::win32 {
+
+// Posted by the accept thread with a heap-allocated notice in the LPARAM; the
+// window shows it and frees it.
+inline constexpr UINT kOwnerNoticeMessage = WM_APP + 1;
+// The hourly session sweep must run in minute 0 also when nobody touches the
+// window, so a timer wakes the window procedure this often.
+inline constexpr UINT_PTR kSweepTimer = 1;
+inline constexpr UINT kSweepEveryMs = 20000;
+
+struct App {
+    App(Control& c, HINSTANCE i) : control(c), instance(i) {}
+    Control& control;
+    HINSTANCE instance;
+    HWND main = nullptr;
+    HWND panel = nullptr;
+    HWND dialog = nullptr;     // the open modal dialog, owner of its message boxes
+    HACCEL accelerators = nullptr;
+    // Where the accept thread's notices go; cleared when the window goes away.
+    std::atomic<HWND> notice_target{nullptr};
+};
+
+// Message boxes over MessageBoxW, owned as the control logic says.
+MessageBoxes message_boxes(App& app);
+
+// Makes the board's owner notices (called on the accept thread) reach the
+// main window as posted messages; the window shows them.
+void connect_owner_notice(App& app);
+
+// Registers the class, creates the main window and shows it. False when the
+// window cannot be created.
+bool create_main_window(App& app, int show);
+// Opens the start/stop panel in the main window's top left corner.
+void open_panel(App& app);
+// Rebuilds the status lines and repaints them.
+void refresh_status(App& app);
+// Runs the message loop until the quit message; returns its parameter.
+int run_message_loop(App& app);
+// The end of the program: no more notices, the server stopped (ServerState 2).
+void shut_down(App& app);
+
+// Where each status line is painted, in client coordinates.
+struct StatusPlacement {
+    StatusLine line;
+    int x;
+    int y;
+};
+extern const std::array<StatusPlacement, kStatusLineCount> kStatusPlacements;
+
+// The background a status line is painted on.
+COLORREF status_background(StatusLine line, bool running_colour);
+// Paints the seven lines on a device context.
+void paint_status(HDC dc, const Control& c);
+
+}  // namespace window::win32

@@ -1,0 +1,164 @@
+#include "window/win32/dialogs.h"
+
+#include <string>
+
+#include "window/win32/resource.h"
+#include "window/win32/wide_text.h"
+
+namespace window::win32 {
+namespace {
+
+using Handler = INT_PTR (*)(App& app, HWND dialog, WORD command);
+
+void end_dialog(App& app, HWND dialog, INT_PTR result) {
+    if (app.dialog == dialog) app.dialog = nullptr;
+    ::EndDialog(dialog, result);
+}
+
+std::string edit_text(HWND dialog, int id, int max_chars) {
+    std::wstring text(static_cast<size_t>(max_chars) + 1, L'\0');
+    int n = ::GetDlgItemTextW(dialog, id, text.data(), max_chars + 1);
+    text.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    return to_shift_jis(text);
+}
+
+std::string whole_edit_text(HWND dialog, int id) {
+    return edit_text(dialog, id, ::GetWindowTextLengthW(::GetDlgItem(dialog, id)));
+}
+
+void show_log_choice(HWND dialog, std::uint8_t choice) {
+    ::CheckDlgButton(dialog, IDC_LOG_ON, choice == 1 ? BST_CHECKED : BST_UNCHECKED);
+    ::CheckDlgButton(dialog, IDC_LOG_OFF, choice == 1 ? BST_UNCHECKED : BST_CHECKED);
+}
+
+void init_dialog(App& app, HWND dialog, int resource) {
+    if (resource == IDD_LOG) show_log_choice(dialog, app.control.pending_log_choice);
+}
+
+INT_PTR about_command(App& app, HWND dialog, WORD command) {
+    if (command != IDOK && command != IDCANCEL) return FALSE;
+    end_dialog(app, dialog, command);
+    return TRUE;
+}
+
+INT_PTR port_command(App& app, HWND dialog, WORD command) {
+    if (command == IDOK) {
+        // At most 5 characters of the edit box count.
+        if (port_dialog_ok(app.control, edit_text(dialog, IDC_EDIT_PORT, 5)) == Dialog::Ends)
+            end_dialog(app, dialog, IDOK);
+        return TRUE;
+    }
+    if (command == IDCANCEL) {
+        end_dialog(app, dialog, IDCANCEL);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+INT_PTR log_command(App& app, HWND dialog, WORD command) {
+    switch (command) {
+        case IDC_LOG_ON:
+        case IDC_LOG_OFF: {
+            std::uint8_t choice = command == IDC_LOG_ON ? 1 : 0;
+            show_log_choice(dialog, choice);
+            log_dialog_choose(app.control, choice);
+            return TRUE;
+        }
+        case IDOK:
+            if (log_dialog_ok(app.control) == Dialog::Ends) end_dialog(app, dialog, IDOK);
+            return TRUE;
+        case IDCANCEL: end_dialog(app, dialog, IDCANCEL); return TRUE;
+        default: return FALSE;
+    }
+}
+
+INT_PTR id_password_command(App& app, HWND dialog, WORD command) {
+    if (command == IDOK) {
+        // The control logic keeps the first 50 bytes of each, whole characters only.
+        std::string id = whole_edit_text(dialog, IDC_EDIT_ID);
+        std::string password = whole_edit_text(dialog, IDC_EDIT_PASSWORD);
+        if (id_password_dialog_ok(app.control, id, password) == Dialog::Ends) end_dialog(app, dialog, IDOK);
+        return TRUE;
+    }
+    if (command == IDCANCEL) {
+        end_dialog(app, dialog, IDCANCEL);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+INT_PTR reset_command(App& app, HWND dialog, WORD command) {
+    if (command == IDOK) {
+        message_reset_dialog_ok(app.control);
+        end_dialog(app, dialog, 0);
+        return TRUE;
+    }
+    if (command == IDCANCEL) {
+        end_dialog(app, dialog, 0);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+Handler handler_for(int resource) {
+    switch (resource) {
+        case IDD_ABOUT: return about_command;
+        case IDD_PORT: return port_command;
+        case IDD_LOG: return log_command;
+        case IDD_ID_PASSWORD: return id_password_command;
+        case IDD_RESET: return reset_command;
+        default: return nullptr;
+    }
+}
+
+struct Opening {
+    App* app;
+    int resource;
+};
+
+// One procedure for the menu's dialogs: it keeps the opening (which App,
+// which dialog) and hands each command to that dialog's handler.
+INT_PTR CALLBACK dialog_procedure(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message == WM_INITDIALOG) {
+        auto* opening = reinterpret_cast<Opening*>(lparam);
+        ::SetWindowLongPtrW(dialog, DWLP_USER, lparam);
+        opening->app->dialog = dialog;
+        init_dialog(*opening->app, dialog, opening->resource);
+        return TRUE;
+    }
+    auto* opening = reinterpret_cast<Opening*>(::GetWindowLongPtrW(dialog, DWLP_USER));
+    if (!opening || message != WM_COMMAND) return FALSE;
+    Handler handler = handler_for(opening->resource);
+    // The settings dialogs pause a millisecond before every command, as the
+    // panel does; the about box answers at once.
+    if (opening->resource != IDD_ABOUT) ::Sleep(1);
+    return handler ? handler(*opening->app, dialog, LOWORD(wparam)) : FALSE;
+}
+
+}  // namespace
+
+INT_PTR run_dialog(App& app, int resource) {
+    Opening opening{&app, resource};
+    INT_PTR result = ::DialogBoxParamW(app.instance, MAKEINTRESOURCEW(resource), app.main, dialog_procedure,
+                                       reinterpret_cast<LPARAM>(&opening));
+    app.dialog = nullptr;
+    return result;
+}
+
+INT_PTR CALLBACK panel_procedure(HWND panel, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message == WM_INITDIALOG) {
+        ::SetWindowLongPtrW(panel, DWLP_USER, lparam);
+        return TRUE;
+    }
+    auto* app = reinterpret_cast<App*>(::GetWindowLongPtrW(panel, DWLP_USER));
+    if (!app || message != WM_COMMAND) return FALSE;
+    ::Sleep(1);
+    switch (LOWORD(wparam)) {
+        // The panel only acts: the main window shows the new state after its next message.
+        case IDC_START: panel_start(app->control); return TRUE;
+        case IDC_STOP: panel_stop(app->control); return TRUE;
+        default: return FALSE;
+    }
+}
+
+}  // namespace window::win32

@@ -1,0 +1,38 @@
+#pragma once
+// Identifiers of the window's resources, shared by resources.rc and the code.
+
+// Strings
+#define IDS_APP_TITLE 103  // the window title
+#define IDS_CLASS_NAME 109 // the window class name
+
+// Icons
+#define IDI_LARGE 107
+#define IDI_SMALL 108
+
+// Menu and accelerators of the main window
+#define IDR_MAIN 109
+#define IDM_ABOUT 104
+#define IDM_EXIT 105
+#define IDM_PORT 32771
+#define IDM_LOG 32772
+#define IDM_ID_PASSWORD 32774
+#define IDM_RESET 32776
+
+// Dialogs
+#define IDD_PANEL 101
+#define IDD_ABOUT 103
+#define IDD_PORT 129
+#define IDD_LOG 130
+#define IDD_ID_PASSWORD 131
+#define IDD_RESET 132
+
+// Controls
+#define IDC_ABOUT_ICON 2       // the about box's icon (it shares IDCANCEL's number)
+#define IDC_EDIT_PORT 1000
+#define IDC_EDIT_ID 1000
+#define IDC_LOG_ON 1001
+#define IDC_LOG_OFF 1002
+#define IDC_START 1003
+#define IDC_STOP 1004
+#define IDC_EDIT_PASSWORD 1005
+#define IDC_STATIC_TEXT -1
