@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Runs the browser tests: headless Chromium against the program on 127.0.0.1.
+#
+#   tests/e2e/run.sh [path/to/komorebi] [screenshot directory]
+#
+# Without Chromium or Node.js it prints SKIP and exits 77, which CTest counts
+# as skipped (tools/install-deps --e2e installs both).
+set -euo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+root="$(cd "$here/../.." && pwd)"
+export KOMOREBI_BIN="${1:-${KOMOREBI_BIN:-$root/build/komorebi}}"
+export KOMOREBI_E2E_OUT="${2:-${KOMOREBI_E2E_OUT:-$root/build/e2e}}"
+export CHROMIUM="${CHROMIUM:-/usr/bin/chromium}"
+
+missing=()
+[ -x "$CHROMIUM" ] || missing+=("Chromium ($CHROMIUM)")
+command -v node >/dev/null || missing+=("Node.js (node)")
+command -v npm >/dev/null || missing+=("npm")
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "SKIP: browser tests not run: missing ${missing[*]}; install them with tools/install-deps --e2e"
+  exit 77
+fi
+if [ ! -x "$KOMOREBI_BIN" ]; then
+  echo "e2e: no program at $KOMOREBI_BIN; build it first (make)" >&2
+  exit 1
+fi
+
+# Absolute paths: the tests run from this directory.
+KOMOREBI_BIN=$(realpath "$KOMOREBI_BIN")
+mkdir -p "$KOMOREBI_E2E_OUT"
+KOMOREBI_E2E_OUT=$(realpath "$KOMOREBI_E2E_OUT")
+cd "$here"
+# Install the pinned packages when node_modules is missing or older than the lockfile.
+if [ ! -f node_modules/.package-lock.json ] || [ package-lock.json -nt node_modules/.package-lock.json ]; then
+  echo "e2e: npm ci"
+  npm ci --no-audit --no-fund --loglevel=error
+fi
+
+echo "e2e: program $KOMOREBI_BIN, screenshots in $KOMOREBI_E2E_OUT"
+exec node --test --test-concurrency=1 --test-timeout=300000 board.test.js
