@@ -1,7 +1,7 @@
 # A thin front to CMake. `make` builds build/komorebi; `make test` runs every suite.
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all build run test test-asan test-ci windows bench deps clean
+.PHONY: all build run test test-asan test-ci windows test-windows bench fuzz deps clean
 
 all: build
 
@@ -32,9 +32,31 @@ test-asan:
 	ctest --test-dir build-asan --output-on-failure -j $(JOBS)
 
 windows:
-	@tools/install-deps --windows
+	@tools/install-deps --check-only --windows 2>/dev/null || tools/install-deps --windows
 	cmake --preset windows
 	cmake --build build-windows -j $(JOBS)
 
+# The Windows build with warnings as errors, its tests under wine and the
+# window driven on a virtual display (screenshot: build-windows/komorebi-wine.png).
+test-windows:
+	@tools/install-deps --check-only --windows 2>/dev/null || tools/install-deps --windows
+	cmake --preset windows -DKOMOREBI_WERROR=ON
+	cmake --build build-windows -j $(JOBS)
+	ctest --test-dir build-windows --output-on-failure
+
+# Benchmarks on 127.0.0.1 (Komorebi beside nginx, durable posting, memory);
+# writes bench/results.md.
+bench: build
+	@tools/install-deps --check-only --bench 2>/dev/null || tools/install-deps --bench
+	bench/run.sh build/komorebi
+
+
+# The fuzz targets (clang with libFuzzer, ASan and UBSan) for FUZZ_SECONDS in
+# all, after replaying their seeds and regression inputs; see fuzz/run.sh.
+FUZZ_SECONDS ?= 60
+fuzz:
+	@tools/install-deps --fuzz --check-only || tools/install-deps --fuzz
+	FUZZ_BUILD=$(CURDIR)/build-fuzz JOBS=$(JOBS) fuzz/run.sh $(FUZZ_SECONDS)
+
 clean:
-	rm -rf build build-ci build-asan build-windows
+	rm -rf build build-ci build-asan build-windows build-fuzz
