@@ -37,9 +37,10 @@ Socket accept_connection(Socket listener, std::string& peer);
 enum class IoResult { Data, WouldBlock, Closed, Failed };
 IoResult receive_some(Socket s, char* buf, size_t cap, size_t& got);
 
-// Blocking sends with a time limit: used for the replies.
-void make_blocking_with_send_timeout(Socket s, int timeout_ms);
-bool send_all(Socket s, const char* data, size_t n);
+// Sends all n bytes on a non-blocking socket, waiting for room in the send
+// buffer when it is full, for at most timeout_ms in all; false on a failure
+// or when the time runs out.
+bool send_all(Socket s, const char* data, size_t n, int timeout_ms);
 
 // Reads and drops what has already arrived, without waiting.
 void discard_pending_input(Socket s);

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstring>
 
@@ -105,24 +106,25 @@ IoResult receive_some(Socket s, char* buf, size_t cap, size_t& got) {
     return IoResult::Failed;
 }
 
-void make_blocking_with_send_timeout(Socket s, int timeout_ms) {
+bool send_all(Socket s, const char* data, size_t n, int timeout_ms) {
     int fd = static_cast<int>(s);
-    ::fcntl(fd, F_SETFL, O_RDWR);  // accepted sockets carry no other status flag
-    timeval tv{};
-    tv.tv_sec = timeout_ms / 1000;
-    tv.tv_usec = (timeout_ms % 1000) * 1000;
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-}
-
-bool send_all(Socket s, const char* data, size_t n) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     while (n > 0) {
         // A reply goes out in several sends; let the kernel gather them into
         // full segments. What is held back leaves at the latest with the close.
-        ssize_t sent = ::send(static_cast<int>(s), data, n, MSG_NOSIGNAL | MSG_MORE);
+        ssize_t sent = ::send(fd, data, n, MSG_NOSIGNAL | MSG_MORE);
+        if (sent > 0) {
+            data += sent;
+            n -= static_cast<size_t>(sent);
+            continue;
+        }
         if (sent < 0 && errno == EINTR) continue;
-        if (sent <= 0) return false;
-        data += sent;
-        n -= static_cast<size_t>(sent);
+        if (sent == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return false;
+        // The send buffer is full: wait for room, but not past the deadline.
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        pollfd p{fd, POLLOUT, 0};
+        if (::poll(&p, 1, static_cast<int>(left.count())) < 0 && errno != EINTR) return false;
     }
     return true;
 }

@@ -7,6 +7,7 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include <chrono>
 #include <cstring>
 
 #include "platform/net.h"
@@ -133,20 +134,24 @@ IoResult receive_some(Socket s, char* buf, size_t cap, size_t& got) {
     return IoResult::Failed;
 }
 
-void make_blocking_with_send_timeout(Socket s, int timeout_ms) {
-    set_nonblocking(native(s), false);
-    DWORD timeout = static_cast<DWORD>(timeout_ms);  // Winsock takes milliseconds as a DWORD
-    ::setsockopt(native(s), SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
-}
-
-bool send_all(Socket s, const char* data, size_t n) {
+bool send_all(Socket s, const char* data, size_t n, int timeout_ms) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     while (n > 0) {
         int chunk = n > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(n);
         int sent = ::send(native(s), data, chunk, 0);
-        if (sent == SOCKET_ERROR && ::WSAGetLastError() == WSAEINTR) continue;
-        if (sent <= 0) return false;
-        data += sent;
-        n -= static_cast<size_t>(sent);
+        if (sent > 0) {
+            data += sent;
+            n -= static_cast<size_t>(sent);
+            continue;
+        }
+        int error = sent == SOCKET_ERROR ? ::WSAGetLastError() : 0;
+        if (error == WSAEINTR) continue;
+        if (error != WSAEWOULDBLOCK) return false;
+        // The send buffer is full: wait for room, but not past the deadline.
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        WSAPOLLFD p{native(s), POLLWRNORM, 0};
+        if (::WSAPoll(&p, 1, static_cast<INT>(left.count())) == SOCKET_ERROR) return false;
     }
     return true;
 }

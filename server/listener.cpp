@@ -30,13 +30,12 @@ void look_up_address(Server& s) {
 // Serves one whole request: dispatch under the board lock, replies on the
 // connection with a send time limit, then close.
 void serve(Server& s, Pending& p) {
-    net::make_blocking_with_send_timeout(p.socket, s.send_timeout_ms);
     s.ConnectionSocket = p.socket;
     {
         Request request{p.data, p.peer};
         bool failed = false;
         Reply reply([&](const char* data, size_t n) {
-            if (!failed && n > 0) failed = !net::send_all(p.socket, data, n);
+            if (!failed && n > 0) failed = !net::send_all(p.socket, data, n, s.send_timeout_ms);
         });
         platform::BoardLockGuard guard(s.board.lock);
         dispatch(s.board, request, reply);

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <future>
+#include <thread>
 
 #include "server/listener.h"
 #include "support/test_support.h"
@@ -84,6 +85,32 @@ TEST_F(Listener, IdleClientDoesNotDelayAnother) {
     EXPECT_EQ(reply.substr(0, 16), "HTTP/1.0 200 OK\n");
     EXPECT_LT(took, std::chrono::milliseconds(500));
     ::close(idle);
+}
+
+TEST_F(Listener, ClientThatNeverReadsIsCutOffBySendDeadline) {
+    s.send_timeout_ms = 300;
+    start();
+    // A page far larger than the socket buffers, asked for by a client that
+    // then reads nothing: the sends fill the buffers and must give up.
+    make_dirs("DATA/HTML");
+    write_file("DATA/HTML/big.html", std::string(32 << 20, 'x'));
+    int stuck = ::socket(AF_INET, SOCK_STREAM, 0);
+    int small = 4096;
+    ::setsockopt(stuck, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(port);
+    ASSERT_EQ(::connect(stuck, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    std::string request = "GET /big.html HTTP/1.0\r\n\r\n";
+    ::send(stuck, request.data(), request.size(), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // its reply is under way
+    auto t0 = Clock::now();
+    std::string reply = http_exchange(port, "GET / HTTP/1.0\r\n\r\n");
+    auto took = Clock::now() - t0;
+    EXPECT_EQ(reply.substr(0, 16), "HTTP/1.0 200 OK\n");
+    EXPECT_LT(took, std::chrono::milliseconds(2000));
+    ::close(stuck);
 }
 
 TEST_F(Listener, ClientThatSendsNothingGetsNoReplyWhenTimeRunsOut) {
