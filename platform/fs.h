@@ -15,9 +15,9 @@ bool replace_file(const std::string& from, const std::string& to);
 bool sync_file(std::FILE* file);
 // Makes a rename in the directory that holds path survive a power loss.
 void sync_directory_of(const std::string& path);
-bool is_regular_file(std::FILE* file);
-// The stored size of an open file.
-long long file_size(std::FILE* file);
+// The stored size of an open regular file; -1 for anything else (a
+// directory, a device), which is not a file to read or send.
+long long regular_file_size(std::FILE* file);
 bool change_directory(const std::string& path);
 
 }  // namespace platform

@@ -27,14 +27,10 @@ void sync_directory_of(const std::string& path) {
     ::close(fd);
 }
 
-bool is_regular_file(std::FILE* file) {
+long long regular_file_size(std::FILE* file) {
     struct stat st;
-    return ::fstat(::fileno(file), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-long long file_size(std::FILE* file) {
-    struct stat st;
-    return ::fstat(::fileno(file), &st) == 0 ? static_cast<long long>(st.st_size) : 0;
+    if (::fstat(::fileno(file), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+    return static_cast<long long>(st.st_size);
 }
 
 bool change_directory(const std::string& path) { return ::chdir(path.c_str()) == 0; }

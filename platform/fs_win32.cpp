@@ -47,18 +47,12 @@ bool sync_file(std::FILE* file) {
 // MoveFileExW with MOVEFILE_WRITE_THROUGH has already made the rename durable.
 void sync_directory_of(const std::string&) {}
 
-bool is_regular_file(std::FILE* file) {
+long long regular_file_size(std::FILE* file) {
     HANDLE h = handle_of(file);
-    if (h == INVALID_HANDLE_VALUE || ::GetFileType(h) != FILE_TYPE_DISK) return false;
+    if (h == INVALID_HANDLE_VALUE || ::GetFileType(h) != FILE_TYPE_DISK) return -1;
     BY_HANDLE_FILE_INFORMATION info;
-    if (!::GetFileInformationByHandle(h, &info)) return false;
-    return (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
-long long file_size(std::FILE* file) {
-    LARGE_INTEGER size;
-    HANDLE h = handle_of(file);
-    return h != INVALID_HANDLE_VALUE && ::GetFileSizeEx(h, &size) ? static_cast<long long>(size.QuadPart) : 0;
+    if (!::GetFileInformationByHandle(h, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return -1;
+    return static_cast<long long>((static_cast<unsigned long long>(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
 }
 
 bool change_directory(const std::string& path) { return ::SetCurrentDirectoryW(wide_path(path).c_str()) != 0; }

@@ -9,7 +9,7 @@ namespace platform {
 bool TextReader::open(const std::string& path, LineEnds ends) {
     close();
     file_ = std::fopen(path.c_str(), "rb");
-    if (file_ && !is_regular_file(file_)) close();
+    if (file_ && regular_file_size(file_) < 0) close();
     ends_ = ends;
     pos_ = len_ = 0;
     return file_ != nullptr;
@@ -62,12 +62,12 @@ bool RawReader::open(const std::string& path) {
     close();
     file_ = std::fopen(path.c_str(), "rb");
     if (!file_) return false;
-    if (!is_regular_file(file_)) {
+    size_ = regular_file_size(file_);
+    if (size_ < 0) {
         close();
         return false;
     }
     std::setvbuf(file_, nullptr, _IONBF, 0);
-    size_ = file_size(file_);
     position_ = 0;
     return true;
 }
@@ -80,6 +80,9 @@ void RawReader::close() {
 
 size_t RawReader::read(char* out, size_t n) {
     if (!file_ || position_ >= size_) return 0;  // the end is known: no read call to find it
+    // Never ask past the stored size: a read that reaches the end would make
+    // the run-time read once more to see the end it already knows.
+    if (static_cast<unsigned long long>(size_ - position_) < n) n = static_cast<size_t>(size_ - position_);
     size_t got = std::fread(out, 1, n, file_);
     position_ += static_cast<long long>(got);
     return got;

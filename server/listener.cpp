@@ -1,6 +1,7 @@
 #include "server/listener.h"
 
 #include <chrono>
+#include <string>
 #include <system_error>
 #include <vector>
 
@@ -27,18 +28,49 @@ void look_up_address(Server& s) {
     s.LocalAddress = s.bind_address ? s.bind_address : net::host_address();
 }
 
+// A reply's sends are gathered and leave the program in few system calls:
+// the bytes on the wire are the same, only cut where the buffer fills.
+class GatheredSend {
+public:
+    GatheredSend(net::Socket socket, int timeout_ms, std::string& buffer)
+        : socket_(socket), timeout_ms_(timeout_ms), buffer_(buffer) {
+        buffer_.clear();
+    }
+    void add(const char* data, size_t n) {
+        if (failed_) return;
+        if (buffer_.size() + n > kGatherBytes) flush();
+        if (n >= kGatherBytes)
+            failed_ = failed_ || !net::send_all(socket_, data, n, timeout_ms_);
+        else
+            buffer_.append(data, n);
+    }
+    void flush() {
+        if (!failed_ && !buffer_.empty()) failed_ = !net::send_all(socket_, buffer_.data(), buffer_.size(), timeout_ms_);
+        buffer_.clear();
+    }
+
+private:
+    static constexpr size_t kGatherBytes = 64 * 1024;
+    net::Socket socket_;
+    int timeout_ms_;
+    std::string& buffer_;
+    bool failed_ = false;
+};
+
 // Serves one whole request: dispatch under the board lock, replies on the
-// connection with a send time limit, then close.
-void serve(Server& s, Pending& p) {
+// connection with a send time limit, then close. out_buffer is the accept
+// thread's, kept between requests so that a reply allocates nothing.
+void serve(Server& s, Pending& p, std::string& out_buffer) {
     s.ConnectionSocket = p.socket;
     {
         Request request{p.data, p.peer};
-        bool failed = false;
-        Reply reply([&](const char* data, size_t n) {
-            if (!failed && n > 0) failed = !net::send_all(p.socket, data, n, s.send_timeout_ms);
-        });
-        platform::BoardLockGuard guard(s.board.lock);
-        dispatch(s.board, request, reply);
+        GatheredSend out(p.socket, s.send_timeout_ms, out_buffer);
+        Reply reply([&](const char* data, size_t n) { out.add(data, n); });
+        {
+            platform::BoardLockGuard guard(s.board.lock);
+            dispatch(s.board, request, reply);
+        }
+        out.flush();
     }
     s.ConnectionSocket = net::kInvalidSocket;
     // Bytes of the request still unread (a request longer than the buffer)
@@ -72,6 +104,7 @@ bool read_more(Pending& p, bool& gone) {
 void accept_loop(Server& s, net::Socket listener) {
     std::vector<Pending> pending;
     std::vector<net::PollEntry> entries;
+    std::string out_buffer;
     while (!s.stopping.load()) {
         entries.clear();
         bool listening = pending.size() < s.max_pending;
@@ -110,11 +143,13 @@ void accept_loop(Server& s, net::Socket listener) {
         }
         pending.swap(still);
 
-        if (listening && entries[0].readable) {
-            while (pending.size() + ready.size() < s.max_pending) {
-                Pending p;
-                p.socket = net::accept_connection(listener, p.peer);
-                if (p.socket == net::kInvalidSocket) break;
+        // One connection a wake, as the next poll sees any others at once:
+        // accepting until the queue is empty costs a failed call every time
+        // one client is served after another.
+        if (listening && entries[0].readable && pending.size() + ready.size() < s.max_pending) {
+            Pending p;
+            p.socket = net::accept_connection(listener, p.peer);
+            if (p.socket != net::kInvalidSocket) {
                 p.deadline = SteadyClock::now() + std::chrono::milliseconds(s.request_timeout_ms);
                 bool gone = false;
                 if (read_more(p, gone))
@@ -131,7 +166,7 @@ void accept_loop(Server& s, net::Socket listener) {
                 net::close_socket(p.socket);
                 continue;
             }
-            serve(s, p);
+            serve(s, p, out_buffer);
         }
     }
     for (Pending& p : pending) net::close_socket(p.socket);

@@ -27,6 +27,19 @@ TEST_F(FileReply, ThreeThousandBytesBehindA62ByteHeaderGoOutInThreeSends) {
     EXPECT_EQ(rec.all(), "HTTP/1.0 200 OK\nContent-Type: text/html\nContent-Length: 3000\n\n" + bytes);
 }
 
+TEST_F(FileReply, ALargeFileIsCutIntoFullPiecesAcrossReadBlocks) {
+    // 63 header bytes + 40897 = 40 full pieces and an empty last send; the
+    // file spans several read blocks and its bytes must come out in order.
+    std::string bytes;
+    for (int i = 0; bytes.size() < 40897; ++i) bytes += std::to_string(i) + ",";
+    bytes.resize(40897);
+    Recorder rec = send_file(bytes, "text/html\n");
+    ASSERT_EQ(rec.sends.size(), 41u);
+    for (size_t i = 0; i < 40; ++i) EXPECT_EQ(rec.sends[i].size(), 1024u) << i;
+    EXPECT_EQ(rec.sends[40].size(), 0u);
+    EXPECT_EQ(rec.all(), "HTTP/1.0 200 OK\nContent-Type: text/html\nContent-Length: 40897\n\n" + bytes);
+}
+
 TEST_F(FileReply, EmptyFileIsTheHeaderAlone) {
     Recorder rec = send_file("", "text/plain\n");
     ASSERT_EQ(rec.sends.size(), 1u);
