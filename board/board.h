@@ -1,6 +1,9 @@
 #pragma once
 // The board state record: the counters, the credentials, the log switch, the
-// clock and the one lock, shared by the accept thread and the window thread.
+// clock and the one lock, shared by the accept thread, the window thread and
+// the upkeep. Errors in the board: a request that cannot go on throws
+// RequestFailure, which the board's request entry (routes.h) turns into the
+// error page; the owner's operations (state load, reset) return enum results.
 #include <atomic>
 #include <cstdint>
 #include <functional>

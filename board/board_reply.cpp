@@ -4,9 +4,9 @@
 
 #include "board/pages.h"
 #include "board/paths.h"
+#include "board/request_failure.h"
 #include "board/state.h"
 #include "platform/text_file.h"
-#include "server/request_failure.h"
 
 namespace board {
 namespace {
@@ -18,8 +18,8 @@ std::vector<Section> menu_sections(int page, const platform::LocalTime& now) {
 }
 
 void fail_on(RewriteResult r, const char* page) {
-    if (r == RewriteResult::PageMissing) server::fail_request(std::string("cannot open ") + page);
-    if (r == RewriteResult::WorkFileFailed) server::fail_request(std::string("cannot rewrite ") + page);
+    if (r == RewriteResult::PageMissing) fail_request(std::string("cannot open ") + page);
+    if (r == RewriteResult::WorkFileFailed) fail_request(std::string("cannot rewrite ") + page);
 }
 
 }  // namespace
@@ -43,10 +43,19 @@ void board_reply(Board& b, server::Reply& reply, std::optional<std::int32_t> coo
     if (cookie) ensure_page(paths::kTextPage1, write_text_template);
 
     platform::RawReader main_page;
-    if (!main_page.open(paths::kMainPage)) server::fail_request("cannot open the main page");
+    if (!main_page.open(paths::kMainPage)) fail_request("cannot open the main page");
     std::string cookie_line;
     if (cookie) cookie_line = "Set-Cookie: SESSIONID=" + std::to_string(*cookie) + ";\n";
     server::file_reply(reply, main_page, "text/html\n", cookie_line);
+}
+
+void login_page_reply(server::Reply& reply) {
+    platform::RawReader page;
+    if (!page.open(paths::kLoginPage)) {
+        write_login_template();
+        if (!page.open(paths::kLoginPage)) fail_request("cannot open the login page");
+    }
+    server::file_reply(reply, page, "text/html\n");
 }
 
 int selected_page(std::string_view path) {
@@ -65,7 +74,7 @@ void page_select(Board& b, std::string_view path) {
     b.ShownPage = selected_page(path);
     try {
         ensure_page(paths::kMenuPage, write_menu_template);
-    } catch (const server::RequestFailure&) {
+    } catch (const RequestFailure&) {
         return;  // page select never answers, not even with the error page
     }
     rewrite_sections(paths::kMenuPage, paths::kMenuWork, menu_sections(b.ShownPage, b.clock()));

@@ -1,6 +1,6 @@
 #pragma once
-// The board reply (the frameset page after a login, a reload or a post) and
-// page select (the server's half of the menu's page links).
+// The board reply (the frameset page after a login, a reload or a post), the
+// login page reply, and page select (the server's half of the menu's page links).
 #include <cstdint>
 #include <optional>
 #include <string_view>
@@ -15,6 +15,9 @@ namespace board {
 // text page 1) exist, and sends the main page. With a cookie value it is the
 // login reply and carries "Set-Cookie: SESSIONID=%d;".
 void board_reply(Board& b, server::Reply& reply, std::optional<std::int32_t> cookie = std::nullopt);
+
+// Sends the login page, writing it first when it is missing.
+void login_page_reply(server::Reply& reply);
 
 // A GET whose path holds "wbk_select_": sets ShownPage and rewrites the
 // menu's current-page and update-time sections. Sends nothing, ever.

@@ -3,9 +3,10 @@
 #include <cstring>
 
 #include "board/paths.h"
+#include "board/request_failure.h"
+#include "board/state.h"
 #include "platform/fs.h"
 #include "platform/text_file.h"
-#include "server/request_failure.h"
 
 namespace board {
 namespace {
@@ -136,47 +137,81 @@ std::string text_page_path(int page) { return "DATA/HTML/wbk_text_" + std::to_st
 
 namespace {
 
-const char* const kDoctypeTransitional = "<!DOCTYPE HTML PUBLIC '-//W3C//DTD HTML 4.01 Transitional//EN' \n";
-const char* const kDoctypeFrameset = "<!DOCTYPE HTML PUBLIC '-//W3C//DTD HTML 4.01 Frameset//EN' \n";
-const char* const kDtdLine = "'http://www.w3.org/TR/html4/loose.dtd'>\n";
+// The lines the templates share: the head of every page, the meta lines.
+std::string page_head(bool frameset) {
+    return std::string(frameset ? "<!DOCTYPE HTML PUBLIC '-//W3C//DTD HTML 4.01 Frameset//EN' \n"
+                                : "<!DOCTYPE HTML PUBLIC '-//W3C//DTD HTML 4.01 Transitional//EN' \n") +
+           "'http://www.w3.org/TR/html4/loose.dtd'>\n"
+           "<html>\n"
+           "<head>\n";
+}
+const char* const kCharsetMeta = "<meta http-equiv='Content-Type' content='text/html;charset=Shift_JIS'>\n";
+const char* const kStyleMeta = "<meta http-equiv='Content-Style-Type' content='text/css'>\n";
+const char* const kScriptMeta = "<meta http-equiv='Content-Script-Type' content='text/javascript'>\n";
+const char* const kScriptStart = "<script type='text/javascript'>\n<!--\n";
+const char* const kScriptEnd = "//-->\n</script>\n</head>\n<body>\n";
+const char* const kPageEnd = "</body>\n</html>\n";
 
 void write_page(const char* path, const std::string& text) {
     platform::AtomicFile file(path, platform::work_name_for(path));
-    if (!file.ok()) server::fail_request(std::string("cannot create ") + path);
+    if (!file.ok()) fail_request(std::string("cannot create ") + path);
     file.out().write(text);
-    if (!file.commit()) server::fail_request(std::string("cannot write ") + path);
+    if (!file.commit()) fail_request(std::string("cannot write ") + path);
 }
 
 }  // namespace
 
+void write_login_template() {
+    platform::make_directory(paths::kHtmlDir);
+    std::string t = page_head(false) + kScriptMeta + kStyleMeta + kCharsetMeta;
+    t += "<title>コモレビ　－ログイン－</title>\n";
+    t += kScriptStart;
+    t += "function m_sub_FormCheck() {\n"
+         "if (document.formlogin.id.value == '') {\n"
+         "alert('[ ＩＤ ]が入力されていません。入力して下さい。');\n"
+         "document.formlogin.id.focus();\n"
+         "return(false);\n"
+         "}\n"
+         "if (document.formlogin.password.value == '') {\n"
+         "alert('[ パスワード ]が入力されていません。入力して下さい。');\n"
+         "document.formlogin.password.focus();\n"
+         "return(false);\n"
+         "}\n"
+         "}\n";
+    t += kScriptEnd;
+    t += "<h1>コモレビ</h1>\n"
+         "<hr>\n"
+         "<p>ログインを行って下さい。</p>\n"
+         "<form name='formlogin' method='post' action='wbk_login.cgi' onsubmit='return m_sub_FormCheck()' target='_top'>\n"
+         "<p class='bold'>ID<br>\n"
+         "<input type='text' name='id' size='100' maxlength='50'>\n"
+         "</p>\n"
+         "<p class='bold'>Password<br>\n"
+         "<input type='text' name='password' size='100' maxlength='50'>\n"
+         "<p>\n"
+         "<input type='submit' name='login' value='送信'>\n"
+         "<input type='reset' name='リセット' value='リセット'>\n"
+         "</form>\n"
+         "<hr>\n";
+    write_page(paths::kLoginPage, t + kPageEnd);
+}
+
 void write_text_template() {
     platform::make_directory(paths::kHtmlDir);
-    std::string t;
-    t += kDoctypeFrameset;
-    t += kDtdLine;
-    t += "<html>\n"
-         "<head>\n"
-         "<meta http-equiv='Content-Type' content='text/html;charset=Shift_JIS'>\n"
-         "<title>コモレビ　－テキスト－</title>\n"
+    std::string t = page_head(true) + kCharsetMeta;
+    t += "<title>コモレビ　－テキスト－</title>\n"
          "</head>\n"
          "<body>\n";
     t += kPlainStart;
     t += kPlainEnd;
-    t += "</body>\n"
-         "</html>\n";
-    write_page(paths::kTextPage1, t);
+    write_page(paths::kTextPage1, t + kPageEnd);
 }
 
 void write_main_template(int current_page) {
     platform::make_directory(paths::kData);
     platform::make_directory(paths::kHtmlDir);
-    std::string t;
-    t += kDoctypeTransitional;
-    t += kDtdLine;
-    t += "<html>\n"
-         "<head>\n"
-         "<meta http-equiv='Content-Type' content='text/html;charset=Shift_JIS'>\n"
-         "<title>コモレビ －メイン－</title>\n"
+    std::string t = page_head(false) + kCharsetMeta;
+    t += "<title>コモレビ －メイン－</title>\n"
          "</head>\n"
          "<frameset cols='25%,75%'>\n"
          "<frame src='wbk_menu.html' name='wbk_menu'>\n"
@@ -197,27 +232,19 @@ void write_main_template(int current_page) {
 void write_menu_template() {
     platform::make_directory(paths::kData);
     platform::make_directory(paths::kHtmlDir);
-    std::string t;
-    t += kDoctypeTransitional;
-    t += kDtdLine;
-    t += "<html>\n"
-         "<head>\n"
-         "<title>コモレビ　－メニュー－</title>\n"
-         "<meta http-equiv='content-script-type' content='text/javascript'>\n"
-         "<meta http-equiv='Content-Style-Type' content='text/css'>\n"
-         "<meta http-equiv='Content-Type' content='text/html;charset=Shift_JIS'>\n"
-         "<script type='text/javascript'>\n"
-         "<!--\n"
-         "function pagelink(data1,data2) {\n"
+    std::string t = page_head(false);
+    t += "<title>コモレビ　－メニュー－</title>\n"
+         "<meta http-equiv='content-script-type' content='text/javascript'>\n";
+    t += kStyleMeta;
+    t += kCharsetMeta;
+    t += kScriptStart;
+    t += "function pagelink(data1,data2) {\n"
          "\tparent.wbk_text.location.href = data1;\n"
          "\tparent.wbk_text.location.href = data2;\n"
          "\tparent.wbk_menu.location.href = 'wbk_menu.html';\n"
-         "}\n"
-         "//-->\n"
-         "</script>\n"
-         "</head>\n"
-         "<body>\n"
-         "<h1>メニュー</h1>\n"
+         "}\n";
+    t += kScriptEnd;
+    t += "<h1>メニュー</h1>\n"
          "<hr>\n"
          "<h4>現在、表示されているページ</h4>\n";
     t += kCurrentPageStart;
@@ -241,27 +268,17 @@ void write_menu_template() {
          "<h4>ログアウトする場合は、「ログアウトします。」ボタンを押して下さい。</h4>\n"
          "<form name='logout' method='post' action='wbk_logout.cgi' target='_top'>\n"
          "<input type='submit' name='logout' value='ログアウトします。'>\n"
-         "</form>\n"
-         "</body>\n"
-         "</html>\n";
-    write_page(paths::kMenuPage, t);
+         "</form>\n";
+    write_page(paths::kMenuPage, t + kPageEnd);
 }
 
 void write_input_template() {
     platform::make_directory(paths::kData);
     platform::make_directory(paths::kHtmlDir);
-    std::string t;
-    t += kDoctypeTransitional;
-    t += kDtdLine;
-    t += "<html>\n"
-         "<head>\n"
-         "<meta http-equiv='Content-Script-Type' content='text/javascript'>\n"
-         "<meta http-equiv='Content-Style-Type' content='text/css'>\n"
-         "<meta http-equiv='Content-Type' content='text/html;charset=Shift_JIS'>\n"
-         "<title>コモレビ　－入力－</title>\n"
-         "<script type='text/javascript'>\n"
-         "<!--\n"
-         "function m_sub_FormCheck() {\n"
+    std::string t = page_head(false) + kScriptMeta + kStyleMeta + kCharsetMeta;
+    t += "<title>コモレビ　－入力－</title>\n";
+    t += kScriptStart;
+    t += "function m_sub_FormCheck() {\n"
          "if (document.formwrite.name.value == '') {\n"
          "\talert('[ 名前 ]が入力されていません。入力して下さい。');\n"
          "\tdocument.formwrite.name.focus();\n"
@@ -283,12 +300,9 @@ void write_input_template() {
          "\tdocument.formwrite.text.focus();\n"
          "\treturn(false);\n"
          "}\n"
-         "}\n"
-         "//-->\n"
-         "</script>\n"
-         "</head>\n"
-         "<body>\n"
-         "<p>メッセージを投稿する場合は、下記に入力をして、送信ボタンを押して下さい。</p>\n"
+         "}\n";
+    t += kScriptEnd;
+    t += "<p>メッセージを投稿する場合は、下記に入力をして、送信ボタンを押して下さい。</p>\n"
          "<form name='formwrite' method='post' action='wbk_write.cgi' onsubmit='return m_sub_FormCheck()' target='_top'>\n"
          "<p class='bold'>名前：\n"
          "<input type='text' name='name' size='100' maxlength='50'>（全角50文字まで）\n"
@@ -305,10 +319,8 @@ void write_input_template() {
          "<input type='reset' name='リセット' value='リセット'>\n"
          "</form>\n"
          "<hr>\n"
-         "<p>伝言板を終了する場合は、メニューから[ログアウト]ボタンを押すか、ブラウザーを閉じて下さい。</p>\n"
-         "</body>\n"
-         "</html>\n";
-    write_page(paths::kInputPage, t);
+         "<p>伝言板を終了する場合は、メニューから[ログアウト]ボタンを押すか、ブラウザーを閉じて下さい。</p>\n";
+    write_page(paths::kInputPage, t + kPageEnd);
 }
 
 void ensure_page(const char* path, void (*write_template)()) {
@@ -318,22 +330,54 @@ void ensure_page(const char* path, void (*write_template)()) {
     }
     write_template();
     platform::TextReader again;
-    if (!again.open(path)) server::fail_request(std::string("cannot open ") + path);
+    if (!again.open(path)) fail_request(std::string("cannot open ") + path);
 }
 
 void make_new_text_page(int current_page) {
     ensure_page(paths::kTextPage1, write_text_template);
     platform::TextReader page1;
-    if (!page1.open(paths::kTextPage1)) server::fail_request("cannot open text page 1");
+    if (!page1.open(paths::kTextPage1)) fail_request("cannot open text page 1");
     if (current_page == 1) return;
     platform::make_directory(paths::kHtmlDir);
     std::string path = text_page_path(current_page);
     platform::AtomicFile out(path, paths::kTextWork);
-    if (!out.ok()) server::fail_request("cannot create " + path);
+    if (!out.ok()) fail_request("cannot create " + path);
     FileSink sink{out.out()};
     copy_sections(page1, sink, {Section{kPlainStart, kPlainEnd, "", SectionMode::Replace}}, 110);
     page1.close();
-    if (!out.commit()) server::fail_request("cannot write " + path);
+    if (!out.commit()) fail_request("cannot write " + path);
+}
+
+ResetOutcome reset_messages(Board& b) {
+    platform::BoardLockGuard guard(b.lock);
+    b.CurrentPage = 1;
+    b.MessageNo = 0;
+    b.ShownPage = 1;
+    if (!write_counters(0, 1)) return {ResetResult::CountersOrMainPage, paths::kCounters};
+    struct Step {
+        const char* page;
+        const char* work;
+        Section section;
+        ResetResult page_result;
+        ResetResult work_result;
+        const char* work_named;
+    };
+    const Step steps[] = {
+        {paths::kMainPage, paths::kMainWork, Section{kPlainStart, kPlainEnd, frame_line(1), SectionMode::Replace},
+         ResetResult::CountersOrMainPage, ResetResult::MainWork, paths::kMainWork},
+        {paths::kTextPage1, paths::kTextWork, Section{kPlainStart, kPlainEnd, "", SectionMode::Replace},
+         ResetResult::TextPage1, ResetResult::TextWork, paths::kTextWork},
+        // No text of its own exists for the menu's work file: the owner is told of the menu page.
+        {paths::kMenuPage, paths::kMenuWork,
+         Section{kPageLinkStart, kPageLinkEnd, page_link_line(1), SectionMode::Replace}, ResetResult::MenuPage,
+         ResetResult::MenuWork, paths::kMenuPage},
+    };
+    for (const Step& step : steps) {
+        RewriteResult r = rewrite_sections(step.page, step.work, {step.section});
+        if (r == RewriteResult::PageMissing) return {step.page_result, step.page};
+        if (r == RewriteResult::WorkFileFailed) return {step.work_result, step.work_named};
+    }
+    return {};
 }
 
 }  // namespace board

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "board/board.h"
 #include "platform/sjis.h"
 
 namespace board {
@@ -59,6 +60,7 @@ std::string text_page_path(int page);         // "DATA/HTML/wbk_text_%d.html"
 
 // Page templates. Each makes its directories and writes its page whole; a page
 // that cannot be written ends the request (request failure).
+void write_login_template();  // DATA/HTML/index.html
 void write_main_template(int current_page);
 void write_menu_template();
 void write_input_template();
@@ -71,5 +73,20 @@ void ensure_page(const char* path, void (*write_template)());
 // Creates the text page of current_page from text page 1 with an empty
 // message section. Page 1 is never copied onto itself.
 void make_new_text_page(int current_page);
+
+// The message reset's outcome: the owner is told of the file that failed
+// first (the counters file, or the main page; their work files; text page 1;
+// the menu page).
+enum class ResetResult { Done = 0, CountersOrMainPage = -1, MainWork = -2, TextPage1 = -3, TextWork = -4,
+                         MenuPage = -5, MenuWork = -6 };
+struct ResetOutcome {
+    ResetResult result = ResetResult::Done;
+    const char* file = nullptr;  // the file named to the owner
+};
+
+// The message reset: sets the counters to no messages on page 1 and rewrites the main page's
+// frame, text page 1's messages and the menu's page links, under the board
+// lock; the first failure stops it. Other text pages stay as they are.
+ResetOutcome reset_messages(Board& b);
 
 }  // namespace board

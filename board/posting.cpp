@@ -5,9 +5,9 @@
 #include "board/form.h"
 #include "board/pages.h"
 #include "board/paths.h"
+#include "board/request_failure.h"
 #include "board/state.h"
 #include "platform/text_file.h"
-#include "server/request_failure.h"
 
 namespace board {
 namespace {
@@ -80,17 +80,11 @@ std::string escape_html(std::string_view text) {
     return out;
 }
 
-int store_step(Board& b, const server::Request& request) {
-    std::string_view body = server::request_body(request.text);
-    auto name = form_field(body, "name", kNameRules);
-    if (!name) return -1;
-    if (name->empty()) return -2;
-    auto title = form_field(body, "title", kNameRules);
-    if (!title) return -1;
-    if (title->empty()) return -2;
-    auto text = form_field(body, "text", kTextRules);
-    if (!text) return -1;
-    if (text->empty()) return -2;
+bool store_step(Board& b, const server::Request& request) {
+    auto name = form_field(request.body, "name", kNameRules);
+    auto title = form_field(request.body, "title", kNameRules);
+    auto text = form_field(request.body, "text", kTextRules);
+    if (!name || name->empty() || !title || title->empty() || !text || text->empty()) return false;
 
     std::string when = platform::date_time_text(b.clock());
     b.MessageNo += 1;
@@ -101,19 +95,19 @@ int store_step(Board& b, const server::Request& request) {
     }
     std::string path = message_record_path(b.MessageNo);
     platform::AtomicFile record(path, platform::work_name_for(path));
-    if (!record.ok()) server::fail_request("cannot create " + path);
+    if (!record.ok()) fail_request("cannot create " + path);
     record.out().write("ClientIpAddress=" + request.ClientAddress + "\n" + single_line(*title) + "\n" +
                        single_line(*name) + "\n" + when + "\n" + *text + "\n");
-    if (!record.commit()) server::fail_request("cannot write " + path);
-    if (!write_counters(b.MessageNo, b.CurrentPage)) server::fail_request("cannot write the counters file");
-    return 0;
+    if (!record.commit()) fail_request("cannot write " + path);
+    if (!write_counters(b.MessageNo, b.CurrentPage)) fail_request("cannot write the counters file");
+    return true;
 }
 
 void render_step(Board& b) {
     std::string block;
     {
         platform::TextReader record;
-        if (!record.open(message_record_path(b.MessageNo))) server::fail_request("cannot open the message record");
+        if (!record.open(message_record_path(b.MessageNo))) fail_request("cannot open the message record");
         block = message_block(record);
     }
     std::string page = text_page_path(b.CurrentPage);
@@ -124,7 +118,7 @@ void render_step(Board& b) {
     SectionMode mode = b.MessageNo == 1 ? SectionMode::Replace : SectionMode::Prepend;
     RewriteResult r = rewrite_sections(page, paths::kTextWork, {Section{kPlainStart, kPlainEnd, block, mode}});
     if (r == RewriteResult::PageMissing || r == RewriteResult::WorkFileFailed)
-        server::fail_request("cannot rewrite " + page);
+        fail_request("cannot rewrite " + page);
 }
 
 void page_link_step(Board& b) {
@@ -136,7 +130,7 @@ void page_link_step(Board& b) {
         paths::kMenuPage, paths::kMenuWork,
         {Section{kPageLinkStart, kPageLinkEnd, page_link_line(b.CurrentPage), SectionMode::Prepend}}, 400);
     if (r == RewriteResult::PageMissing || r == RewriteResult::WorkFileFailed)
-        server::fail_request("cannot rewrite the menu page");
+        fail_request("cannot rewrite the menu page");
 }
 
 void complete_started_page(Board& b) {
@@ -157,7 +151,7 @@ void complete_started_page(Board& b) {
         }
         rewrite_sections(paths::kMenuPage, paths::kMenuWork,
                          {Section{kPageLinkStart, kPageLinkEnd, link, SectionMode::Prepend}}, 400);
-    } catch (const server::RequestFailure&) {
+    } catch (const RequestFailure&) {
     }
 }
 

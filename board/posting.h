@@ -8,9 +8,9 @@
 
 namespace board {
 
-// 0 stored; -1 a field is missing; -2 a field is empty. A refused post
-// changes nothing at all.
-int store_step(Board& b, const server::Request& request);
+// True when stored; false when a field is missing or empty, which changes
+// nothing at all.
+bool store_step(Board& b, const server::Request& request);
 void render_step(Board& b);
 void page_link_step(Board& b);
 

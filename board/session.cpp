@@ -6,15 +6,14 @@
 #include "board/board_reply.h"
 #include "board/form.h"
 #include "board/paths.h"
+#include "board/request_failure.h"
 #include "platform/fs.h"
 #include "platform/text_file.h"
-#include "server/request_failure.h"
 
 namespace board {
 namespace {
 
 constexpr size_t kSessionLineSize = 100;  // session lines are read 99 bytes at a time
-constexpr size_t kCookieMax = 99;         // a longer value can never stand in a session line
 constexpr FieldRules kLoginField{101, false};
 
 // Text between key and the next ':' (or the line's end) of a session line.
@@ -25,37 +24,23 @@ std::optional<std::string_view> session_field(std::string_view line, std::string
     return value.substr(0, value.find(':'));
 }
 
+// Opens the session file for appending, making its directories when missing.
+bool append_to_sessions(platform::TextWriter& out) {
+    if (out.open(paths::kSessions, platform::TextWriter::Mode::Append)) return true;
+    platform::make_directory(paths::kData);
+    platform::make_directory(paths::kSessionDir);
+    return out.open(paths::kSessions, platform::TextWriter::Mode::Append);
+}
+
 // Opens the session file for reading; when there is none yet, creates it empty
 // (the reader then stays closed: there are no lines).
 void open_sessions(platform::TextReader& in) {
     if (in.open(paths::kSessions)) return;
-    platform::make_directory(paths::kData);
-    platform::make_directory(paths::kSessionDir);
     platform::TextWriter create;
-    if (!create.open(paths::kSessions, platform::TextWriter::Mode::Append) || !create.close())
-        server::fail_request("cannot create the session file");
+    if (!append_to_sessions(create) || !create.close()) fail_request("cannot create the session file");
 }
 
 }  // namespace
-
-std::optional<std::string> session_cookie(std::string_view text) {
-    std::optional<std::string> found;
-    server::for_each_header(text, "Cookie", [&](std::string_view value) {
-        while (!value.empty()) {
-            size_t semi = value.find(';');
-            std::string_view cookie = server::trim_blanks(value.substr(0, semi));
-            value = semi == std::string_view::npos ? std::string_view{} : value.substr(semi + 1);
-            size_t eq = cookie.find('=');
-            if (eq == std::string_view::npos || server::trim_blanks(cookie.substr(0, eq)) != "SESSIONID")
-                continue;
-            std::string_view v = server::trim_blanks(cookie.substr(eq + 1));
-            if (!v.empty() && v.size() <= kCookieMax) found = std::string(v);
-            return true;
-        }
-        return false;
-    });
-    return found;
-}
 
 bool session_line_matches(std::string_view line, std::string_view address, std::string_view cookie) {
     if (address.empty() || cookie.empty()) return false;
@@ -72,14 +57,9 @@ void store_session_line(Board& b, const std::string& address, std::int32_t cooki
     std::string line = "ipaddress=" + address + ":cookieid=" + std::to_string(cookie) +
                        ":time=" + platform::timestamp_text(b.clock());
     platform::TextWriter out;
-    if (!out.open(paths::kSessions, platform::TextWriter::Mode::Append)) {
-        platform::make_directory(paths::kData);
-        platform::make_directory(paths::kSessionDir);
-        if (!out.open(paths::kSessions, platform::TextWriter::Mode::Append))
-            server::fail_request("cannot open the session file");
-    }
+    if (!append_to_sessions(out)) fail_request("cannot open the session file");
     out.write(line);
-    if (!out.sync() || !out.close()) server::fail_request("cannot write the session file");
+    if (!out.sync() || !out.close()) fail_request("cannot write the session file");
 }
 
 std::string login_log_path(const platform::LocalTime& t) {
@@ -104,48 +84,47 @@ void login_log(Board& b, const std::string& address, bool success) {
     out.close();
 }
 
-int login(Board& b, const server::Request& request, server::Reply& reply) {
-    std::string_view body = server::request_body(request.text);
-    auto id = form_field(body, "id", kLoginField);
-    if (!id) return -1;
-    if (id->empty()) return -2;
-    auto password = form_field(body, "password", kLoginField);
-    if (!password) return -3;
-    if (password->empty()) return -4;
+LoginResult login(Board& b, const server::Request& request, server::Reply& reply) {
+    auto id = form_field(request.body, "id", kLoginField);
+    if (!id) return LoginResult::NoId;
+    if (id->empty()) return LoginResult::EmptyId;
+    auto password = form_field(request.body, "password", kLoginField);
+    if (!password) return LoginResult::NoPassword;
+    if (password->empty()) return LoginResult::EmptyPassword;
     // Values are compared as text: up to a decoded zero byte.
     std::string id_text(id->c_str());
     std::string password_text(password->c_str());
     if (id_text != b.LoginId || password_text != b.LoginPassword) {
         login_log(b, request.ClientAddress, false);
-        return -100;
+        return LoginResult::Wrong;
     }
     std::int32_t cookie = draw_cookie_value(b);
     store_session_line(b, request.ClientAddress, cookie);
     board_reply(b, reply, cookie);
     login_log(b, request.ClientAddress, true);
-    return 0;
+    return LoginResult::LoggedIn;
 }
 
-int session_check(Board&, const server::Request& request) {
-    auto cookie = session_cookie(request.text);
-    if (!cookie) return -1;
+bool session_check(Board&, const server::Request& request) {
+    const std::optional<std::string>& cookie = request.session_cookie;
+    if (!cookie) return false;
     platform::TextReader in;
     open_sessions(in);
     char line[kSessionLineSize];
     size_t n;
     while ((n = in.read_line(line, sizeof line)) > 0)
-        if (session_line_matches(std::string_view(line, n), request.ClientAddress, *cookie)) return 1;
-    return -1;
+        if (session_line_matches(std::string_view(line, n), request.ClientAddress, *cookie)) return true;
+    return false;
 }
 
-int logout(Board&, const server::Request& request) {
-    auto cookie = session_cookie(request.text);
-    if (!cookie) return -1;
+void logout(Board&, const server::Request& request) {
+    const std::optional<std::string>& cookie = request.session_cookie;
+    if (!cookie) return;
     platform::TextReader in;
     open_sessions(in);
-    if (!in.is_open()) return 0;
+    if (!in.is_open()) return;
     platform::AtomicFile out(paths::kSessions, paths::kSessionsWork);
-    if (!out.ok()) server::fail_request("cannot create the session work file");
+    if (!out.ok()) fail_request("cannot create the session work file");
     bool dropped = false;
     char line[kSessionLineSize];
     size_t n;
@@ -157,9 +136,8 @@ int logout(Board&, const server::Request& request) {
             out.out().write(text);
     }
     in.close();
-    if (!dropped) return 0;  // nothing to remove: the file stays as it is
-    if (!out.commit()) server::fail_request("cannot write the session file");
-    return 1;
+    if (!dropped) return;  // nothing to remove: the file stays as it is
+    if (!out.commit()) fail_request("cannot write the session file");
 }
 
 void hourly_session_sweep(Board& b) {
@@ -192,6 +170,25 @@ void hourly_session_sweep(Board& b) {
     }
     in.close();
     if (out.commit()) b.sweep_done = true;
+}
+
+Upkeep::Upkeep(Board& b, std::chrono::milliseconds every)
+    : thread_([this, &b, every] {
+          std::unique_lock<std::mutex> lock(mutex_);
+          do {
+              lock.unlock();
+              hourly_session_sweep(b);
+              lock.lock();
+          } while (!wake_.wait_for(lock, every, [this] { return ending_; }));
+      }) {}
+
+Upkeep::~Upkeep() {
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        ending_ = true;
+    }
+    wake_.notify_one();
+    thread_.join();
 }
 
 }  // namespace board

@@ -1,9 +1,13 @@
 #pragma once
 // Login, the session check, logout, the login log and the hourly sweep.
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "board/board.h"
 #include "server/reply.h"
@@ -11,15 +15,21 @@
 
 namespace board {
 
-// 0 logged in (the login reply is sent); -1 no id field; -2 empty ID; -3 no
-// password field; -4 empty password; -100 wrong ID or password.
-int login(Board& b, const server::Request& request, server::Reply& reply);
+enum class LoginResult {
+    LoggedIn = 0,  // the login reply is sent
+    NoId = -1,
+    EmptyId = -2,
+    NoPassword = -3,
+    EmptyPassword = -4,
+    Wrong = -100,  // wrong ID or password
+};
+LoginResult login(Board& b, const server::Request& request, server::Reply& reply);
 
-// 1 when the request carries the cookie of a session of its client; -1 otherwise.
-int session_check(Board& b, const server::Request& request);
+// True when the request carries the cookie of a session of its client.
+bool session_check(Board& b, const server::Request& request);
 
-// -1 no SESSIONID cookie; 0 no session removed; 1 at least one removed.
-int logout(Board& b, const server::Request& request);
+// Removes the sessions of the request's client and cookie.
+void logout(Board& b, const server::Request& request);
 
 // Appends "ipaddress=%s:cookieid=%d:time=%s" to the session file.
 void store_session_line(Board& b, const std::string& address, std::int32_t cookie);
@@ -32,9 +42,22 @@ std::string login_log_path(const platform::LocalTime& t);
 // each hour. Takes the board lock itself.
 void hourly_session_sweep(Board& b);
 
-// The value of the SESSIONID cookie of the request's Cookie headers; nothing
-// when there is none or it is empty.
-std::optional<std::string> session_cookie(std::string_view request_text);
+// The board's upkeep, whether a front end runs or not and whether the server
+// runs or not: the hourly sweep, looked at every `every` on a thread of its
+// own, from construction until destruction.
+class Upkeep {
+public:
+    explicit Upkeep(Board& b, std::chrono::milliseconds every = std::chrono::seconds(20));
+    Upkeep(const Upkeep&) = delete;
+    Upkeep& operator=(const Upkeep&) = delete;
+    ~Upkeep();
+
+private:
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool ending_ = false;
+    std::thread thread_;  // last: starts once the members above exist
+};
 
 // True when a session line belongs to this address and cookie value exactly.
 bool session_line_matches(std::string_view line, std::string_view address, std::string_view cookie);

@@ -56,49 +56,43 @@ static std::string credential_value(char* line) {
     return std::string(line, n < kCredentialMax ? n : kCredentialMax);
 }
 
-static int load_counters(Board& b) {
+// A counter after key: the value when it lies in low..high (and then found),
+// low otherwise.
+static void take_counter(char* line, const char* key, int low, int high, std::int32_t& counter, bool& found) {
+    if (!take_value_after(line, key)) return;
+    int v = parse_int(line);
+    bool valid = v >= low && v <= high;
+    counter = valid ? v : low;
+    found = found || valid;
+}
+
+static LoadResult load_counters(Board& b) {
     platform::TextReader in;
     if (!in.open(paths::kCounters)) {
         platform::make_directory(paths::kData);
         platform::make_directory(paths::kMessageDir);
-        if (!write_counters(0, 1)) return -1;
-        if (!in.open(paths::kCounters)) return -2;
+        if (!write_counters(0, 1)) return LoadResult::CountersUncreatable;
+        if (!in.open(paths::kCounters)) return LoadResult::CountersUnreadable;
     }
     bool message_found = false;
     bool page_found = false;
     char line[500];
-    if (in.read_line(line, sizeof line) == 0) return -3;
+    if (in.read_line(line, sizeof line) == 0) return LoadResult::CountersInvalid;
     do {
-        if (take_value_after(line, "message=")) {
-            int v = parse_int(line);
-            if (v >= 0 && v <= 100) {
-                b.MessageNo = v;
-                message_found = true;
-            } else {
-                b.MessageNo = 0;
-            }
-        }
-        if (take_value_after(line, "page=")) {
-            int v = parse_int(line);
-            if (v >= 1 && v <= 100000000) {
-                b.CurrentPage = v;
-                page_found = true;
-            } else {
-                b.CurrentPage = 1;
-            }
-        }
+        take_counter(line, "message=", 0, 100, b.MessageNo, message_found);
+        take_counter(line, "page=", 1, 100000000, b.CurrentPage, page_found);
     } while (in.read_line(line, sizeof line) > 0);
-    if (!message_found || !page_found) return -3;
+    if (!message_found || !page_found) return LoadResult::CountersInvalid;
     b.ShownPage = b.CurrentPage;
-    return 0;
+    return LoadResult::Loaded;
 }
 
-static int load_credentials(Board& b) {
+static LoadResult load_credentials(Board& b) {
     platform::TextReader in;
     if (!in.open(paths::kCredentials, platform::LineEnds::Binary)) {
         platform::make_directory(paths::kIdPasswordDir);
-        if (!write_credentials(kDefaultCredential, kDefaultCredential)) return -4;
-        if (!in.open(paths::kCredentials, platform::LineEnds::Binary)) return -5;
+        if (!write_credentials(kDefaultCredential, kDefaultCredential)) return LoadResult::CredentialsUncreatable;
+        if (!in.open(paths::kCredentials, platform::LineEnds::Binary)) return LoadResult::CredentialsUnreadable;
     }
     char line[200];
     while (in.read_line(line, sizeof line) > 0) {
@@ -106,16 +100,16 @@ static int load_credentials(Board& b) {
         if (take_value_after(line, "PASSWORD=")) b.LoginPassword = credential_value(line);
     }
     in.close();
-    if (!b.LoginId.empty() && !b.LoginPassword.empty()) return 0;
-    if (!write_credentials(kDefaultCredential, kDefaultCredential)) return -6;
+    if (!b.LoginId.empty() && !b.LoginPassword.empty()) return LoadResult::Loaded;
+    if (!write_credentials(kDefaultCredential, kDefaultCredential)) return LoadResult::CredentialsUnwritable;
     b.LoginId = kDefaultCredential;
     b.LoginPassword = kDefaultCredential;
-    return 0;
+    return LoadResult::Loaded;
 }
 
-int load_board_state(Board& b) {
-    int r = load_counters(b);
-    if (r != 0) return r;
+LoadResult load_board_state(Board& b) {
+    LoadResult r = load_counters(b);
+    if (r != LoadResult::Loaded) return r;
     return load_credentials(b);
 }
 

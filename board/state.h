@@ -5,12 +5,17 @@
 namespace board {
 
 // Loads the counters and the credentials, creating each file with its
-// defaults when it is missing. Results:
-//   0 done; -1 counters file missing and cannot be created; -2 created but
-//   cannot be read; -3 empty, or no valid message or page value; -4
-//   credentials file missing and cannot be created; -5 created but cannot be
-//   read; -6 an empty ID or password and the file cannot be written again.
-int load_board_state(Board& b);
+// defaults when it is missing.
+enum class LoadResult {
+    Loaded = 0,
+    CountersUncreatable = -1,     // missing and cannot be created
+    CountersUnreadable = -2,      // created but cannot be read
+    CountersInvalid = -3,         // empty, or no valid message or page value
+    CredentialsUncreatable = -4,  // missing and cannot be created
+    CredentialsUnreadable = -5,   // created but cannot be read
+    CredentialsUnwritable = -6,   // an empty ID or password, and the file cannot be written again
+};
+LoadResult load_board_state(Board& b);
 
 // Writes "message=%d\n" and "page=%d\n" through the atomic durable replace.
 bool write_counters(int message_no, int current_page);

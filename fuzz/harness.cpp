@@ -23,7 +23,7 @@
 #include "board/session.h"
 #include "board/state.h"
 #include "platform/clock.h"
-#include "server/dispatch.h"
+#include "board/routes.h"
 #include "server/reply.h"
 #include "server/request.h"
 
@@ -316,12 +316,12 @@ void check_request_reading(sv text, size_t small_cap) {
         CHECK(visits == std::min<size_t>(want.size(), 1), "for_each_header goes on after true");
     }
 
-    auto cookie = board::session_cookie(text);
+    auto cookie = server::session_cookie(text);
     auto want_cookie = expected_cookie(text);
     CHECK(cookie == want_cookie, "session_cookie of " + shown(text) + " is " + (cookie ? shown(*cookie) : "none") +
                                      ", expected " + (want_cookie ? shown(*want_cookie) : "none"));
 
-    std::string name = server::served_file_name(line.path);
+    std::string name = board::served_file_name(line.path);
     if (name.empty()) {
         CHECK(!expected_servable(line.path), "served_file_name refuses " + shown(line.path));
     } else {
@@ -331,7 +331,7 @@ void check_request_reading(sv text, size_t small_cap) {
     }
     // The path as a whole (blanks, line feeds, any byte) too.
     sv raw = text.substr(0, 1200);
-    std::string raw_name = server::served_file_name(raw);
+    std::string raw_name = board::served_file_name(raw);
     CHECK(raw_name.empty() != expected_servable(raw), "served_file_name of " + shown(raw));
     if (!raw_name.empty()) CHECK(stays_under_html(raw_name), "served name leaves DATA/HTML: " + shown(raw_name));
 
@@ -679,7 +679,7 @@ public:
         };
         b_.random = [] { return kRandom; };
         b_.LogEnabled = p.log ? 1 : 0;
-        CHECK(board::load_board_state(b_) == 0, "the board does not load");
+        CHECK(board::load_board_state(b_) == board::LoadResult::Loaded, "the board does not load");
         CHECK(b_.MessageNo == p.message_no && b_.CurrentPage == p.page, "the board loads other counters");
         if (p.session) board::store_session_line(b_, "127.0.0.1", static_cast<std::int32_t>(kRandom + 1));
         if (p.page == 100000000) {
@@ -711,7 +711,7 @@ public:
         server::Reply out([&](const char* d, size_t n) { reply.sends.emplace_back(d, n); });
         {
             platform::BoardLockGuard guard(b_.lock);
-            server::dispatch(b_, server::Request{request, address_}, out);
+            board::respond(b_, server::parse_request(request, address_), out);
         }
         std::optional<std::string> cookie;
         std::string body = check_reply_shape(reply, request, cookie);
@@ -794,7 +794,7 @@ private:
             CHECK(reply.sends.empty(), "a page select got a reply");
             return;
         }
-        std::string name = path.empty() ? std::string(board::paths::kLoginPage) : server::served_file_name(path);
+        std::string name = path.empty() ? std::string(board::paths::kLoginPage) : board::served_file_name(path);
         if (!name.empty() && name.find(".ini") == npos && exists(name)) {
             CHECK(stays_under_html(name), "served from outside DATA/HTML: " + shown(name));
             CHECK(body == read_bytes(name), "the reply to GET " + shown(path) + " is not " + name);

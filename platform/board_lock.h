@@ -1,8 +1,8 @@
 #pragma once
 // The one lock of the board. The accept thread holds it around each request's
-// dispatch; the window thread holds it around every operation that touches the
-// board's files or state (state load, message reset, ID and password change,
-// the hourly session sweep). Nothing else locks.
+// handling; the window thread around every operation that touches the board's
+// files or state (state load, message reset, ID and password change); the
+// board's upkeep around the hourly session sweep. Nothing else locks.
 #include <mutex>
 
 namespace platform {

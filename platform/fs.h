@@ -1,5 +1,7 @@
 #pragma once
-// The few file-system calls that differ between Windows and POSIX.
+// The few file-system calls that differ between Windows and POSIX. In the
+// platform layer failures come back as results (false, an enum, nothing);
+// nothing throws.
 #include <cstdio>
 #include <string>
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace platform::net {
@@ -46,6 +47,27 @@ bool send_all(Socket s, const char* data, size_t n, int timeout_ms);
 void discard_pending_input(Socket s);
 void shutdown_both(Socket s);
 void close_socket(Socket s);
+
+// Owns one socket and closes it when it goes away. A handle assigned to
+// another takes its socket and hands its own over, to be closed there.
+class SocketHandle {
+public:
+    SocketHandle() = default;
+    explicit SocketHandle(Socket s) : s_(s) {}
+    SocketHandle(SocketHandle&& other) noexcept : s_(std::exchange(other.s_, kInvalidSocket)) {}
+    SocketHandle& operator=(SocketHandle&& other) noexcept {
+        std::swap(s_, other.s_);
+        return *this;
+    }
+    ~SocketHandle() {
+        if (s_ != kInvalidSocket) close_socket(s_);
+    }
+    Socket get() const { return s_; }
+    explicit operator bool() const { return s_ != kInvalidSocket; }
+
+private:
+    Socket s_ = kInvalidSocket;
+};
 
 struct PollEntry {
     Socket socket = kInvalidSocket;

@@ -5,10 +5,6 @@
 #include <system_error>
 #include <vector>
 
-#include "board/posting.h"
-#include "board/state.h"
-#include "server/dispatch.h"
-
 namespace server {
 namespace net = platform::net;
 using SteadyClock = std::chrono::steady_clock;
@@ -18,7 +14,7 @@ namespace {
 constexpr int kPollSliceMs = 50;  // how often the accept thread looks at `stopping`
 
 struct Pending {
-    net::Socket socket;
+    net::SocketHandle socket;
     std::string peer;
     std::string data;
     SteadyClock::time_point deadline;
@@ -57,27 +53,22 @@ private:
     bool failed_ = false;
 };
 
-// Serves one whole request: dispatch under the board lock, replies on the
-// connection with a send time limit, then close. out_buffer is the accept
-// thread's, kept between requests so that a reply allocates nothing.
+// Serves one whole request: the handler's answer goes out on the connection
+// with a send time limit, then the connection closes. out_buffer is the
+// accept thread's, kept between requests so that a reply allocates nothing.
 void serve(Server& s, Pending& p, std::string& out_buffer) {
-    s.ConnectionSocket = p.socket;
+    s.ConnectionSocket = p.socket.get();
     {
-        Request request{p.data, p.peer};
-        GatheredSend out(p.socket, s.send_timeout_ms, out_buffer);
+        GatheredSend out(p.socket.get(), s.send_timeout_ms, out_buffer);
         Reply reply([&](const char* data, size_t n) { out.add(data, n); });
-        {
-            platform::BoardLockGuard guard(s.board.lock);
-            dispatch(s.board, request, reply);
-        }
+        s.handler.respond(parse_request(p.data, std::move(p.peer)), reply);
         out.flush();
     }
     s.ConnectionSocket = net::kInvalidSocket;
     // Bytes of the request still unread (a request longer than the buffer)
     // would make the close reset the connection, and the reset can destroy
     // the reply before the client has read it.
-    net::discard_pending_input(p.socket);
-    net::close_socket(p.socket);
+    net::discard_pending_input(p.socket.get());
 }
 
 // Reads what has arrived; true when the request is ready to be served
@@ -88,7 +79,7 @@ bool read_more(Pending& p, bool& gone) {
     for (;;) {
         size_t room = kRequestBufferSize - p.data.size();
         size_t got = 0;
-        net::IoResult r = net::receive_some(p.socket, buf, room < sizeof buf ? room : sizeof buf, got);
+        net::IoResult r = net::receive_some(p.socket.get(), buf, room < sizeof buf ? room : sizeof buf, got);
         if (r == net::IoResult::Data) {
             p.data.append(buf, got);
             if (request_complete(p.data)) return true;
@@ -101,15 +92,15 @@ bool read_more(Pending& p, bool& gone) {
     }
 }
 
-void accept_loop(Server& s, net::Socket listener) {
+void accept_loop(Server& s, net::SocketHandle listener) {
     std::vector<Pending> pending;
     std::vector<net::PollEntry> entries;
     std::string out_buffer;
     while (!s.stopping.load()) {
         entries.clear();
         bool listening = pending.size() < s.max_pending;
-        if (listening) entries.push_back({listener, false});
-        for (const Pending& p : pending) entries.push_back({p.socket, false});
+        if (listening) entries.push_back({listener.get(), false});
+        for (const Pending& p : pending) entries.push_back({p.socket.get(), false});
         int wait = kPollSliceMs;
         auto now = SteadyClock::now();
         for (const Pending& p : pending) {
@@ -127,16 +118,10 @@ void accept_loop(Server& s, net::Socket listener) {
             Pending& p = pending[i];
             bool gone = false;
             bool done = entries[first + i].readable && read_more(p, gone);
-            if (gone) {
-                net::close_socket(p.socket);
-            } else if (done) {
-                ready.push_back(std::move(p));
-            } else if (now >= p.deadline) {
+            if (gone) continue;
+            if (done || now >= p.deadline) {
                 // Out of time: serve what arrived, drop a connection that sent nothing.
-                if (p.data.empty())
-                    net::close_socket(p.socket);
-                else
-                    ready.push_back(std::move(p));
+                if (!p.data.empty()) ready.push_back(std::move(p));
             } else {
                 still.push_back(std::move(p));
             }
@@ -148,102 +133,78 @@ void accept_loop(Server& s, net::Socket listener) {
         // one client is served after another.
         if (listening && entries[0].readable && pending.size() + ready.size() < s.max_pending) {
             Pending p;
-            p.socket = net::accept_connection(listener, p.peer);
-            if (p.socket != net::kInvalidSocket) {
+            p.socket = net::SocketHandle(net::accept_connection(listener.get(), p.peer));
+            if (p.socket) {
                 p.deadline = SteadyClock::now() + std::chrono::milliseconds(s.request_timeout_ms);
                 bool gone = false;
                 if (read_more(p, gone))
                     ready.push_back(std::move(p));
-                else if (gone)
-                    net::close_socket(p.socket);
-                else
+                else if (!gone)
                     pending.push_back(std::move(p));
             }
         }
 
-        for (Pending& p : ready) {
-            if (s.stopping.load()) {
-                net::close_socket(p.socket);
-                continue;
-            }
-            serve(s, p, out_buffer);
-        }
+        for (Pending& p : ready)
+            if (!s.stopping.load()) serve(s, p, out_buffer);
     }
-    for (Pending& p : pending) net::close_socket(p.socket);
-    net::close_socket(listener);
 }
 
 }  // namespace
 
 Server::~Server() { stop(*this); }
 
-int network_initialisation(Server& s) {
-    s.ServerState = 0;
-    if (!net::startup()) return 5;
+bool network_initialisation(Server& s) {
+    s.ServerState = RunState::NeverStarted;
+    if (!net::startup()) return false;
     look_up_address(s);
-    s.ListenSocket = net::kInvalidSocket;
     s.ListenPort = kDefaultPort;
     net::cleanup();
-    s.board.sweep_done = false;
-    return 0;
+    return true;
 }
 
-int start(Server& s) {
-    if (s.ServerState == 1) return 1;
-    {
-        platform::BoardLockGuard guard(s.board.lock);
-        if (board::load_board_state(s.board) == -1) return 5;
-        board::complete_started_page(s.board);
-    }
-    if (!net::startup()) return 5;
+StartResult start(Server& s) {
+    if (s.ServerState == RunState::Running) return StartResult::AlreadyRunning;
+    if (s.handler.before_start && !s.handler.before_start()) return StartResult::NotReady;
+    if (!net::startup()) return StartResult::NotReady;
     look_up_address(s);
-    s.ListenSocket = net::kInvalidSocket;
-    if (!s.LocalAddress) {  // nothing to bind to
+    net::Socket listening = net::kInvalidSocket;
+    net::ListenResult listened =
+        s.LocalAddress ? net::listen_on(*s.LocalAddress, s.ListenPort, listening) : net::ListenResult::BindFailed;
+    net::SocketHandle listener(listening);
+    if (listened != net::ListenResult::Ok) {
         net::cleanup();
-        return 3;
+        if (listened == net::ListenResult::SocketFailed) return StartResult::NoSocket;
+        return listened == net::ListenResult::BindFailed ? StartResult::BindFailed : StartResult::ListenFailed;
     }
-    net::Socket listener;
-    switch (net::listen_on(*s.LocalAddress, s.ListenPort, listener)) {
-        case net::ListenResult::Ok: break;
-        case net::ListenResult::SocketFailed: net::cleanup(); return 2;
-        case net::ListenResult::BindFailed: net::cleanup(); return 3;
-        case net::ListenResult::ListenFailed: net::cleanup(); return 4;
-    }
-    s.ListenSocket = listener;
-    s.bound_port = net::local_port(listener);
+    s.bound_port = net::local_port(listener.get());
     s.stopping = false;
-    s.ServerState = 1;
+    s.ServerState = RunState::Running;
     try {
-        s.accept_thread = std::thread(accept_loop, std::ref(s), listener);
+        s.accept_thread = std::thread(accept_loop, std::ref(s), std::move(listener));
     } catch (const std::system_error&) {
-        net::close_socket(listener);
-        s.ListenSocket = net::kInvalidSocket;
-        s.ServerState = 2;
+        s.ServerState = RunState::Stopped;
         net::cleanup();
-        return 2;
+        return StartResult::NoSocket;
     }
-    return 0;
+    return StartResult::Started;
 }
 
-int stop(Server& s) {
-    if (s.ServerState != 1) return 1;
-    s.ServerState = 2;
+void stop(Server& s) {
+    if (s.ServerState != RunState::Running) return;
+    s.ServerState = RunState::Stopped;
     s.stopping = true;
     net::Socket serving = s.ConnectionSocket.load();
     if (serving != net::kInvalidSocket) net::shutdown_both(serving);
     if (s.accept_thread.joinable()) s.accept_thread.join();
-    s.ListenSocket = net::kInvalidSocket;
     net::cleanup();
-    return 1;
 }
 
-int set_port(Server& s, std::uint16_t port) {
-    if (!net::startup()) return 5;
+bool set_port(Server& s, std::uint16_t port) {
+    if (!net::startup()) return false;
     look_up_address(s);
     net::cleanup();
     s.ListenPort = port;
-    s.ListenSocket = net::kInvalidSocket;
-    return 0;
+    return true;
 }
 
 }  // namespace server

@@ -1,34 +1,52 @@
 #pragma once
 // The server record: the listening socket, the accept thread, and the
-// operations the front ends call (network initialisation, start, stop, set port).
+// operations the front ends call (network initialisation, start, stop, set
+// port). The server knows HTTP only: what a request means is the handler's.
+// Errors here are results (the enums below); nothing throws.
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <thread>
 
-#include "board/board.h"
 #include "platform/net.h"
+#include "server/reply.h"
+#include "server/request.h"
 
 namespace server {
 
 inline constexpr std::uint16_t kDefaultPort = 53790;
 
+// The owner sees these numbers (the status display, the exit messages).
+enum class RunState : std::int32_t { NeverStarted = 0, Running = 1, Stopped = 2 };
+
+// BindFailed also when there is no address to bind to; NotReady when the
+// handler cannot serve or the sockets library cannot be started.
+enum class StartResult { Started = 0, AlreadyRunning = 1, NoSocket = 2, BindFailed = 3, ListenFailed = 4, NotReady = 5 };
+
+// What the server serves with.
+struct Handler {
+    // Answers one whole request; called on the accept thread, one request at a time.
+    std::function<void(const Request&, Reply&)> respond;
+    // Runs at each start before anything is bound; false: the start fails (NotReady).
+    std::function<bool()> before_start;
+};
+
 struct Server {
-    explicit Server(board::Board& b) : board(b) {}
+    explicit Server(Handler h) : handler(std::move(h)) {}
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;
     ~Server();
 
-    board::Board& board;
+    Handler handler;
 
-    std::atomic<std::int32_t> ServerState{0};  // 0 never started, 1 running, 2 stopped
+    std::atomic<RunState> ServerState{RunState::NeverStarted};
     std::uint16_t ListenPort = 0;
     std::optional<std::string> LocalAddress;   // absent when the host lookup failed
     std::optional<std::string> bind_address;   // --bind: used instead of the host lookup
     std::uint16_t bound_port = 0;              // the port really listened on (ListenPort 0: the system's choice)
 
-    platform::net::Socket ListenSocket = platform::net::kInvalidSocket;
     std::atomic<platform::net::Socket> ConnectionSocket{platform::net::kInvalidSocket};
     std::thread accept_thread;
     std::atomic<bool> stopping{false};
@@ -41,15 +59,12 @@ struct Server {
     size_t max_pending = 64;
 };
 
-// 0; 5 when the sockets library cannot be started.
-int network_initialisation(Server& s);
-// 0 listening; 1 already running; 2 no socket; 3 bind failed (also when there
-// is no address to bind to); 4 listen failed; 5 the counters file cannot be
-// created, or the sockets library cannot be started.
-int start(Server& s);
-// Always 1. Waits until the accept thread has ended.
-int stop(Server& s);
-// 0; 5 when the sockets library cannot be started.
-int set_port(Server& s, std::uint16_t port);
+// False when the sockets library cannot be started.
+bool network_initialisation(Server& s);
+StartResult start(Server& s);
+// Waits until the accept thread has ended.
+void stop(Server& s);
+// False when the sockets library cannot be started.
+bool set_port(Server& s, std::uint16_t port);
 
 }  // namespace server

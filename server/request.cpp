@@ -59,6 +59,31 @@ bool request_complete(std::string_view data, size_t cap) {
     return data.size() - start >= length;
 }
 
+std::optional<std::string> session_cookie(std::string_view text) {
+    constexpr size_t kCookieMax = 99;  // a session line holds no longer value
+    std::optional<std::string> found;
+    for_each_header(text, "Cookie", [&](std::string_view value) {
+        while (!value.empty()) {
+            size_t semi = value.find(';');
+            std::string_view cookie = trim_blanks(value.substr(0, semi));
+            value = semi == std::string_view::npos ? std::string_view{} : value.substr(semi + 1);
+            size_t eq = cookie.find('=');
+            if (eq == std::string_view::npos || trim_blanks(cookie.substr(0, eq)) != "SESSIONID") continue;
+            std::string_view v = trim_blanks(cookie.substr(eq + 1));
+            if (!v.empty() && v.size() <= kCookieMax) found = std::string(v);
+            return true;
+        }
+        return false;
+    });
+    return found;
+}
+
+Request parse_request(std::string_view text, std::string client_address) {
+    RequestLine line = parse_request_line(text);
+    return Request{line.method, line.path, line.has_path, request_body(text), session_cookie(text),
+                   std::move(client_address)};
+}
+
 RequestLine parse_request_line(std::string_view text) {
     RequestLine r;
     std::string_view line = text.substr(0, text.find('\n'));

@@ -1,6 +1,6 @@
 #pragma once
-// Reading a request off a connection, and the few things the handlers take
-// out of it: the method, the path, the headers and the body.
+// Reading a request: when it is whole, and the one parse that turns its text
+// into the record the handlers read (method, path, body, session cookie).
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -11,10 +11,19 @@ namespace server {
 // RequestBuffer holds at most this many bytes of a request (and a zero byte).
 inline constexpr size_t kRequestBufferSize = 16384;
 
+// A request as the handlers see it. The views point into the received text
+// (RequestBuffer's contents), which outlives the request's handling.
 struct Request {
-    std::string_view text;      // the request as received: RequestBuffer's contents
-    std::string ClientAddress;  // the peer's dotted IPv4 address
+    std::string_view method;                    // the request line's first word
+    std::string_view path;                      // the target after its first "/", cut at " " or "?"
+    bool has_path = false;                      // false when the target holds no "/"
+    std::string_view body;                      // the bytes after the blank line that ends the headers
+    std::optional<std::string> session_cookie;  // the SESSIONID cookie's value
+    std::string ClientAddress;                  // the peer's dotted IPv4 address
 };
+
+// Parses a received request once; nothing is read from its text afterwards.
+Request parse_request(std::string_view text, std::string client_address);
 
 // True when data holds the whole request: the blank line that ends the
 // headers, then as many body bytes as Content-Length says (or cap bytes).
@@ -27,18 +36,19 @@ struct RequestLine {
 };
 RequestLine parse_request_line(std::string_view text);
 
+// The value of the SESSIONID cookie of the Cookie headers; nothing when there
+// is none, it is empty, or it is too long to stand in a session line.
+std::optional<std::string> session_cookie(std::string_view text);
+
 // The header block: everything after the request line up to the blank line.
 std::string_view request_headers(std::string_view text);
 // The bytes after the blank line that ends the headers; empty when none.
 std::string_view request_body(std::string_view text);
-// The value of each header named name (any case), trimmed, in order; calls
-// visit for each until it returns true.
-template <class Visit>
-void for_each_header(std::string_view text, std::string_view name, Visit visit);
-
 bool equals_ignoring_case(std::string_view a, std::string_view b);
 std::string_view trim_blanks(std::string_view s);
 
+// The value of each header named name (any case), trimmed, in order; calls
+// visit for each until it returns true.
 template <class Visit>
 void for_each_header(std::string_view text, std::string_view name, Visit visit) {
     std::string_view headers = request_headers(text);

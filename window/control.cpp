@@ -1,10 +1,8 @@
 #include "window/control.h"
 
-#include <cstdlib>
-
-#include "board/pages.h"
 #include "board/paths.h"
 #include "board/state.h"
+#include "window/options.h"
 
 namespace window {
 namespace {
@@ -19,7 +17,7 @@ bool is_lead_byte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0x
 
 void status_refresh(Control& c) {
     const server::Server& s = c.server;
-    bool running = s.ServerState.load() == 1;
+    bool running = s.ServerState.load() == server::RunState::Running;
     std::string address = s.LocalAddress ? *s.LocalAddress : "不明";
     std::string port = std::to_string(s.ListenPort);
     c.status[kHeading] = "現在、伝言板サーバーは、";
@@ -38,39 +36,27 @@ void status_refresh(Control& c) {
 }
 
 bool consume_changes(Control& c) {
-    bool refreshed = false;
-    if (c.panel_action == 1 || c.panel_action == 2) {
-        status_refresh(c);
-        c.panel_action = 0;
-        refreshed = true;
-    }
-    if (c.port_changed) {
-        status_refresh(c);
-        c.port_changed = false;
-        refreshed = true;
-    }
-    if (c.log_changed) {
-        status_refresh(c);
-        c.log_changed = false;
-        refreshed = true;
-    }
-    return refreshed;
+    bool changed = c.panel_action != PanelAction::None || c.port_changed || c.log_changed;
+    if (changed) status_refresh(c);
+    c.panel_action = PanelAction::None;
+    c.port_changed = false;
+    c.log_changed = false;
+    return changed;
 }
 
 void panel_start(Control& c) {
-    c.panel_action = 1;
+    c.panel_action = PanelAction::Start;
     server::start(c.server);
 }
 
 void panel_stop(Control& c) {
-    c.panel_action = 2;
+    c.panel_action = PanelAction::Stop;
     server::stop(c.server);
 }
 
 Dialog port_dialog_ok(Control& c, const std::string& text) {
-    std::string typed = text.substr(0, 5);
-    if (typed.empty()) return Dialog::StaysOpen;
-    long value = std::atol(typed.c_str());
+    if (text.empty()) return Dialog::StaysOpen;
+    long value = read_port_text(text).value;
     if (static_cast<unsigned long>(value) > 65535ul) {
         c.boxes.ok("ポート番号[ " + std::to_string(value) +
                        " ]は、設定できません。\n０～６５５３５の範囲で入力して下さい。",
@@ -81,7 +67,7 @@ Dialog port_dialog_ok(Control& c, const std::string& text) {
                         kConfirmCaption, Owner::Dialog))
         return Dialog::StaysOpen;
     server::set_port(c.server, static_cast<std::uint16_t>(value));
-    if (c.server.ServerState.load() == 1) {
+    if (c.server.ServerState.load() == server::RunState::Running) {
         server::stop(c.server);
         server::start(c.server);
     }
@@ -134,66 +120,19 @@ bool exit_confirmation(Control& c) {
     return c.boxes.yes_no("コモレビ\nアプリケーションを終了します。\n宜しいですか？。", kConfirmCaption, Owner::Main);
 }
 
-namespace {
-
-struct ResetFailure {
-    int result = 0;
-    std::string text;
-    const char* caption = kConfirmCaption;
-    Owner owner = Owner::Dialog;
-};
-
-// The reset's steps, under the board lock; the first failure stops them.
-ResetFailure reset_board(board::Board& b) {
-    using board::RewriteResult;
-    using board::Section;
-    using board::SectionMode;
-    namespace paths = board::paths;
-    platform::BoardLockGuard guard(b.lock);
-    b.CurrentPage = 1;
-    b.MessageNo = 0;
-    b.ShownPage = 1;
-    if (!board::write_counters(0, 1)) return {-1, open_failed(paths::kCounters), kErrorCaption, Owner::None};
-    struct Step {
-        const char* page;
-        const char* work;
-        Section section;
-        int page_result;
-        int work_result;
-        const char* work_named;
-    };
-    const Step steps[] = {
-        {paths::kMainPage, paths::kMainWork,
-         Section{board::kPlainStart, board::kPlainEnd, "<frame src='wbk_text_1.html' name='wbk_text'>\n",
-                 SectionMode::Replace},
-         -1, -2, paths::kMainWork},
-        {paths::kTextPage1, paths::kTextWork, Section{board::kPlainStart, board::kPlainEnd, "", SectionMode::Replace},
-         -3, -4, paths::kTextWork},
-        // No text of its own exists for the menu's work file: its box names the menu page.
-        {paths::kMenuPage, paths::kMenuWork,
-         Section{board::kPageLinkStart, board::kPageLinkEnd, board::page_link_line(1), SectionMode::Replace}, -5, -6,
-         paths::kMenuPage},
-    };
-    for (const Step& step : steps) {
-        RewriteResult r = board::rewrite_sections(step.page, step.work, {step.section});
-        if (r == RewriteResult::PageMissing) return {step.page_result, open_failed(step.page)};
-        if (r == RewriteResult::WorkFileFailed) return {step.work_result, open_failed(step.work_named)};
-    }
-    return {};
-}
-
-}  // namespace
-
-int message_reset(Control& c) {
+board::ResetResult message_reset(Control& c) {
     // The box waits for the owner; the server must not wait with it, so it
-    // is shown after the lock is released.
-    ResetFailure failure = reset_board(c.board);
-    if (failure.result != 0) c.boxes.ok(failure.text, failure.caption, failure.owner);
-    return failure.result;
+    // is shown after the reset has released the board lock.
+    board::ResetOutcome outcome = board::reset_messages(c.board);
+    if (outcome.file && std::string_view(outcome.file) == board::paths::kCounters)
+        c.boxes.ok(open_failed(outcome.file), kErrorCaption, Owner::None);
+    else if (outcome.result != board::ResetResult::Done)
+        c.boxes.ok(open_failed(outcome.file), kConfirmCaption, Owner::Dialog);
+    return outcome.result;
 }
 
 void message_reset_dialog_ok(Control& c) {
-    if (message_reset(c) == 0)
+    if (message_reset(c) == board::ResetResult::Done)
         c.boxes.ok("メッセージ数＝０\nページ番号＝１\nに設定しました。\n[メッセージのリセット]処理が正常に終了しました。",
                    kConfirmCaption, Owner::Dialog);
     else

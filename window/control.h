@@ -1,13 +1,15 @@
 #pragma once
 // The control logic both front ends share: the status lines, the rules of the
-// settings dialogs, the exit confirmation and the message reset. The front
-// ends draw and ask; everything they decide is decided here.
+// settings dialogs, the exit confirmation and the message reset's boxes. The
+// front ends draw and ask; everything they decide is decided here. Errors and
+// results reach the owner as message boxes.
 #include <array>
 #include <cstdint>
 #include <functional>
 #include <string>
 
 #include "board/board.h"
+#include "board/pages.h"
 #include "platform/sjis.h"
 #include "server/listener.h"
 
@@ -29,13 +31,16 @@ inline constexpr const char* kAboutText = "コモレビ version 1.0";
 
 enum StatusLine { kHeading, kState, kIndicator, kAddress, kPort, kUrl, kLog, kStatusLineCount };
 
+// A panel button pressed and not yet shown in the status lines.
+enum class PanelAction { None, Start, Stop };
+
 struct Control {
-    Control(server::Server& s, MessageBoxes b) : server(s), board(s.board), boxes(std::move(b)) {}
+    Control(server::Server& s, board::Board& b, MessageBoxes m) : server(s), board(b), boxes(std::move(m)) {}
     server::Server& server;
     board::Board& board;
     MessageBoxes boxes;
 
-    int panel_action = 0;  // 0 nothing pending, 1 start pressed, 2 stop pressed
+    PanelAction panel_action = PanelAction::None;
     bool port_changed = false;
     bool log_changed = false;
     bool running_colour = false;  // the indicator is green, else yellow
@@ -68,10 +73,9 @@ Dialog id_password_dialog_ok(Control& c, const std::string& id, const std::strin
 // True when the owner confirmed that the program ends.
 bool exit_confirmation(Control& c);
 
-// Sets the board back to no messages on page 1, showing a box for each file
-// that fails. 0 done; -1 counters file or main page; -2 main work file; -3
-// text page 1; -4 text work file; -5 menu page; -6 menu work file.
-int message_reset(Control& c);
+// Sets the board back to no messages on page 1, showing a box for the file
+// that fails.
+board::ResetResult message_reset(Control& c);
 // The reset dialog's OK: the reset, then its result box.
 void message_reset_dialog_ok(Control& c);
 

@@ -1,8 +1,17 @@
 #include "window/options.h"
 
+#include <cstdlib>
+
 #include "platform/net.h"
 
 namespace window {
+
+PortText read_port_text(const std::string& text) {
+    PortText p;
+    p.value = std::atol(text.substr(0, 5).c_str());
+    p.whole = !text.empty() && text.size() <= 5 && text.find_first_not_of("0123456789") == std::string::npos;
+    return p;
+}
 
 Options parse_options(const std::vector<std::string>& args) {
     Options o;
@@ -26,12 +35,12 @@ Options parse_options(const std::vector<std::string>& args) {
             o.bind = v;
         } else if (a == "--port") {
             if (!value(v)) return o;
-            if (v.empty() || v.size() > 5 || v.find_first_not_of("0123456789") != std::string::npos ||
-                std::stoul(v) > 65535) {
+            PortText port = read_port_text(v);
+            if (!port.whole || port.value > 65535) {
                 o.error = "--port needs a number from 0 to 65535";
                 return o;
             }
-            o.port = static_cast<std::uint16_t>(std::stoul(v));
+            o.port = static_cast<std::uint16_t>(port.value);
         } else if (a == "--dir") {
             if (!value(v)) return o;
             o.dir = v;

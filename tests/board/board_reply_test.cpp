@@ -3,7 +3,7 @@
 #include "board/board_reply.h"
 #include "board/pages.h"
 #include "board/paths.h"
-#include "server/dispatch.h"
+#include "board/routes.h"
 #include "support/test_support.h"
 
 using namespace testing_support;
@@ -96,8 +96,9 @@ TEST_F(BoardReply, PageSelectWritesTheShownPageAndAReloadPutsTheCurrentPageBack)
 
 TEST_F(BoardReply, MissingTextPageOneThatCannotBeMadeFailsTheLoginReply) {
     make_dirs("DATA/HTML/wbk_text_1.html");  // a directory where the page should be
-    server::Request request{"POST /wbk_login.cgi HTTP/1.0\r\n\r\nid=quietharborlights&password=quietharborlights",
-                            "127.0.0.1"};
-    server::dispatch(b, request, rec.reply);
+    board::respond(b,
+                   server::parse_request("POST /wbk_login.cgi HTTP/1.0\r\n\r\nid=quietharborlights&password=quietharborlights",
+                                         "127.0.0.1"),
+                   rec.reply);
     EXPECT_NE(rec.all().find(sjis(u8"伝言板サーバーが不安定になっています。")), std::string::npos);
 }

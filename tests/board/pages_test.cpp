@@ -2,7 +2,7 @@
 
 #include "board/pages.h"
 #include "board/paths.h"
-#include "server/request_failure.h"
+#include "board/request_failure.h"
 #include "support/test_support.h"
 
 using namespace testing_support;
@@ -152,6 +152,6 @@ TEST_F(Pages, NewTextPageForPageOneOnlyWritesItsTemplate) {
 
 TEST_F(Pages, TemplateThatCannotBeWrittenFailsTheRequest) {
     ASSERT_EQ(std::system("rm -rf DATA/HTML && mkdir -p DATA && touch DATA/HTML"), 0);
-    EXPECT_THROW(board::write_text_template(), server::RequestFailure);
-    EXPECT_THROW(board::ensure_page(board::paths::kMenuPage, board::write_menu_template), server::RequestFailure);
+    EXPECT_THROW(board::write_text_template(), board::RequestFailure);
+    EXPECT_THROW(board::ensure_page(board::paths::kMenuPage, board::write_menu_template), board::RequestFailure);
 }

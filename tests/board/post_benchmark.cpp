@@ -7,7 +7,7 @@
 #include <string>
 
 #include "board/state.h"
-#include "server/dispatch.h"
+#include "board/routes.h"
 
 namespace {
 
@@ -47,7 +47,7 @@ struct BenchBoard {
     std::string run(const std::string& text) {
         std::string out;
         server::Reply reply([&](const char* d, size_t n) { out.append(d, n); });
-        server::dispatch(b, server::Request{text, "127.0.0.1"}, reply);
+        board::respond(b, server::parse_request(text, "127.0.0.1"), reply);
         return out;
     }
 };

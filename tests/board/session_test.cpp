@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "board/form.h"
 #include "board/paths.h"
 #include "board/session.h"
-#include "server/dispatch.h"
+#include "board/routes.h"
 #include "support/test_support.h"
 
 using namespace testing_support;
@@ -41,16 +44,6 @@ TEST(FormField, ValuesAreBounded) {
     EXPECT_EQ(board::form_field("id=" + std::string(150, 'a'), "id", kLogin)->size(), 101u);
 }
 
-TEST(SessionCookie, IsReadAsACookieAmongCookies) {
-    EXPECT_EQ(board::session_cookie("GET / HTTP/1.0\r\nCookie: SESSIONID=812\r\n\r\n"), "812");
-    EXPECT_EQ(board::session_cookie("GET / HTTP/1.0\nCookie: SESSIONID=812\n\n"), "812");
-    EXPECT_EQ(board::session_cookie("GET / HTTP/1.0\r\ncookie: lang=ja; SESSIONID=812\r\n\r\n"), "812");
-    EXPECT_EQ(board::session_cookie("GET / HTTP/1.0\r\nCookie: XSESSIONID=1; SESSIONID=2;\r\n\r\n"), "2");
-    EXPECT_EQ(board::session_cookie("GET / HTTP/1.0\r\nCookie: SESSIONID=\r\n\r\n"), std::nullopt);
-    EXPECT_EQ(board::session_cookie("GET / HTTP/1.0\r\nX-Cookie: SESSIONID=5\r\n\r\n"), std::nullopt);
-    EXPECT_EQ(board::session_cookie("GET / HTTP/1.0\r\n\r\nCookie: SESSIONID=5"), std::nullopt) << "not in the body";
-}
-
 TEST(SessionLine, MatchesAddressAndCookieExactly) {
     std::string line = "ipaddress=10.0.0.12:cookieid=812:time=Thu Apr 28 02:06:25 2011\n";
     EXPECT_TRUE(board::session_line_matches(line, "10.0.0.12", "812"));
@@ -70,7 +63,7 @@ protected:
                      const std::string& client = "127.0.0.1") {
         Recorder rec;
         std::string text = post_request(action, body, headers);
-        server::dispatch(b, server::Request{text, client}, rec.reply);
+        board::respond(b, server::parse_request(text, client), rec.reply);
         return rec.all();
     }
     static std::string cookie_of(const std::string& reply) {
@@ -198,6 +191,20 @@ TEST_F(Sweep, AtMidnightKeepsHoursZeroAndTwentyThree) {
     sweep_at(0, 0);
     EXPECT_EQ(sessions(), line("a", 0) + line("c", 23));
     EXPECT_TRUE(b.sweep_done);
+}
+
+TEST_F(Sweep, UpkeepSweepsOnItsOwnThreadAndEndsAtOnce) {
+    make_dirs("DATA/SESSION");
+    write_file(board::paths::kSessions, line("a", 9) + line("b", 8) + line("c", 7));
+    b.clock = fixed_clock(2011, 4, 28, 9, 0, 5);
+    auto began = std::chrono::steady_clock::now();
+    {
+        board::Upkeep upkeep(b);  // looks every 20 s: its first look is at once
+        for (int i = 0; i < 500 && sessions() != line("a", 9) + line("b", 8); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(sessions(), line("a", 9) + line("b", 8));
+    EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(10)) << "the upkeep ends without waiting";
 }
 
 TEST_F(Sweep, AtOnePmKeepsThirteenAndTwelveAndRunsOncePerHour) {

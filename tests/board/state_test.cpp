@@ -19,7 +19,7 @@ protected:
 };
 
 TEST_F(StateLoad, NoDataDirectoryCreatesBothFilesWithTheirDefaults) {
-    EXPECT_EQ(board::load_board_state(b), 0);
+    EXPECT_EQ(board::load_board_state(b), board::LoadResult::Loaded);
     EXPECT_EQ(read_file("DATA/MESSAGE/0.ini"), "message=0\r\npage=1\r\n");
     EXPECT_EQ(read_file("DATA/IDPASSWORD/idpassword.ini"), "ID=quietharborlights\r\nPASSWORD=quietharborlights\r\n");
     EXPECT_EQ(read_file("DATA/IDPASSWORD/idpassword.ini").size(), 50u);
@@ -34,18 +34,18 @@ TEST_F(StateLoad, NoDataDirectoryCreatesBothFilesWithTheirDefaults) {
 TEST_F(StateLoad, EmptyCountersFileChangesNothing) {
     counters("");
     b.MessageNo = 7;
-    EXPECT_EQ(board::load_board_state(b), -3);
+    EXPECT_EQ(board::load_board_state(b), board::LoadResult::CountersInvalid);
     EXPECT_EQ(b.MessageNo, 7);
     EXPECT_EQ(b.CurrentPage, 0);
 }
 
 TEST_F(StateLoad, ValuesWithoutDigitsCountAsZero) {
     counters("message=\r\npage=4\r\n");
-    EXPECT_EQ(board::load_board_state(b), 0);
+    EXPECT_EQ(board::load_board_state(b), board::LoadResult::Loaded);
     EXPECT_EQ(b.MessageNo, 0);
     counters("message=abc\r\npage=4\r\n");
     b.MessageNo = 9;
-    EXPECT_EQ(board::load_board_state(b), 0);
+    EXPECT_EQ(board::load_board_state(b), board::LoadResult::Loaded);
     EXPECT_EQ(b.MessageNo, 0);
 }
 
@@ -54,35 +54,35 @@ TEST_F(StateLoad, OutOfRangeValuesTakeTheirDefaultsAndAreNotFound) {
                              "message=3\npage=100000001\n"}) {
         counters(text);
         board::Board fresh;
-        EXPECT_EQ(board::load_board_state(fresh), -3) << text;
+        EXPECT_EQ(board::load_board_state(fresh), board::LoadResult::CountersInvalid) << text;
     }
     counters("message=101\npage=100000001\n");
-    EXPECT_EQ(board::load_board_state(b), -3);
+    EXPECT_EQ(board::load_board_state(b), board::LoadResult::CountersInvalid);
     EXPECT_EQ(b.MessageNo, 0);
     EXPECT_EQ(b.CurrentPage, 1);
 }
 
 TEST_F(StateLoad, AValidValueKeepsItsMarkWhenALaterLineIsOutOfRange) {
     counters("message=5\r\npage=2\r\nmessage=500\r\n");
-    EXPECT_EQ(board::load_board_state(b), 0);
+    EXPECT_EQ(board::load_board_state(b), board::LoadResult::Loaded);
     EXPECT_EQ(b.MessageNo, 0);
     EXPECT_EQ(b.CurrentPage, 2);
 }
 
 TEST_F(StateLoad, PageKeyIsFoundInTheMessageValueButNotTheOtherWayRound) {
     counters("message=3 page=7\r\n");
-    EXPECT_EQ(board::load_board_state(b), 0);
+    EXPECT_EQ(board::load_board_state(b), board::LoadResult::Loaded);
     EXPECT_EQ(b.MessageNo, 3);
     EXPECT_EQ(b.CurrentPage, 7);
     counters("page=7 message=3\r\n");
     board::Board other;
-    EXPECT_EQ(board::load_board_state(other), -3);
+    EXPECT_EQ(board::load_board_state(other), board::LoadResult::CountersInvalid);
     EXPECT_EQ(other.MessageNo, 3);
 }
 
 TEST_F(StateLoad, OnlyAPageLineLoadsNeitherShownPageNorCredentials) {
     counters("page=3\r\n");
-    EXPECT_EQ(board::load_board_state(b), -3);
+    EXPECT_EQ(board::load_board_state(b), board::LoadResult::CountersInvalid);
     EXPECT_EQ(b.CurrentPage, 3);
     EXPECT_EQ(b.ShownPage, 0);
     EXPECT_TRUE(b.LoginId.empty());
@@ -92,12 +92,12 @@ TEST_F(StateLoad, OnlyAPageLineLoadsNeitherShownPageNorCredentials) {
 TEST_F(StateLoad, CredentialsWithCrLfOrBareLineFeedsGiveTheSameValues) {
     counters("message=1\npage=1\n");
     credentials("ID=alice\r\nPASSWORD=secret\r\n");
-    ASSERT_EQ(board::load_board_state(b), 0);
+    ASSERT_EQ(board::load_board_state(b), board::LoadResult::Loaded);
     EXPECT_EQ(b.LoginId, "alice");
     EXPECT_EQ(b.LoginPassword, "secret");
     credentials("ID=alice\nPASSWORD=secret\n");
     board::Board other;
-    ASSERT_EQ(board::load_board_state(other), 0);
+    ASSERT_EQ(board::load_board_state(other), board::LoadResult::Loaded);
     EXPECT_EQ(other.LoginId, "alice");
     EXPECT_EQ(other.LoginPassword, "secret");
 }
@@ -105,7 +105,7 @@ TEST_F(StateLoad, CredentialsWithCrLfOrBareLineFeedsGiveTheSameValues) {
 TEST_F(StateLoad, EmptyIdRewritesTheDefaultsAndReplacesBothValues) {
     counters("message=1\npage=1\n");
     credentials("ID=\r\nPASSWORD=secret\r\n");
-    ASSERT_EQ(board::load_board_state(b), 0);
+    ASSERT_EQ(board::load_board_state(b), board::LoadResult::Loaded);
     EXPECT_EQ(b.LoginId, "quietharborlights");
     EXPECT_EQ(b.LoginPassword, "quietharborlights");
     EXPECT_EQ(read_file("DATA/IDPASSWORD/idpassword.ini"), "ID=quietharborlights\r\nPASSWORD=quietharborlights\r\n");
@@ -115,7 +115,7 @@ TEST_F(StateLoad, MissingIdLineKeepsThePreviousId) {
     counters("message=1\npage=1\n");
     credentials("PASSWORD=secret\r\n");
     b.LoginId = "earlier";
-    ASSERT_EQ(board::load_board_state(b), 0);
+    ASSERT_EQ(board::load_board_state(b), board::LoadResult::Loaded);
     EXPECT_EQ(b.LoginId, "earlier");
     EXPECT_EQ(b.LoginPassword, "secret");
 }
@@ -124,7 +124,7 @@ TEST_F(StateLoad, PasswordHoldingIdKeyBecomesAnIdLine) {
     counters("message=1\npage=1\n");
     credentials("ID=alice\r\nPASSWORD=xID=bob\r\n");
     b.LoginPassword = "before";
-    ASSERT_EQ(board::load_board_state(b), 0);
+    ASSERT_EQ(board::load_board_state(b), board::LoadResult::Loaded);
     EXPECT_EQ(b.LoginId, "bob");
     EXPECT_EQ(b.LoginPassword, "before");
 }
@@ -132,7 +132,7 @@ TEST_F(StateLoad, PasswordHoldingIdKeyBecomesAnIdLine) {
 TEST_F(StateLoad, OverlongCredentialsAreCutTo109Bytes) {
     counters("message=1\npage=1\n");
     credentials("ID=" + std::string(150, 'i') + "\r\nPASSWORD=" + std::string(120, 'p') + "\r\n");
-    ASSERT_EQ(board::load_board_state(b), 0);
+    ASSERT_EQ(board::load_board_state(b), board::LoadResult::Loaded);
     EXPECT_EQ(b.LoginId, std::string(109, 'i'));
     EXPECT_EQ(b.LoginPassword, std::string(109, 'p'));
 }
@@ -140,7 +140,7 @@ TEST_F(StateLoad, OverlongCredentialsAreCutTo109Bytes) {
 TEST_F(StateLoad, UnwritableDataGivesMinusOneAndChangesNothing) {
     make_dirs("DATA");
     write_file("DATA/MESSAGE", "a file where the directory should be");
-    EXPECT_EQ(board::load_board_state(b), -1);
+    EXPECT_EQ(board::load_board_state(b), board::LoadResult::CountersUncreatable);
     EXPECT_EQ(b.CurrentPage, 0);
 }
 

@@ -9,7 +9,7 @@
 #include "board/paths.h"
 #include "board/posting.h"
 #include "board/state.h"
-#include "server/dispatch.h"
+#include "board/routes.h"
 #include "server/listener.h"
 #include "support/test_support.h"
 
@@ -31,7 +31,7 @@ protected:
         ASSERT_TRUE(board::write_counters(100, 2)) << "page 2 is full";
         load(b);
         Recorder rec;
-        server::dispatch(b, request(post_request("wbk_login.cgi", "id=quietharborlights&password=quietharborlights")),
+        board::respond(b, request(post_request("wbk_login.cgi", "id=quietharborlights&password=quietharborlights")),
                          rec.reply);
         ASSERT_NE(rec.all().find("Set-Cookie: SESSIONID=42;"), std::string::npos);
     }
@@ -41,7 +41,7 @@ protected:
         load_fresh_board(board);
     }
 
-    server::Request request(const std::string& text) { return server::Request{text, "127.0.0.1"}; }
+    server::Request request(const std::string& text) { return server::parse_request(text, "127.0.0.1"); }
 
     std::string write_request(const std::string& text) {
         return post_request("wbk_write.cgi", "name=n&title=t&text=" + text, "Cookie: SESSIONID=42\r\n");
@@ -51,11 +51,11 @@ protected:
     void restart() {
         board::Board fresh;
         load(fresh);
-        server::Server s(fresh);
+        server::Server s(board::request_handler(fresh));
         s.bind_address = "127.0.0.1";
         s.LocalAddress = "127.0.0.1";
         s.ListenPort = 0;
-        ASSERT_EQ(server::start(s), 0);
+        ASSERT_EQ(server::start(s), server::StartResult::Started);
         server::stop(s);
     }
 
@@ -71,7 +71,7 @@ protected:
 };
 
 TEST_F(CrashRecovery, CutAfterStoringTheCountersGetsPageAndLinkAtStart) {
-    ASSERT_EQ(board::store_step(b, request(write_request("first"))), 0);  // killed here
+    ASSERT_TRUE(board::store_step(b, request(write_request("first"))));  // killed here
     ASSERT_EQ(read_file("DATA/MESSAGE/0.ini"), "message=1\r\npage=3\r\n");
     ASSERT_FALSE(file_exists("DATA/HTML/wbk_text_3.html"));
 
@@ -85,14 +85,14 @@ TEST_F(CrashRecovery, CutAfterStoringTheCountersGetsPageAndLinkAtStart) {
     board::Board after;
     load(after);
     Recorder rec;
-    server::dispatch(after, request(write_request("second")), rec.reply);
+    board::respond(after, request(write_request("second")), rec.reply);
     EXPECT_EQ(read_file("DATA/MESSAGE/0.ini"), "message=2\r\npage=3\r\n");
     EXPECT_EQ(count_of(read_file("DATA/HTML/wbk_text_3.html"), "second"), 1);
     EXPECT_EQ(count_of(read_file(board::paths::kMenuPage), link(3)), 1);
 }
 
 TEST_F(CrashRecovery, CutAfterRenderingGetsTheLinkAtStart) {
-    ASSERT_EQ(board::store_step(b, request(write_request("first"))), 0);
+    ASSERT_TRUE(board::store_step(b, request(write_request("first"))));
     board::render_step(b);  // killed before the page-link step
     std::string page = read_file("DATA/HTML/wbk_text_3.html");
     ASSERT_EQ(count_of(page, "first"), 1);
@@ -106,7 +106,7 @@ TEST_F(CrashRecovery, CutAfterRenderingGetsTheLinkAtStart) {
 
 TEST_F(CrashRecovery, StartAfterAWholePostChangesNoFile) {
     Recorder rec;
-    server::dispatch(b, request(write_request("whole")), rec.reply);
+    board::respond(b, request(write_request("whole")), rec.reply);
     ASSERT_EQ(read_file("DATA/MESSAGE/0.ini"), "message=1\r\npage=3\r\n");
     std::string menu = read_file(board::paths::kMenuPage);
     std::string page = read_file("DATA/HTML/wbk_text_3.html");

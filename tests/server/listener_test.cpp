@@ -8,6 +8,7 @@
 #include <future>
 #include <thread>
 
+#include "board/routes.h"
 #include "server/listener.h"
 #include "support/test_support.h"
 
@@ -18,7 +19,7 @@ class Listener : public TempDirTest {
 protected:
     void SetUp() override {
         TempDirTest::SetUp();
-        ASSERT_EQ(server::network_initialisation(s), 0);
+        ASSERT_TRUE(server::network_initialisation(s));
         EXPECT_EQ(s.ListenPort, 53790);
         s.bind_address = "127.0.0.1";
         s.ListenPort = 0;  // the system's choice, so tests never collide
@@ -28,12 +29,12 @@ protected:
         TempDirTest::TearDown();
     }
     void start() {
-        ASSERT_EQ(server::start(s), 0);
-        ASSERT_EQ(s.ServerState, 1);
+        ASSERT_EQ(server::start(s), server::StartResult::Started);
+        ASSERT_EQ(s.ServerState, server::RunState::Running);
         port = s.bound_port;
     }
     board::Board b;
-    server::Server s{b};
+    server::Server s{board::request_handler(b)};
     std::uint16_t port = 0;
 };
 
@@ -130,24 +131,24 @@ TEST_F(Listener, OversizedRequestIsSeenAsItsFirst16384Bytes) {
 }
 
 TEST_F(Listener, StartWhileRunningAndStopWhenStoppedChangeNothing) {
-    EXPECT_EQ(server::stop(s), 1);
-    EXPECT_EQ(s.ServerState, 0);
+    server::stop(s);
+    EXPECT_EQ(s.ServerState, server::RunState::NeverStarted);
     start();
-    EXPECT_EQ(server::start(s), 1);
-    EXPECT_EQ(server::stop(s), 1);
-    EXPECT_EQ(s.ServerState, 2);
-    EXPECT_EQ(server::stop(s), 1);
-    EXPECT_EQ(s.ServerState, 2);
+    EXPECT_EQ(server::start(s), server::StartResult::AlreadyRunning);
+    server::stop(s);
+    EXPECT_EQ(s.ServerState, server::RunState::Stopped);
+    server::stop(s);
+    EXPECT_EQ(s.ServerState, server::RunState::Stopped);
 }
 
 TEST_F(Listener, PortHeldByAnotherProgramGivesThree) {
     std::uint16_t held = 0;
     int fd = hold_port(held);
     s.ListenPort = held;
-    EXPECT_EQ(server::start(s), 3);
-    EXPECT_EQ(s.ServerState, 0);
+    EXPECT_EQ(server::start(s), server::StartResult::BindFailed);
+    EXPECT_EQ(s.ServerState, server::RunState::NeverStarted);
     ::close(fd);
-    EXPECT_EQ(server::start(s), 0);
+    EXPECT_EQ(server::start(s), server::StartResult::Started);
     EXPECT_EQ(http_exchange(held, "GET / HTTP/1.0\r\n\r\n").substr(0, 15), "HTTP/1.0 200 OK");
 }
 
@@ -156,22 +157,22 @@ TEST_F(Listener, StopAndStartOnOnePortWorkAtOnce) {
     s.ListenPort = port;
     for (int i = 0; i < 5; ++i) {
         EXPECT_EQ(http_exchange(port, "GET / HTTP/1.0\r\n\r\n").substr(0, 15), "HTTP/1.0 200 OK") << i;
-        EXPECT_EQ(server::stop(s), 1);
+        server::stop(s);
         EXPECT_FALSE(s.accept_thread.joinable()) << "stop waits for the accept thread";
-        EXPECT_EQ(server::start(s), 0) << i;
+        EXPECT_EQ(server::start(s), server::StartResult::Started) << i;
     }
 }
 
 TEST_F(Listener, UnwritableDataGivesFiveAndOpensNoSocket) {
     write_file("DATA", "a file where the directory should be");
-    EXPECT_EQ(server::start(s), 5);
-    EXPECT_EQ(s.ServerState, 0);
-    EXPECT_EQ(s.ListenSocket, platform::net::kInvalidSocket);
+    EXPECT_EQ(server::start(s), server::StartResult::NotReady);
+    EXPECT_EQ(s.ServerState, server::RunState::NeverStarted);
+    EXPECT_FALSE(s.accept_thread.joinable());
 }
 
 TEST_F(Listener, SetPortChangesOnlyThePortWhileStopped) {
-    EXPECT_EQ(server::set_port(s, 8080), 0);
+    EXPECT_TRUE(server::set_port(s, 8080));
     EXPECT_EQ(s.ListenPort, 8080);
-    EXPECT_EQ(s.ServerState, 0);
+    EXPECT_EQ(s.ServerState, server::RunState::NeverStarted);
     EXPECT_EQ(s.LocalAddress, "127.0.0.1");
 }

@@ -71,7 +71,7 @@ std::string post_request(const std::string& action, const std::string& body, con
 
 void load_fresh_board(board::Board& b) {
     b.clock = fixed_clock(2011, 4, 28, 0, 6, 25);
-    ASSERT_EQ(board::load_board_state(b), 0);
+    ASSERT_EQ(board::load_board_state(b), board::LoadResult::Loaded);
 }
 
 }  // namespace testing_support

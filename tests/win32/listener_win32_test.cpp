@@ -1,6 +1,7 @@
 // The board's server over Winsock: start, serve, stop and restart on 127.0.0.1.
 #include <gtest/gtest.h>
 
+#include "board/routes.h"
 #include "server/listener.h"
 #include "support/test_support.h"
 #include "win32/win32_test_support.h"
@@ -13,7 +14,7 @@ class WindowsListener : public TempDirTest {
 protected:
     void SetUp() override {
         TempDirTest::SetUp();
-        ASSERT_EQ(server::network_initialisation(s), 0);
+        ASSERT_TRUE(server::network_initialisation(s));
         s.bind_address = "127.0.0.1";
         s.ListenPort = 0;  // the system's choice, so that tests never collide
     }
@@ -22,13 +23,13 @@ protected:
         TempDirTest::TearDown();
     }
     void start() {
-        ASSERT_EQ(server::start(s), 0);
-        ASSERT_EQ(s.ServerState, 1);
+        ASSERT_EQ(server::start(s), server::StartResult::Started);
+        ASSERT_EQ(s.ServerState, server::RunState::Running);
         port = s.bound_port;
     }
     std::string get(std::uint16_t p) { return http_exchange(p, "GET / HTTP/1.0\r\n\r\n"); }
     board::Board b;
-    server::Server s{b};
+    server::Server s{board::request_handler(b)};
     std::uint16_t port = 0;
 };
 
@@ -70,11 +71,11 @@ TEST_F(WindowsListener, PortHeldByAnotherProgramGivesThreeUntilItIsFree) {
     std::uint16_t held = 0;
     SOCKET other = testing_win32::hold_port(held);
     s.ListenPort = held;
-    EXPECT_EQ(server::start(s), 3);
-    EXPECT_EQ(s.ServerState, 0);
-    EXPECT_EQ(s.ListenSocket, platform::net::kInvalidSocket);
+    EXPECT_EQ(server::start(s), server::StartResult::BindFailed);
+    EXPECT_EQ(s.ServerState, server::RunState::NeverStarted);
+    EXPECT_FALSE(s.accept_thread.joinable());
     ::closesocket(other);
-    EXPECT_EQ(server::start(s), 0);
+    EXPECT_EQ(server::start(s), server::StartResult::Started);
     EXPECT_EQ(get(held).substr(0, 15), "HTTP/1.0 200 OK");
 }
 
@@ -83,10 +84,10 @@ TEST_F(WindowsListener, StopAndStartOnOnePortAfterServing) {
     s.ListenPort = port;
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(get(port).substr(0, 15), "HTTP/1.0 200 OK") << i;
-        EXPECT_EQ(server::stop(s), 1);
-        EXPECT_EQ(s.ServerState, 2);
+        server::stop(s);
+        EXPECT_EQ(s.ServerState, server::RunState::Stopped);
         EXPECT_EQ(get(port), "<connect failed>") << "stopped means closed";
-        EXPECT_EQ(server::start(s), 0) << "restart " << i;
+        EXPECT_EQ(server::start(s), server::StartResult::Started) << "restart " << i;
     }
 }
 
@@ -96,11 +97,11 @@ TEST_F(WindowsListener, SetPortThenRestartMovesTheServer) {
     testing_win32::Winsock winsock;
     std::uint16_t fresh = 0;
     ::closesocket(testing_win32::hold_port(fresh));  // a port that was just free
-    ASSERT_EQ(server::set_port(s, fresh), 0);
-    EXPECT_EQ(s.ServerState, 1) << "set port alone restarts nothing";
+    ASSERT_TRUE(server::set_port(s, fresh));
+    EXPECT_EQ(s.ServerState, server::RunState::Running) << "set port alone restarts nothing";
     EXPECT_EQ(get(old_port).substr(0, 15), "HTTP/1.0 200 OK");
     server::stop(s);
-    ASSERT_EQ(server::start(s), 0);
+    ASSERT_EQ(server::start(s), server::StartResult::Started);
     EXPECT_EQ(s.bound_port, fresh);
     EXPECT_EQ(get(fresh).substr(0, 15), "HTTP/1.0 200 OK");
     EXPECT_EQ(get(old_port), "<connect failed>");
@@ -108,6 +109,6 @@ TEST_F(WindowsListener, SetPortThenRestartMovesTheServer) {
 
 TEST_F(WindowsListener, UnwritableDataGivesFive) {
     write_file("DATA", "a file where the directory should be");
-    EXPECT_EQ(server::start(s), 5);
-    EXPECT_EQ(s.ServerState, 0);
+    EXPECT_EQ(server::start(s), server::StartResult::NotReady);
+    EXPECT_EQ(s.ServerState, server::RunState::NeverStarted);
 }

@@ -9,6 +9,7 @@
 #include <functional>
 #include <thread>
 
+#include "board/routes.h"
 #include "server/listener.h"
 #include "support/test_support.h"
 #include "win32/win32_test_support.h"
@@ -185,9 +186,9 @@ protected:
     }
 
     board::Board b;
-    server::Server s{b};
+    server::Server s{board::request_handler(b)};
     FakeBoxes fake;
-    window::Control control{s, {}};
+    window::Control control{s, b, {}};
     App app{control, ::GetModuleHandleW(nullptr)};
     bool quit_posted = false;
 };
@@ -333,7 +334,7 @@ TEST_F(WindowTest, StartAndStopShowAfterTheWindowsNextMessage) {
     ::ShowWindow(app.main, SW_SHOW);  // a hidden window keeps no region to repaint
     EXPECT_EQ(control.status[window::kState], "[ 停止 ] しています。");
     ::SendMessageW(panel_button(IDC_START), BM_CLICK, 0, 0);
-    EXPECT_EQ(s.ServerState, 1);
+    EXPECT_EQ(s.ServerState, server::RunState::Running);
     EXPECT_EQ(control.status[window::kState], "[ 停止 ] しています。") << "the panel does not refresh";
     ::ValidateRect(app.main, nullptr);
     any_message();
@@ -344,7 +345,7 @@ TEST_F(WindowTest, StartAndStopShowAfterTheWindowsNextMessage) {
     EXPECT_EQ(http_exchange(s.bound_port, "GET / HTTP/1.0\r\n\r\n").substr(0, 15), "HTTP/1.0 200 OK");
 
     ::SendMessageW(panel_button(IDC_STOP), BM_CLICK, 0, 0);
-    EXPECT_EQ(s.ServerState, 2);
+    EXPECT_EQ(s.ServerState, server::RunState::Stopped);
     any_message();
     EXPECT_EQ(control.status[window::kState], "[ 停止 ] しています。");
     EXPECT_EQ(control.status[window::kIndicator], "  ■  ");
@@ -401,7 +402,7 @@ TEST_F(WindowTest, EachLineIsPaintedOnItsBackground) {
 TEST_F(WindowTest, PortDialogRefusesOutOfRangeThenMovesARunningServer) {
     ::SendMessageW(panel_button(IDC_START), BM_CLICK, 0, 0);
     any_message();
-    ASSERT_EQ(s.ServerState, 1);
+    ASSERT_EQ(s.ServerState, server::RunState::Running);
     std::uint16_t fresh = free_port();
     fake.answers = {true};
     int empty_edit = -1;
@@ -426,7 +427,7 @@ TEST_F(WindowTest, PortDialogRefusesOutOfRangeThenMovesARunningServer) {
     EXPECT_EQ(fake.shown[0].owner, Owner::Dialog);
     EXPECT_EQ(fake.shown[1].text, "ポート番号を[ " + std::to_string(fresh) + " ]に変更します。\n宜しいですか？。");
     EXPECT_EQ(s.ListenPort, fresh);
-    EXPECT_EQ(s.ServerState, 1);
+    EXPECT_EQ(s.ServerState, server::RunState::Running);
     EXPECT_EQ(s.bound_port, fresh);
     EXPECT_EQ(http_exchange(fresh, "GET / HTTP/1.0\r\n\r\n").substr(0, 15), "HTTP/1.0 200 OK");
     EXPECT_NE(control.status[window::kPort].find(std::to_string(fresh)), std::string::npos)
@@ -496,9 +497,8 @@ TEST_F(WindowTest, IdPasswordDialogStoresTypedJapaneseAsShiftJis) {
 TEST_F(WindowTest, ResetWithoutDataShowsBothBoxesAndTheWindowKeepsWorking) {
     b.CurrentPage = 3;
     b.MessageNo = 40;
-    // While a box is open, its message loop runs the main window's procedure,
-    // which sweeps under the board lock: no box may be shown while the lock
-    // is held, or the window thread would wait for itself.
+    // While a box is open, the server must not wait for it: no box may be
+    // shown while the board lock is held.
     int boxes_under_the_lock = 0;
     fake.while_open = [&] {
         if (!b.lock.try_lock()) {
@@ -507,7 +507,6 @@ TEST_F(WindowTest, ResetWithoutDataShowsBothBoxesAndTheWindowKeepsWorking) {
         }
         b.lock.unlock();
         any_message();
-        ::SendMessageW(app.main, WM_TIMER, window::win32::kSweepTimer, 0);
     };
     std::vector<std::wstring> texts;
     DialogScript script(app, {[&](HWND d) {
@@ -549,7 +548,7 @@ TEST_F(WindowTest, ExitAsksFirstAndNoKeepsEverythingRunning) {
     EXPECT_EQ(fake.shown[0].caption, "確認メッセージ");
     EXPECT_EQ(fake.shown[0].owner, Owner::Main);
     EXPECT_TRUE(::IsWindow(app.main));
-    EXPECT_EQ(s.ServerState, 1);
+    EXPECT_EQ(s.ServerState, server::RunState::Running);
 
     HWND main = app.main;
     fake.answers = {true};
@@ -560,7 +559,7 @@ TEST_F(WindowTest, ExitAsksFirstAndNoKeepsEverythingRunning) {
     pump();
     EXPECT_TRUE(quit_posted);
     window::win32::shut_down(app);
-    EXPECT_EQ(s.ServerState, 2);
+    EXPECT_EQ(s.ServerState, server::RunState::Stopped);
 }
 
 TEST_F(WindowTest, OwnerNoticeFromTheAcceptThreadIsShownByTheWindow) {
@@ -580,17 +579,4 @@ TEST_F(WindowTest, NoticesAfterTheWindowIsGoneAreDropped) {
     b.owner_notice("late", "エラーメッセージ");
     pump();
     EXPECT_TRUE(fake.shown.empty());
-}
-
-TEST_F(WindowTest, TheSweepTimerSweepsOldSessionsInMinuteZero) {
-    make_dirs("DATA/SESSION");
-    write_file("DATA/SESSION/session.ini",
-               "ipaddress=127.0.0.1:cookieid=1:time=Thu Apr 28 07:59:00 2011\r\n"
-               "ipaddress=127.0.0.1:cookieid=2:time=Thu Apr 28 09:30:00 2011\r\n"
-               "ipaddress=127.0.0.1:cookieid=3:time=Thu Apr 28 10:00:01 2011\r\n");
-    b.clock = fixed_clock(2011, 4, 28, 10, 0, 5);
-    ::SendMessageW(app.main, WM_TIMER, window::win32::kSweepTimer, 0);
-    EXPECT_EQ(read_file("DATA/SESSION/session.ini"),
-              "ipaddress=127.0.0.1:cookieid=2:time=Thu Apr 28 09:30:00 2011\r\n"
-              "ipaddress=127.0.0.1:cookieid=3:time=Thu Apr 28 10:00:01 2011\r\n");
 }

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "board/routes.h"
 #include "board/board_reply.h"
 #include "board/paths.h"
 #include "board/state.h"
@@ -31,7 +32,7 @@ protected:
         EXPECT_EQ(::write(fds[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
         ::close(fds[1]);
         std::FILE* out = std::tmpfile();
-        window::Control c(s, {});
+        window::Control c(s, b, {});
         EXPECT_EQ(window::console::run_console(c, fds[0], out), 0);
         ::close(fds[0]);
         std::rewind(out);
@@ -44,16 +45,16 @@ protected:
     // A port that is free now.
     std::uint16_t free_port() {
         board::Board other;
-        server::Server probe(other);
+        server::Server probe(board::request_handler(other));
         probe.bind_address = "127.0.0.1";
         probe.ListenPort = 0;
-        EXPECT_EQ(server::start(probe), 0);
+        EXPECT_EQ(server::start(probe), server::StartResult::Started);
         std::uint16_t port = probe.bound_port;
         server::stop(probe);
         return port;
     }
     board::Board b;
-    server::Server s{b};
+    server::Server s{board::request_handler(b)};
 };
 
 TEST_F(ConsoleSession, ControlsEverythingTheWindowControls) {
@@ -67,7 +68,7 @@ TEST_F(ConsoleSession, ControlsEverythingTheWindowControls) {
                         "reset\ny\n"
                         "quit\ny\n";
     // Pages to reset: the board as a first login leaves it.
-    ASSERT_EQ(board::load_board_state(b), 0);
+    ASSERT_EQ(board::load_board_state(b), board::LoadResult::Loaded);
     Recorder rec;
     board::board_reply(b, rec.reply, 1);
     b.MessageNo = 42;
@@ -84,10 +85,10 @@ TEST_F(ConsoleSession, ControlsEverythingTheWindowControls) {
     EXPECT_EQ(b.LogEnabled, 1);
     EXPECT_EQ(read_file("DATA/IDPASSWORD/idpassword.ini"), "ID=new-id\r\nPASSWORD=new-pw\r\n");
     EXPECT_EQ(read_file("DATA/MESSAGE/0.ini"), "message=0\r\npage=1\r\n");
-    EXPECT_EQ(s.ServerState, 2) << "quit stops the server";
+    EXPECT_EQ(s.ServerState, server::RunState::Stopped) << "quit stops the server";
 
     // The board now answers on the new port, and only to the new pair.
-    ASSERT_EQ(server::start(s), 0);
+    ASSERT_EQ(server::start(s), server::StartResult::Started);
     EXPECT_EQ(s.bound_port, port);
     std::string body = "id=new-id&password=new-pw";
     EXPECT_NE(http_exchange(port, post_request("wbk_login.cgi", body)).find("Set-Cookie: SESSIONID="), std::string::npos);
@@ -98,7 +99,7 @@ TEST_F(ConsoleSession, ControlsEverythingTheWindowControls) {
 TEST_F(ConsoleSession, EndOfInputQuitsAndStopsTheServer) {
     std::string out = run("start\nstatus\n");
     EXPECT_NE(out.find(u8"[ 稼動 ] しています。"), std::string::npos);
-    EXPECT_EQ(s.ServerState, 2);
+    EXPECT_EQ(s.ServerState, server::RunState::Stopped);
 }
 
 TEST_F(ConsoleSession, RefusedPortKeepsAskingUntilCancelled) {

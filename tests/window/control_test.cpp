@@ -2,6 +2,7 @@
 
 #include <deque>
 
+#include "board/routes.h"
 #include "board/board_reply.h"
 #include "board/pages.h"
 #include "board/paths.h"
@@ -48,9 +49,9 @@ protected:
         TempDirTest::TearDown();
     }
     board::Board b;
-    server::Server s{b};
+    server::Server s{board::request_handler(b)};
     FakeBoxes fake;
-    window::Control c{s, fake.boxes()};
+    window::Control c{s, b, fake.boxes()};
 };
 
 TEST_F(ControlTest, StatusLinesFollowTheServer) {
@@ -76,7 +77,7 @@ TEST_F(ControlTest, StatusLinesFollowTheServer) {
 TEST_F(ControlTest, PanelChangesShowAfterTheNextMessage) {
     window::status_refresh(c);
     window::panel_start(c);
-    EXPECT_EQ(s.ServerState, 1);
+    EXPECT_EQ(s.ServerState, server::RunState::Running);
     EXPECT_EQ(c.status[window::kState], sjis(u8"[ 停止 ] しています。")) << "not yet refreshed";
     EXPECT_TRUE(window::consume_changes(c));
     EXPECT_EQ(c.status[window::kState], sjis(u8"[ 稼動 ] しています。"));
@@ -98,18 +99,18 @@ TEST_F(ControlTest, PortRulesRefuseOutOfRangeAndReadFiveCharacters) {
     fake.answers = {true};
     EXPECT_EQ(window::port_dialog_ok(c, "123456"), Dialog::Ends);
     EXPECT_EQ(s.ListenPort, 12345);
-    EXPECT_EQ(s.ServerState, 0) << "a stopped server stays stopped";
+    EXPECT_EQ(s.ServerState, server::RunState::NeverStarted) << "a stopped server stays stopped";
     EXPECT_TRUE(c.port_changed);
 }
 
 TEST_F(ControlTest, PortChangeRestartsARunningServerOnTheNewPort) {
-    ASSERT_EQ(server::start(s), 0);
+    ASSERT_EQ(server::start(s), server::StartResult::Started);
     std::uint16_t free_port = s.bound_port;  // free again once the server stops
     server::stop(s);
-    ASSERT_EQ(server::start(s), 0);
+    ASSERT_EQ(server::start(s), server::StartResult::Started);
     fake.answers = {true};
     EXPECT_EQ(window::port_dialog_ok(c, std::to_string(free_port)), Dialog::Ends);
-    EXPECT_EQ(s.ServerState, 1);
+    EXPECT_EQ(s.ServerState, server::RunState::Running);
     EXPECT_EQ(s.bound_port, free_port);
     EXPECT_EQ(http_exchange(free_port, "GET / HTTP/1.0\r\n\r\n").substr(0, 15), "HTTP/1.0 200 OK");
 }
@@ -166,7 +167,7 @@ TEST_F(ControlTest, CredentialsAreCutAtFiftyBytesWithoutSplittingACharacter) {
 TEST_F(ControlTest, ResetWithoutDataOnlyChangesTheCounters) {
     b.MessageNo = 5;
     b.CurrentPage = 3;
-    EXPECT_EQ(window::message_reset(c), -1);
+    EXPECT_EQ(window::message_reset(c), board::ResetResult::CountersOrMainPage);
     EXPECT_EQ(b.MessageNo, 0);
     EXPECT_EQ(b.CurrentPage, 1);
     EXPECT_EQ(b.ShownPage, 1);
@@ -179,8 +180,8 @@ TEST_F(ControlTest, ResetWithoutDataOnlyChangesTheCounters) {
 }
 
 TEST_F(ControlTest, ResetBeforeTheFirstLoginStopsAtTheMainPage) {
-    ASSERT_EQ(board::load_board_state(b), 0);
-    EXPECT_EQ(window::message_reset(c), -1);
+    ASSERT_EQ(board::load_board_state(b), board::LoadResult::Loaded);
+    EXPECT_EQ(window::message_reset(c), board::ResetResult::CountersOrMainPage);
     EXPECT_EQ(read_file("DATA/MESSAGE/0.ini"), "message=0\r\npage=1\r\n");
     EXPECT_EQ(fake.shown.back().text,
               sjis(u8"[DATA/HTML/wbk_main.html]ファイルのオープンに失敗しました。\n何度も発生する場合は再起動して下さい。"));
@@ -189,7 +190,7 @@ TEST_F(ControlTest, ResetBeforeTheFirstLoginStopsAtTheMainPage) {
 }
 
 TEST_F(ControlTest, ResetOnThreePagesKeepsTheirFilesAndOnlyPageOnesLink) {
-    ASSERT_EQ(board::load_board_state(b), 0);
+    ASSERT_EQ(board::load_board_state(b), board::LoadResult::Loaded);
     Recorder rec;
     board::board_reply(b, rec.reply, 1);
     for (int page = 2; page <= 3; ++page) {
@@ -214,13 +215,13 @@ TEST_F(ControlTest, ResetOnThreePagesKeepsTheirFilesAndOnlyPageOnesLink) {
 }
 
 TEST_F(ControlTest, ResetOfAMainPageWithoutEndMarkerStillRewritesTheOthers) {
-    ASSERT_EQ(board::load_board_state(b), 0);
+    ASSERT_EQ(board::load_board_state(b), board::LoadResult::Loaded);
     Recorder rec;
     board::board_reply(b, rec.reply, 1);
     std::string main_page = read_file(board::paths::kMainPage);
     std::string end = std::string(board::kPlainEnd.substr(0, board::kPlainEnd.size() - 1)) + "\r\n";
     write_file(board::paths::kMainPage, main_page.substr(0, main_page.find(end)));
-    EXPECT_EQ(window::message_reset(c), 0);
+    EXPECT_EQ(window::message_reset(c), board::ResetResult::Done);
     std::string start = std::string(board::kPlainStart.substr(0, board::kPlainStart.size() - 1)) + "\r\n";
     std::string now = read_file(board::paths::kMainPage);
     std::string tail = start + "<frame src='wbk_text_1.html' name='wbk_text'>\r\n";

@@ -2,23 +2,17 @@
 
 #include <iconv.h>
 #include <langinfo.h>
-#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <clocale>
 #include <cstring>
 #include <mutex>
 #include <string>
 
-#include "board/session.h"
-
 namespace window::console {
 namespace {
-
-constexpr int kSweepEverySeconds = 20;
 
 std::string terminal_charset() {
     static const std::string charset = [] {
@@ -64,10 +58,10 @@ struct Screen {
     }
 };
 
-// Reads lines from the input, running the hourly sweep while it waits.
+// Reads lines from the input.
 class Input {
 public:
-    Input(int fd, board::Board& b) : fd_(fd), board_(b) {}
+    explicit Input(int fd) : fd_(fd) {}
     bool read_line(std::string& line) {
         for (;;) {
             size_t lf = pending_.find('\n');
@@ -83,9 +77,6 @@ public:
                 pending_.clear();
                 return true;
             }
-            sweep_when_due();
-            pollfd p{fd_, POLLIN, 0};
-            if (::poll(&p, 1, 1000) <= 0) continue;
             char buf[4096];
             ssize_t n = ::read(fd_, buf, sizeof buf);
             if (n < 0 && errno == EINTR) continue;
@@ -95,19 +86,10 @@ public:
                 pending_.append(buf, static_cast<size_t>(n));
         }
     }
-    void sweep_when_due() {
-        auto now = std::chrono::steady_clock::now();
-        if (now - last_sweep_ < std::chrono::seconds(kSweepEverySeconds)) return;
-        last_sweep_ = now;
-        board::hourly_session_sweep(board_);
-    }
-
 private:
     int fd_;
-    board::Board& board_;
     std::string pending_;
     bool eof_ = false;
-    std::chrono::steady_clock::time_point last_sweep_{};
 };
 
 struct Session {
@@ -219,7 +201,7 @@ std::string from_terminal(const std::string& text) { return convert(text, "CP932
 
 int run_console(Control& c, int input_fd, std::FILE* out) {
     Screen screen{out, {}};
-    Input input(input_fd, c.board);
+    Input input(input_fd);
     c.boxes = console_boxes(screen, input);
     c.board.owner_notice = [&screen](const std::string& text, const std::string& caption) {
         screen.print("\n【" + caption + "】\n" + text + "\n");
@@ -279,10 +261,8 @@ int run_without_console(Control& c) {
     // Blocked in every thread, so the signals wait for sigtimedwait below.
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
     for (;;) {
-        board::hourly_session_sweep(c.board);
-        timespec wait{kSweepEverySeconds, 0};
-        int sig = sigtimedwait(&set, nullptr, &wait);
-        if (sig == SIGINT || sig == SIGTERM) break;
+        int sig = 0;
+        if (sigwait(&set, &sig) == 0 && (sig == SIGINT || sig == SIGTERM)) break;
     }
     server::stop(c.server);
     return 0;

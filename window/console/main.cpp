@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "board/board.h"
+#include "board/routes.h"
+#include "board/session.h"
 #include "platform/fs.h"
 #include "server/listener.h"
 #include "window/console/console.h"
@@ -39,16 +41,17 @@ int main(int argc, char** argv) {
     }
 
     board::Board board;
-    server::Server server(board);
+    board::Upkeep upkeep(board);
+    server::Server server(board::request_handler(board));
     server::network_initialisation(server);
     server.bind_address = options.bind;
     if (options.bind) server.LocalAddress = options.bind;
     if (options.port) server.ListenPort = *options.port;
-    window::Control control(server, {});
+    window::Control control(server, board, {});
     if (options.start) {
-        int code = server::start(server);
-        if (code != 0 && options.no_console) {
-            std::fprintf(stderr, "komorebi: the server did not start (code %d)\n", code);
+        server::StartResult result = server::start(server);
+        if (result != server::StartResult::Started && options.no_console) {
+            std::fprintf(stderr, "komorebi: the server did not start (code %d)\n", static_cast<int>(result));
             return 1;
         }
     }

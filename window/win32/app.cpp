@@ -5,7 +5,6 @@
 #include <memory>
 #include <string>
 
-#include "board/session.h"
 #include "window/win32/dialogs.h"
 #include "window/win32/resource.h"
 #include "window/win32/wide_text.h"
@@ -50,12 +49,9 @@ int show_box(const App& app, const std::string& text, const std::string& caption
 }
 
 // What the window procedure does before every message: the deferred status
-// refresh after a panel button or a dialog change, and the hourly sweep. (The
-// sweep takes the board lock; this also runs inside every message box's loop,
-// so the control logic never shows a box while it holds that lock.)
+// refresh after a panel button or a dialog change.
 void before_each_message(App& app) {
     if (consume_changes(app.control) && app.main) ::InvalidateRect(app.main, nullptr, TRUE);
-    board::hourly_session_sweep(app.control.board);
 }
 
 // The window is 550 by 300 pixels; but where the menu bar's texts need two
@@ -115,11 +111,9 @@ LRESULT CALLBACK main_procedure(HWND window, UINT message, WPARAM wparam, LPARAM
         }
         case WM_COMMAND: return on_command(*app, window, wparam, lparam);
         case WM_CLOSE: confirm_exit(*app); return 0;
-        case WM_TIMER: return 0;  // the sweep above is what the timer is for
         case kOwnerNoticeMessage: show_notice(*app, lparam); return 0;
         case WM_DESTROY:
             app->notice_target = nullptr;
-            ::KillTimer(window, kSweepTimer);
             ::PostQuitMessage(0);
             return 0;
         case WM_NCDESTROY:
@@ -208,14 +202,13 @@ bool create_main_window(App& app, int show) {
     if (!app.main) return false;
     fit_status_lines(app.main);
     app.notice_target = app.main;
-    ::SetTimer(app.main, kSweepTimer, kSweepEveryMs, nullptr);
     ::ShowWindow(app.main, show);
     ::UpdateWindow(app.main);
     return true;
 }
 
 void open_panel(App& app) {
-    app.control.panel_action = 0;
+    app.control.panel_action = PanelAction::None;
     app.panel = ::CreateDialogParamW(app.instance, MAKEINTRESOURCEW(IDD_PANEL), app.main, panel_procedure,
                                      reinterpret_cast<LPARAM>(&app));
     if (!app.panel) return;
@@ -243,7 +236,7 @@ int run_message_loop(App& app) {
 void shut_down(App& app) {
     app.notice_target = nullptr;
     server::stop(app.control.server);
-    app.control.server.ServerState = 2;
+    app.control.server.ServerState = server::RunState::Stopped;
 }
 
 }  // namespace window::win32

@@ -17,10 +17,6 @@ namespace window::win32 {
 // Posted by the accept thread with a heap-allocated notice in the LPARAM; the
 // window shows it and frees it.
 inline constexpr UINT kOwnerNoticeMessage = WM_APP + 1;
-// The hourly session sweep must run in minute 0 also when nobody touches the
-// window, so a timer wakes the window procedure this often.
-inline constexpr UINT_PTR kSweepTimer = 1;
-inline constexpr UINT kSweepEveryMs = 20000;
 
 struct App {
     App(Control& c, HINSTANCE i) : control(c), instance(i) {}

@@ -35,24 +35,18 @@ void init_dialog(App& app, HWND dialog, int resource) {
     if (resource == IDD_LOG) show_log_choice(dialog, app.control.pending_log_choice);
 }
 
+// Each dialog's commands but cancel, which every dialog answers alike.
 INT_PTR about_command(App& app, HWND dialog, WORD command) {
-    if (command != IDOK && command != IDCANCEL) return FALSE;
-    end_dialog(app, dialog, command);
+    if (command != IDOK) return FALSE;
+    end_dialog(app, dialog, IDOK);
     return TRUE;
 }
 
 INT_PTR port_command(App& app, HWND dialog, WORD command) {
-    if (command == IDOK) {
-        // At most 5 characters of the edit box count.
-        if (port_dialog_ok(app.control, edit_text(dialog, IDC_EDIT_PORT, 5)) == Dialog::Ends)
-            end_dialog(app, dialog, IDOK);
-        return TRUE;
-    }
-    if (command == IDCANCEL) {
-        end_dialog(app, dialog, IDCANCEL);
-        return TRUE;
-    }
-    return FALSE;
+    if (command != IDOK) return FALSE;
+    // At most 5 characters of the edit box count.
+    if (port_dialog_ok(app.control, edit_text(dialog, IDC_EDIT_PORT, 5)) == Dialog::Ends) end_dialog(app, dialog, IDOK);
+    return TRUE;
 }
 
 INT_PTR log_command(App& app, HWND dialog, WORD command) {
@@ -67,37 +61,24 @@ INT_PTR log_command(App& app, HWND dialog, WORD command) {
         case IDOK:
             if (log_dialog_ok(app.control) == Dialog::Ends) end_dialog(app, dialog, IDOK);
             return TRUE;
-        case IDCANCEL: end_dialog(app, dialog, IDCANCEL); return TRUE;
         default: return FALSE;
     }
 }
 
 INT_PTR id_password_command(App& app, HWND dialog, WORD command) {
-    if (command == IDOK) {
-        // The control logic keeps the first 50 bytes of each, whole characters only.
-        std::string id = whole_edit_text(dialog, IDC_EDIT_ID);
-        std::string password = whole_edit_text(dialog, IDC_EDIT_PASSWORD);
-        if (id_password_dialog_ok(app.control, id, password) == Dialog::Ends) end_dialog(app, dialog, IDOK);
-        return TRUE;
-    }
-    if (command == IDCANCEL) {
-        end_dialog(app, dialog, IDCANCEL);
-        return TRUE;
-    }
-    return FALSE;
+    if (command != IDOK) return FALSE;
+    // The control logic keeps the first 50 bytes of each, whole characters only.
+    std::string id = whole_edit_text(dialog, IDC_EDIT_ID);
+    std::string password = whole_edit_text(dialog, IDC_EDIT_PASSWORD);
+    if (id_password_dialog_ok(app.control, id, password) == Dialog::Ends) end_dialog(app, dialog, IDOK);
+    return TRUE;
 }
 
 INT_PTR reset_command(App& app, HWND dialog, WORD command) {
-    if (command == IDOK) {
-        message_reset_dialog_ok(app.control);
-        end_dialog(app, dialog, 0);
-        return TRUE;
-    }
-    if (command == IDCANCEL) {
-        end_dialog(app, dialog, 0);
-        return TRUE;
-    }
-    return FALSE;
+    if (command != IDOK) return FALSE;
+    message_reset_dialog_ok(app.control);
+    end_dialog(app, dialog, IDOK);
+    return TRUE;
 }
 
 Handler handler_for(int resource) {
@@ -132,7 +113,12 @@ INT_PTR CALLBACK dialog_procedure(HWND dialog, UINT message, WPARAM wparam, LPAR
     // The settings dialogs pause a millisecond before every command, as the
     // panel does; the about box answers at once.
     if (opening->resource != IDD_ABOUT) ::Sleep(1);
-    return handler ? handler(*opening->app, dialog, LOWORD(wparam)) : FALSE;
+    WORD command = LOWORD(wparam);
+    if (command == IDCANCEL) {
+        end_dialog(*opening->app, dialog, IDCANCEL);
+        return TRUE;
+    }
+    return handler ? handler(*opening->app, dialog, command) : FALSE;
 }
 
 }  // namespace

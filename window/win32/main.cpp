@@ -3,6 +3,8 @@
 #include <vector>
 
 #include "board/board.h"
+#include "board/routes.h"
+#include "board/session.h"
 #include "server/listener.h"
 #include "window/control.h"
 #include "window/options.h"
@@ -51,8 +53,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
     }
 
     board::Board board;
-    server::Server server(board);
-    window::Control control(server, {});
+    board::Upkeep upkeep(board);
+    server::Server server(board::request_handler(board));
+    window::Control control(server, board, {});
     window::win32::App app(control, instance);
     control.boxes = window::win32::message_boxes(app);
     window::win32::connect_owner_notice(app);

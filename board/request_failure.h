@@ -1,11 +1,11 @@
 #pragma once
 // A request that cannot go on (a file it needs cannot be opened or created)
-// throws this; request dispatch catches it and answers with the error page.
+// throws this; the board's request entry catches it and answers with the error page.
 // Every raiser does so before any byte of a reply has been sent.
 #include <stdexcept>
 #include <string>
 
-namespace server {
+namespace board {
 
 struct RequestFailure : std::runtime_error {
     explicit RequestFailure(const std::string& what) : std::runtime_error(what) {}
@@ -13,4 +13,4 @@ struct RequestFailure : std::runtime_error {
 
 [[noreturn]] inline void fail_request(const std::string& what) { throw RequestFailure(what); }
 
-}  // namespace server
+}  // namespace board

@@ -1,13 +1,12 @@
 #include <gtest/gtest.h>
 
 #include "board/paths.h"
-#include "server/dispatch.h"
-#include "server/request.h"
+#include "board/routes.h"
 #include "support/test_support.h"
 
 using namespace testing_support;
 
-class Dispatch : public TempDirTest {
+class Routes : public TempDirTest {
 protected:
     void SetUp() override {
         TempDirTest::SetUp();
@@ -15,7 +14,7 @@ protected:
     }
     Recorder run(const std::string& text) {
         Recorder rec;
-        server::dispatch(b, server::Request{text, "127.0.0.1"}, rec.reply);
+        board::respond(b, server::parse_request(text, "127.0.0.1"), rec.reply);
         return rec;
     }
     std::string get(const std::string& target) { return run("GET " + target + " HTTP/1.0\r\n\r\n").all(); }
@@ -24,7 +23,7 @@ protected:
                             sjis(u8"<HTML><HEAD><TITLE>エラー</TITLE></HEAD><BODY><H1>Not found</H1></BODY></HTML>");
 };
 
-TEST_F(Dispatch, RootMakesAndServesTheLoginPage) {
+TEST_F(Routes, RootMakesAndServesTheLoginPage) {
     std::string page = expected_page("login_page.html");
     EXPECT_EQ(get("/"), "HTTP/1.0 200 OK\nContent-Type: text/html\nContent-Length: " + std::to_string(page.size()) +
                             "\n\n" + page);
@@ -34,7 +33,7 @@ TEST_F(Dispatch, RootMakesAndServesTheLoginPage) {
     EXPECT_EQ(reply_body(get("/")), "custom") << "an existing login page is served as it is";
 }
 
-TEST_F(Dispatch, FilesGoOutWithTheirTypeAndQueriesAreDropped) {
+TEST_F(Routes, FilesGoOutWithTheirTypeAndQueriesAreDropped) {
     make_dirs("DATA/HTML/img");
     write_file("DATA/HTML/wbk_text_1.html", "page");
     write_file("DATA/HTML/img/a.png", "png");
@@ -43,7 +42,7 @@ TEST_F(Dispatch, FilesGoOutWithTheirTypeAndQueriesAreDropped) {
     EXPECT_EQ(get("/missing.html"), not_found);
 }
 
-TEST_F(Dispatch, NamesHoldingIniGetNotFound) {
+TEST_F(Routes, NamesHoldingIniGetNotFound) {
     make_dirs("DATA/HTML/x.ini.d");
     write_file("DATA/HTML/a.ini", "secret");
     write_file("DATA/HTML/b.ini.html", "secret");
@@ -53,26 +52,29 @@ TEST_F(Dispatch, NamesHoldingIniGetNotFound) {
     EXPECT_EQ(get("/x.ini.d/c.html"), not_found);
 }
 
-TEST_F(Dispatch, NothingOutsideTheHtmlDirectoryIsServed) {
+TEST_F(Routes, NothingOutsideTheHtmlDirectoryIsServed) {
+    // Each secret lies where a ".." segment would reach it.
     write_file("outside.html", "secret");
+    write_file("DATA/outside.html", "secret");
     make_dirs("DATA/HTML/sub");
-    for (const char* target : {"/../outside.html", "/../../etc/passwd", "/sub/../../outside.html", "//etc/passwd",
-                               "/..\\outside.html", "/C:/x.html", "/a%00.html", "/sub", "/sub/"})
+    for (const char* target : {"/../outside.html", "/../../outside.html", "/sub/../../outside.html",
+                               "/sub/../../../outside.html", "//etc/passwd", "/..\\outside.html", "/C:/x.html",
+                               "/a%00.html", "/sub", "/sub/"})
         EXPECT_EQ(get(target), not_found) << target;
     EXPECT_EQ(run("GET /a\tb.html HTTP/1.0\r\n\r\n").all(), not_found);
     EXPECT_EQ(get("/" + std::string(990, 'a')), not_found);
-    EXPECT_EQ(server::served_file_name(std::string(989, 'a')), "DATA/HTML/" + std::string(989, 'a'));
-    EXPECT_EQ(server::served_file_name("a/..b/c..html"), "DATA/HTML/a/..b/c..html");
+    EXPECT_EQ(board::served_file_name(std::string(989, 'a')), "DATA/HTML/" + std::string(989, 'a'));
+    EXPECT_EQ(board::served_file_name("a/..b/c..html"), "DATA/HTML/a/..b/c..html");
 }
 
-TEST_F(Dispatch, PageSelectSendsNothing) {
+TEST_F(Routes, PageSelectSendsNothing) {
     Recorder rec = run("GET /wbk_select_5.cgi HTTP/1.0\r\n\r\n");
     EXPECT_TRUE(rec.sends.empty());
     EXPECT_EQ(b.ShownPage, 5);
     EXPECT_NE(read_file(board::paths::kMenuPage).find(sjis(u8"<p>－5－</p>")), std::string::npos);
 }
 
-TEST_F(Dispatch, OtherMethodsAndUnknownActionsGetNoReply) {
+TEST_F(Routes, OtherMethodsAndUnknownActionsGetNoReply) {
     EXPECT_TRUE(run("HEAD / HTTP/1.0\r\n\r\n").sends.empty());
     EXPECT_TRUE(run("PUT /x.html HTTP/1.0\r\n\r\n").sends.empty());
     EXPECT_TRUE(run("POST /other.cgi HTTP/1.0\r\n\r\nwbk_login.cgi").sends.empty());
@@ -80,7 +82,7 @@ TEST_F(Dispatch, OtherMethodsAndUnknownActionsGetNoReply) {
     EXPECT_TRUE(run("").sends.empty());
 }
 
-TEST_F(Dispatch, RoutingFollowsTheRequestLineOnly) {
+TEST_F(Routes, RoutingFollowsTheRequestLineOnly) {
     std::string login_page = expected_page("login_page.html");
     // A body naming another action or holding "GET /" does not reroute a post.
     Recorder write = run(post_request("wbk_write.cgi", "name=a&title=wbk_login.cgi&text=GET /x"));
@@ -90,31 +92,10 @@ TEST_F(Dispatch, RoutingFollowsTheRequestLineOnly) {
     EXPECT_EQ(reply_body(get_in_body.all()), login_page);
 }
 
-TEST_F(Dispatch, FailureGetsTheErrorPage) {
+TEST_F(Routes, FailureGetsTheErrorPage) {
     ASSERT_EQ(std::system("rm -rf DATA/HTML && touch DATA/HTML"), 0);
     std::string reply = get("/");
     EXPECT_NE(reply.find("Content-Length: 170\n"), std::string::npos);
     reply = run(post_request("wbk_logout.cgi", "")).all();
     EXPECT_NE(reply.find("Content-Length: 170\n"), std::string::npos);
-}
-
-TEST(RequestReading, CompleteWhenHeadersAndTheDeclaredBodyHaveArrived) {
-    EXPECT_FALSE(server::request_complete("GET / HTTP/1.0\r\n"));
-    EXPECT_TRUE(server::request_complete("GET / HTTP/1.0\r\n\r\n"));
-    EXPECT_TRUE(server::request_complete("GET / HTTP/1.0\n\n"));
-    EXPECT_FALSE(server::request_complete("POST / HTTP/1.0\r\ncontent-length: 5\r\n\r\nabc"));
-    EXPECT_TRUE(server::request_complete("POST / HTTP/1.0\r\ncontent-length: 5\r\n\r\nabcde"));
-    EXPECT_TRUE(server::request_complete(std::string(100, 'x'), 100)) << "a full buffer is all there is";
-    EXPECT_FALSE(server::request_complete("POST / HTTP/1.0\r\nContent-Length: 99999999999999999999\r\n\r\nx", 200));
-}
-
-TEST(RequestReading, RequestLineGivesMethodAndPath) {
-    auto line = server::parse_request_line("GET /a/b.html?x=1 HTTP/1.0\r\n");
-    EXPECT_EQ(line.method, "GET");
-    EXPECT_EQ(line.path, "a/b.html");
-    EXPECT_TRUE(line.has_path);
-    EXPECT_EQ(server::parse_request_line("GET / HTTP/1.0").path, "");
-    EXPECT_FALSE(server::parse_request_line("GET").has_path);
-    EXPECT_EQ(server::request_body("POST / HTTP/1.0\r\nA: b\r\n\r\nid=1"), "id=1");
-    EXPECT_EQ(server::request_body("POST / HTTP/1.0\r\nA: b\r\n"), "");
 }

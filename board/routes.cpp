@@ -1,0 +1,105 @@
+#include "board/routes.h"
+
+#include "board/board_reply.h"
+#include "board/pages.h"
+#include "board/paths.h"
+#include "board/posting.h"
+#include "board/session.h"
+#include "board/state.h"
+#include "platform/text_file.h"
+
+namespace board {
+namespace {
+
+constexpr size_t kFileNameMax = 999;
+
+void handle_get(Board& b, std::string_view path, server::Reply& reply) {
+    std::string name;
+    if (path.empty()) {
+        name = paths::kLoginPage;
+        platform::RawReader test;
+        if (!test.open(name)) write_login_template();
+    } else if (path.find("wbk_select_") != std::string_view::npos) {
+        page_select(b, path);
+        return;
+    } else {
+        name = served_file_name(path);
+        if (name.empty()) return server::not_found_reply(reply);
+    }
+    platform::RawReader file;
+    if (!file.open(name) || name.find(".ini") != std::string::npos) return server::not_found_reply(reply);
+    server::file_reply(reply, file, server::content_type_for(name));
+}
+
+void route_post(Board& b, const server::Request& request, server::Reply& reply) {
+    std::string_view path = request.path;
+    if (path.find("wbk_login.cgi") != std::string_view::npos) {
+        if (login(b, request, reply) != LoginResult::LoggedIn) login_page_reply(reply);
+    } else if (path.find("wbk_write.cgi") != std::string_view::npos) {
+        if (!session_check(b, request)) return login_page_reply(reply);
+        // A refused post (a missing or empty field) changes nothing and gets
+        // the board as it was.
+        if (store_step(b, request)) {
+            render_step(b);
+            page_link_step(b);
+        }
+        board_reply(b, reply);
+    } else if (path.find("wbk_reload.cgi") != std::string_view::npos) {
+        if (!session_check(b, request)) return login_page_reply(reply);
+        board_reply(b, reply);
+    } else if (path.find("wbk_logout.cgi") != std::string_view::npos) {
+        logout(b, request);
+        login_page_reply(reply);
+    }
+}
+
+}  // namespace
+
+std::string served_file_name(std::string_view path) {
+    static const char prefix[] = "DATA/HTML/";
+    if (path.empty() || path.front() == '/' || path.size() + sizeof prefix - 1 > kFileNameMax) return {};
+    for (char c : path)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F || c == '\\' || c == ':') return {};
+    for (size_t at = 0; at <= path.size();) {
+        size_t slash = path.find('/', at);
+        std::string_view segment = path.substr(at, slash == std::string_view::npos ? std::string_view::npos : slash - at);
+        if (segment == "..") return {};
+        if (slash == std::string_view::npos) break;
+        at = slash + 1;
+    }
+    return prefix + std::string(path);
+}
+
+void respond(Board& b, const server::Request& request, server::Reply& reply) {
+    // Every file the request replaces is durable before the reply says so.
+    platform::DirectorySyncBatch durable;
+    reply.before_first_send([&durable] { durable.flush(); });
+    try {
+        if (!request.has_path) return;
+        if (request.method == "GET")
+            handle_get(b, request.path, reply);
+        else if (request.method == "POST")
+            route_post(b, request, reply);
+    } catch (const std::exception&) {
+        // A request failure (or running out of memory) before any byte went
+        // out gets the error page; work already done stays done.
+        if (!reply.started()) server::error_page_reply(reply);
+    }
+}
+
+bool prepare_to_serve(Board& b) {
+    platform::BoardLockGuard guard(b.lock);
+    if (load_board_state(b) == LoadResult::CountersUncreatable) return false;
+    complete_started_page(b);
+    return true;
+}
+
+server::Handler request_handler(Board& b) {
+    return server::Handler{[&b](const server::Request& request, server::Reply& reply) {
+                               platform::BoardLockGuard guard(b.lock);
+                               respond(b, request, reply);
+                           },
+                           [&b] { return prepare_to_serve(b); }};
+}
+
+}  // namespace board

@@ -1,0 +1,34 @@
+#pragma once
+// The board's side of the server: what each request does, and the board's
+// preparation at each start. Errors on a request's way are request failures
+// (board/request_failure.h), caught here and answered with the error page.
+#include <string>
+#include <string_view>
+
+#include "board/board.h"
+#include "server/listener.h"
+#include "server/reply.h"
+#include "server/request.h"
+
+namespace board {
+
+// What the server serves the board with: each request under the board lock,
+// and the board state loaded at each start.
+server::Handler request_handler(Board& b);
+
+// Handles one whole request: one request in, exactly one reaction out. The
+// caller holds the board lock. A request that fails on the way gets the
+// error page.
+void respond(Board& b, const server::Request& request, server::Reply& reply);
+
+// The start's preparation: loads the counters and the credentials and
+// completes a page that a crash cut off. False when the counters file cannot
+// be created, which keeps the server from starting.
+bool prepare_to_serve(Board& b);
+
+// "DATA/HTML/<path>" when path may be served: nothing outside DATA/HTML
+// (no ".." segment, backslash, colon, leading "/", control byte) and no file
+// name longer than 999 characters. Empty otherwise.
+std::string served_file_name(std::string_view path);
+
+}  // namespace board

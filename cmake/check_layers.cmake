@@ -1,0 +1,22 @@
+# Includes follow the layers: platform <- server <- board <- window. A file
+# may include its own layer and the layers below it, never one above.
+# Run as: cmake -DROOT=<source dir> -P check_layers.cmake
+set(layers platform server board window)
+set(wrong "")
+foreach(index RANGE 0 2)
+  list(GET layers ${index} layer)
+  math(EXPR next "${index} + 1")
+  list(SUBLIST layers ${next} -1 above)
+  list(JOIN above "|" above_pattern)
+  file(GLOB_RECURSE files "${ROOT}/${layer}/*.h" "${ROOT}/${layer}/*.cpp")
+  foreach(file IN LISTS files)
+    file(STRINGS "${file}" includes REGEX "^[ \t]*#[ \t]*include[ \t]*\"(${above_pattern})/")
+    foreach(line IN LISTS includes)
+      file(RELATIVE_PATH shown "${ROOT}" "${file}")
+      string(APPEND wrong "  ${shown}: ${line}\n")
+    endforeach()
+  endforeach()
+endforeach()
+if(wrong)
+  message(FATAL_ERROR "Includes against the layers (platform <- server <- board <- window):\n${wrong}")
+endif()

@@ -1,0 +1,34 @@
+#include <gtest/gtest.h>
+
+#include "server/request.h"
+
+TEST(RequestReading, CompleteWhenHeadersAndTheDeclaredBodyHaveArrived) {
+    EXPECT_FALSE(server::request_complete("GET / HTTP/1.0\r\n"));
+    EXPECT_TRUE(server::request_complete("GET / HTTP/1.0\r\n\r\n"));
+    EXPECT_TRUE(server::request_complete("GET / HTTP/1.0\n\n"));
+    EXPECT_FALSE(server::request_complete("POST / HTTP/1.0\r\ncontent-length: 5\r\n\r\nabc"));
+    EXPECT_TRUE(server::request_complete("POST / HTTP/1.0\r\ncontent-length: 5\r\n\r\nabcde"));
+    EXPECT_TRUE(server::request_complete(std::string(100, 'x'), 100)) << "a full buffer is all there is";
+    EXPECT_FALSE(server::request_complete("POST / HTTP/1.0\r\nContent-Length: 99999999999999999999\r\n\r\nx", 200));
+}
+
+TEST(RequestReading, RequestLineGivesMethodAndPath) {
+    auto line = server::parse_request_line("GET /a/b.html?x=1 HTTP/1.0\r\n");
+    EXPECT_EQ(line.method, "GET");
+    EXPECT_EQ(line.path, "a/b.html");
+    EXPECT_TRUE(line.has_path);
+    EXPECT_EQ(server::parse_request_line("GET / HTTP/1.0").path, "");
+    EXPECT_FALSE(server::parse_request_line("GET").has_path);
+    EXPECT_EQ(server::request_body("POST / HTTP/1.0\r\nA: b\r\n\r\nid=1"), "id=1");
+    EXPECT_EQ(server::request_body("POST / HTTP/1.0\r\nA: b\r\n"), "");
+}
+
+TEST(SessionCookie, IsReadAsACookieAmongCookies) {
+    EXPECT_EQ(server::session_cookie("GET / HTTP/1.0\r\nCookie: SESSIONID=812\r\n\r\n"), "812");
+    EXPECT_EQ(server::session_cookie("GET / HTTP/1.0\nCookie: SESSIONID=812\n\n"), "812");
+    EXPECT_EQ(server::session_cookie("GET / HTTP/1.0\r\ncookie: lang=ja; SESSIONID=812\r\n\r\n"), "812");
+    EXPECT_EQ(server::session_cookie("GET / HTTP/1.0\r\nCookie: XSESSIONID=1; SESSIONID=2;\r\n\r\n"), "2");
+    EXPECT_EQ(server::session_cookie("GET / HTTP/1.0\r\nCookie: SESSIONID=\r\n\r\n"), std::nullopt);
+    EXPECT_EQ(server::session_cookie("GET / HTTP/1.0\r\nX-Cookie: SESSIONID=5\r\n\r\n"), std::nullopt);
+    EXPECT_EQ(server::session_cookie("GET / HTTP/1.0\r\n\r\nCookie: SESSIONID=5"), std::nullopt) << "not in the body";
+}
