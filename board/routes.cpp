@@ -1,5 +1,7 @@
 #include "board/routes.h"
 
+#include <cctype>
+
 #include "board/board_reply.h"
 #include "board/pages.h"
 #include "board/paths.h"
@@ -26,8 +28,12 @@ void handle_get(Board& b, std::string_view path, server::Reply& reply) {
         name = served_file_name(path);
         if (name.empty()) return server::not_found_reply(reply);
     }
+    // Settings files are never served, in any case of their name: the
+    // Windows file system ignores case.
+    std::string folded = name;
+    for (char& c : folded) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     platform::RawReader file;
-    if (!file.open(name) || name.find(".ini") != std::string::npos) return server::not_found_reply(reply);
+    if (folded.find(".ini") != std::string::npos || !file.open(name)) return server::not_found_reply(reply);
     server::file_reply(reply, file, server::content_type_for(name));
 }
 

@@ -17,6 +17,10 @@ bool replace_file(const std::string& from, const std::string& to);
 bool sync_file(std::FILE* file);
 // Makes a rename in the directory that holds path survive a power loss.
 void sync_directory_of(const std::string& path);
+// Opens a file for reading in binary mode without waiting on it (a FIFO or a
+// device does not block the caller), shared so that the file may be replaced
+// (renamed over) while it is open. Null when it cannot be opened.
+std::FILE* open_for_reading(const std::string& path);
 // The stored size of an open regular file; -1 for anything else (a
 // directory, a device), which is not a file to read or send.
 long long regular_file_size(std::FILE* file);

@@ -27,6 +27,14 @@ void sync_directory_of(const std::string& path) {
     ::close(fd);
 }
 
+std::FILE* open_for_reading(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    std::FILE* file = ::fdopen(fd, "rb");
+    if (!file) ::close(fd);
+    return file;
+}
+
 long long regular_file_size(std::FILE* file) {
     struct stat st;
     if (::fstat(::fileno(file), &st) != 0 || !S_ISREG(st.st_mode)) return -1;

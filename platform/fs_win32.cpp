@@ -6,6 +6,7 @@
 #endif
 #include <windows.h>
 #include <direct.h>
+#include <fcntl.h>
 #include <io.h>
 
 #include <cstdio>
@@ -46,6 +47,20 @@ bool sync_file(std::FILE* file) {
 
 // MoveFileExW with MOVEFILE_WRITE_THROUGH has already made the rename durable.
 void sync_directory_of(const std::string&) {}
+
+std::FILE* open_for_reading(const std::string& path) {
+    HANDLE h = ::CreateFileW(wide_path(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return nullptr;
+    int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(h), _O_RDONLY | _O_BINARY);
+    if (fd < 0) {
+        ::CloseHandle(h);
+        return nullptr;
+    }
+    std::FILE* file = ::_fdopen(fd, "rb");
+    if (!file) ::_close(fd);
+    return file;
+}
 
 long long regular_file_size(std::FILE* file) {
     HANDLE h = handle_of(file);

@@ -31,17 +31,27 @@ ListenResult listen_on(const std::string& address, std::uint16_t port, Socket& o
 // The port a bound socket really listens on (port 0 lets the system choose).
 std::uint16_t local_port(Socket s);
 
-// Accepts one pending connection without blocking; kInvalidSocket when none.
-// The new socket is non-blocking; peer gets the client's dotted address.
-Socket accept_connection(Socket listener, std::string& peer);
+enum class AcceptResult { Accepted, NonePending, OutOfDescriptors, Failed };
+// Accepts one pending connection without blocking. The new socket is
+// non-blocking; peer gets the client's dotted address.
+AcceptResult accept_connection(Socket listener, Socket& out, std::string& peer);
+// Accepts one pending connection and closes it at once, also when the process
+// has no descriptor left (one is kept spare for this).
+void refuse_connection(Socket listener);
+
+// How many descriptors the process may hold; on POSIX the soft limit is first
+// raised to the hard limit.
+size_t descriptor_limit();
 
 enum class IoResult { Data, WouldBlock, Closed, Failed };
 IoResult receive_some(Socket s, char* buf, size_t cap, size_t& got);
+// Sends what the socket's buffer takes now, without waiting; Data with sent
+// above 0, WouldBlock when the buffer is full.
+IoResult send_some(Socket s, const char* data, size_t n, size_t& sent);
 
-// Sends all n bytes on a non-blocking socket, waiting for room in the send
-// buffer when it is full, for at most timeout_ms in all; false on a failure
-// or when the time runs out.
-bool send_all(Socket s, const char* data, size_t n, int timeout_ms);
+// Caps the system's send buffer of a connection: its sends then report room
+// in small steps, as the peer takes the bytes, rather than after megabytes.
+void limit_send_buffer(Socket s, int bytes);
 
 // Reads and drops what has already arrived, without waiting.
 void discard_pending_input(Socket s);
@@ -71,9 +81,10 @@ private:
 
 struct PollEntry {
     Socket socket = kInvalidSocket;
-    bool readable = false;  // set by poll: data, a new connection, a close or an error
+    bool ready = false;       // set by poll: data (or room, with want_write), a new connection, a close, an error
+    bool want_write = false;  // wait for room to send instead of data to read
 };
-// Waits up to timeout_ms for any entry to become readable; returns how many did.
-int poll_readable(std::vector<PollEntry>& entries, int timeout_ms);
+// Waits up to timeout_ms for any entry to become ready; returns how many did.
+int poll_ready(std::vector<PollEntry>& entries, int timeout_ms);
 
 }  // namespace platform::net

@@ -3,12 +3,12 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <csignal>
 #include <cstring>
 
@@ -82,16 +82,44 @@ std::uint16_t local_port(Socket s) {
     return ntohs(addr.sin_port);
 }
 
-Socket accept_connection(Socket listener, std::string& peer) {
+namespace {
+int spare_descriptor = -1;  // closed for a moment when an accept needs it
+}  // namespace
+
+AcceptResult accept_connection(Socket listener, Socket& out, std::string& peer) {
     sockaddr_in addr{};
     socklen_t len = sizeof addr;
     int fd = ::accept4(static_cast<int>(listener), reinterpret_cast<sockaddr*>(&addr), &len,
                        SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (fd < 0) return kInvalidSocket;
+    out = fd;
+    if (fd < 0) {
+        out = kInvalidSocket;
+        if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR || errno == ECONNABORTED)
+            return AcceptResult::NonePending;
+        return errno == EMFILE || errno == ENFILE ? AcceptResult::OutOfDescriptors : AcceptResult::Failed;
+    }
     char text[INET_ADDRSTRLEN] = {};
     ::inet_ntop(AF_INET, &addr.sin_addr, text, sizeof text);
     peer = text;
-    return fd;
+    return AcceptResult::Accepted;
+}
+
+void refuse_connection(Socket listener) {
+    if (spare_descriptor >= 0) ::close(spare_descriptor);
+    int fd = ::accept4(static_cast<int>(listener), nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd >= 0) ::close(fd);
+    spare_descriptor = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+}
+
+size_t descriptor_limit() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 1024;
+    if (limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) ::getrlimit(RLIMIT_NOFILE, &limit);
+    }
+    if (spare_descriptor < 0) spare_descriptor = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    return limit.rlim_cur == RLIM_INFINITY ? 1u << 20 : static_cast<size_t>(limit.rlim_cur);
 }
 
 IoResult receive_some(Socket s, char* buf, size_t cap, size_t& got) {
@@ -106,27 +134,19 @@ IoResult receive_some(Socket s, char* buf, size_t cap, size_t& got) {
     return IoResult::Failed;
 }
 
-bool send_all(Socket s, const char* data, size_t n, int timeout_ms) {
-    int fd = static_cast<int>(s);
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (n > 0) {
-        // A reply goes out in several sends; let the kernel gather them into
-        // full segments. What is held back leaves at the latest with the close.
-        ssize_t sent = ::send(fd, data, n, MSG_NOSIGNAL | MSG_MORE);
-        if (sent > 0) {
-            data += sent;
-            n -= static_cast<size_t>(sent);
-            continue;
-        }
-        if (sent < 0 && errno == EINTR) continue;
-        if (sent == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return false;
-        // The send buffer is full: wait for room, but not past the deadline.
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return false;
-        pollfd p{fd, POLLOUT, 0};
-        if (::poll(&p, 1, static_cast<int>(left.count())) < 0 && errno != EINTR) return false;
+IoResult send_some(Socket s, const char* data, size_t n, size_t& sent) {
+    sent = 0;
+    ssize_t r = ::send(static_cast<int>(s), data, n, MSG_NOSIGNAL);
+    if (r > 0) {
+        sent = static_cast<size_t>(r);
+        return IoResult::Data;
     }
-    return true;
+    if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return IoResult::WouldBlock;
+    return IoResult::Failed;
+}
+
+void limit_send_buffer(Socket s, int bytes) {
+    ::setsockopt(static_cast<int>(s), SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes);
 }
 
 void discard_pending_input(Socket s) {
@@ -141,15 +161,15 @@ void close_socket(Socket s) {
     if (s != kInvalidSocket) ::close(static_cast<int>(s));
 }
 
-int poll_readable(std::vector<PollEntry>& entries, int timeout_ms) {
+int poll_ready(std::vector<PollEntry>& entries, int timeout_ms) {
     std::vector<pollfd> fds(entries.size());
     for (size_t i = 0; i < entries.size(); ++i) {
         fds[i].fd = static_cast<int>(entries[i].socket);
-        fds[i].events = POLLIN;
+        fds[i].events = entries[i].want_write ? POLLOUT : POLLIN;
     }
     int n = ::poll(fds.data(), fds.size(), timeout_ms);
     for (size_t i = 0; i < entries.size(); ++i)
-        entries[i].readable = n > 0 && (fds[i].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL));
+        entries[i].ready = n > 0 && (fds[i].revents & (POLLIN | POLLOUT | POLLHUP | POLLERR | POLLNVAL));
     return n < 0 ? 0 : n;
 }
 

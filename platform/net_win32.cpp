@@ -7,7 +7,6 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
-#include <chrono>
 #include <cstring>
 
 #include "platform/net.h"
@@ -106,19 +105,34 @@ std::uint16_t local_port(Socket s) {
     return ntohs(addr.sin_port);
 }
 
-Socket accept_connection(Socket listener, std::string& peer) {
+AcceptResult accept_connection(Socket listener, Socket& out, std::string& peer) {
     sockaddr_in addr{};
     int len = sizeof addr;
     SOCKET s = ::accept(native(listener), reinterpret_cast<sockaddr*>(&addr), &len);
-    if (s == INVALID_SOCKET) return kInvalidSocket;
+    out = kInvalidSocket;
+    if (s == INVALID_SOCKET) {
+        int error = ::WSAGetLastError();
+        if (error == WSAEWOULDBLOCK || error == WSAEINTR || error == WSAECONNRESET) return AcceptResult::NonePending;
+        return error == WSAEMFILE || error == WSAENOBUFS ? AcceptResult::OutOfDescriptors : AcceptResult::Failed;
+    }
     // An accepted socket inherits the listener's non-blocking mode; set it
     // anyway, since the reading side depends on it.
     set_nonblocking(s, true);
     char text[INET_ADDRSTRLEN] = {};
     ::inet_ntop(AF_INET, &addr.sin_addr, text, sizeof text);
     peer = text;
-    return static_cast<Socket>(s);
+    out = static_cast<Socket>(s);
+    return AcceptResult::Accepted;
 }
+
+// Windows sockets are not counted against a descriptor table: nothing is
+// kept spare.
+void refuse_connection(Socket listener) {
+    SOCKET s = ::accept(native(listener), nullptr, nullptr);
+    if (s != INVALID_SOCKET) ::closesocket(s);
+}
+
+size_t descriptor_limit() { return 16384; }
 
 IoResult receive_some(Socket s, char* buf, size_t cap, size_t& got) {
     got = 0;
@@ -134,26 +148,20 @@ IoResult receive_some(Socket s, char* buf, size_t cap, size_t& got) {
     return IoResult::Failed;
 }
 
-bool send_all(Socket s, const char* data, size_t n, int timeout_ms) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (n > 0) {
-        int chunk = n > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(n);
-        int sent = ::send(native(s), data, chunk, 0);
-        if (sent > 0) {
-            data += sent;
-            n -= static_cast<size_t>(sent);
-            continue;
-        }
-        int error = sent == SOCKET_ERROR ? ::WSAGetLastError() : 0;
-        if (error == WSAEINTR) continue;
-        if (error != WSAEWOULDBLOCK) return false;
-        // The send buffer is full: wait for room, but not past the deadline.
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return false;
-        WSAPOLLFD p{native(s), POLLWRNORM, 0};
-        if (::WSAPoll(&p, 1, static_cast<INT>(left.count())) == SOCKET_ERROR) return false;
+IoResult send_some(Socket s, const char* data, size_t n, size_t& sent) {
+    sent = 0;
+    int chunk = n > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(n);
+    int r = ::send(native(s), data, chunk, 0);
+    if (r > 0) {
+        sent = static_cast<size_t>(r);
+        return IoResult::Data;
     }
-    return true;
+    int error = r == SOCKET_ERROR ? ::WSAGetLastError() : 0;
+    return error == WSAEWOULDBLOCK || error == WSAEINTR ? IoResult::WouldBlock : IoResult::Failed;
+}
+
+void limit_send_buffer(Socket s, int bytes) {
+    ::setsockopt(native(s), SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&bytes), sizeof bytes);
 }
 
 void discard_pending_input(Socket s) {
@@ -169,7 +177,7 @@ void close_socket(Socket s) {
     if (s != kInvalidSocket) ::closesocket(native(s));
 }
 
-int poll_readable(std::vector<PollEntry>& entries, int timeout_ms) {
+int poll_ready(std::vector<PollEntry>& entries, int timeout_ms) {
     if (entries.empty()) {
         // WSAPoll refuses an empty set at once; wait as poll() would.
         ::Sleep(timeout_ms < 0 ? 0 : static_cast<DWORD>(timeout_ms));
@@ -178,12 +186,12 @@ int poll_readable(std::vector<PollEntry>& entries, int timeout_ms) {
     std::vector<WSAPOLLFD> fds(entries.size());
     for (size_t i = 0; i < entries.size(); ++i) {
         fds[i].fd = native(entries[i].socket);
-        fds[i].events = POLLRDNORM;
+        fds[i].events = entries[i].want_write ? POLLWRNORM : POLLRDNORM;
         fds[i].revents = 0;
     }
     int n = ::WSAPoll(fds.data(), static_cast<ULONG>(fds.size()), timeout_ms);
     for (size_t i = 0; i < entries.size(); ++i)
-        entries[i].readable = n > 0 && (fds[i].revents & (POLLRDNORM | POLLHUP | POLLERR | POLLNVAL));
+        entries[i].ready = n > 0 && (fds[i].revents & (POLLRDNORM | POLLWRNORM | POLLHUP | POLLERR | POLLNVAL));
     return n < 0 ? 0 : n;
 }
 

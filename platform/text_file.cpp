@@ -8,7 +8,7 @@ namespace platform {
 
 bool TextReader::open(const std::string& path, LineEnds ends) {
     close();
-    file_ = std::fopen(path.c_str(), "rb");
+    file_ = open_for_reading(path);
     if (file_ && regular_file_size(file_) < 0) close();
     ends_ = ends;
     pos_ = len_ = 0;
@@ -60,7 +60,7 @@ size_t TextReader::read_line(char* line, size_t size) {
 
 bool RawReader::open(const std::string& path) {
     close();
-    file_ = std::fopen(path.c_str(), "rb");
+    file_ = open_for_reading(path);
     if (!file_) return false;
     size_ = regular_file_size(file_);
     if (size_ < 0) {

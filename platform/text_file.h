@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/sjis.h"
@@ -50,10 +51,16 @@ class RawReader {
 public:
     RawReader() = default;
     ~RawReader() { close(); }
-    RawReader(const RawReader&) = delete;
-    RawReader& operator=(const RawReader&) = delete;
+    RawReader(RawReader&& other) noexcept { *this = std::move(other); }
+    RawReader& operator=(RawReader&& other) noexcept {
+        std::swap(file_, other.file_);
+        std::swap(size_, other.size_);
+        std::swap(position_, other.position_);
+        return *this;
+    }
 
-    // Opens only regular files: a directory is not a file to send. Reads go
+    // Opens only regular files (checked on the opened file, which is opened
+    // without waiting): a directory, FIFO or device is not a file to send. Reads go
     // straight to the file, without a second buffer. Files are replaced by
     // rename, never rewritten in place, so an open file keeps its size.
     bool open(const std::string& path);

@@ -1,6 +1,7 @@
 #include "server/listener.h"
 
 #include <chrono>
+#include <memory>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -11,141 +12,217 @@ using SteadyClock = std::chrono::steady_clock;
 
 namespace {
 
-constexpr int kPollSliceMs = 50;  // how often the accept thread looks at `stopping`
+constexpr int kPollSliceMs = 50;       // how often the loop looks at `stopping`
+constexpr int kAcceptPauseMs = 10;     // after an accept that failed
+constexpr size_t kFileBlock = 64 * 1024;  // a reply's file bytes read ahead of the socket, at most
+constexpr size_t kSpareDescriptors = 32;  // for the board's files, the listener and the spare
+constexpr long long kMinReplyRate = 4096; // bytes a second a reply must keep up on average
+// A reply longer than a block gets this send buffer: the socket then reports
+// room every few KiB the client takes, so a client that reads slowly but
+// steadily is seen making progress, and one that reads nothing holds little.
+constexpr int kLongReplySendBuffer = 16 * 1024;
 
-struct Pending {
+// One client: its request while it arrives, then its reply while it drains.
+struct Connection {
     net::SocketHandle socket;
     std::string peer;
-    std::string data;
-    SteadyClock::time_point deadline;
+    std::string data;  // the request as received: RequestBuffer's contents
+    enum class Phase { Reading, Handling, Replying } phase = Phase::Reading;
+    bool done = false;  // to be closed
+    std::string out;    // reply bytes not yet sent, from out_at
+    size_t out_at = 0;
+    platform::RawReader file;  // the reply's file bytes not yet read into out
+    SteadyClock::time_point accepted;
+    SteadyClock::time_point deadline;   // the request's; while replying, the whole reply's
+    SteadyClock::time_point last_sent;  // while replying: the last send that moved bytes
 };
+using Table = std::vector<std::unique_ptr<Connection>>;
 
 void look_up_address(Server& s) {
     s.LocalAddress = s.bind_address ? s.bind_address : net::host_address();
 }
 
-// A reply's sends are gathered and leave the program in few system calls:
-// the bytes on the wire are the same, only cut where the buffer fills.
-class GatheredSend {
-public:
-    GatheredSend(net::Socket socket, int timeout_ms, std::string& buffer)
-        : socket_(socket), timeout_ms_(timeout_ms), buffer_(buffer) {
-        buffer_.clear();
-    }
-    void add(const char* data, size_t n) {
-        if (failed_) return;
-        if (buffer_.size() + n > kGatherBytes) flush();
-        if (n >= kGatherBytes)
-            failed_ = failed_ || !net::send_all(socket_, data, n, timeout_ms_);
-        else
-            buffer_.append(data, n);
-    }
-    void flush() {
-        if (!failed_ && !buffer_.empty()) failed_ = !net::send_all(socket_, buffer_.data(), buffer_.size(), timeout_ms_);
-        buffer_.clear();
-    }
-
-private:
-    static constexpr size_t kGatherBytes = 64 * 1024;
-    net::Socket socket_;
-    int timeout_ms_;
-    std::string& buffer_;
-    bool failed_ = false;
-};
-
-// Serves one whole request: the handler's answer goes out on the connection
-// with a send time limit, then the connection closes. out_buffer is the
-// accept thread's, kept between requests so that a reply allocates nothing.
-void serve(Server& s, Pending& p, std::string& out_buffer) {
-    s.ConnectionSocket = p.socket.get();
-    {
-        GatheredSend out(p.socket.get(), s.send_timeout_ms, out_buffer);
-        Reply reply([&](const char* data, size_t n) { out.add(data, n); });
-        s.handler.respond(parse_request(p.data, std::move(p.peer)), reply);
-        out.flush();
-    }
-    s.ConnectionSocket = net::kInvalidSocket;
-    // Bytes of the request still unread (a request longer than the buffer)
-    // would make the close reset the connection, and the reset can destroy
-    // the reply before the client has read it.
-    net::discard_pending_input(p.socket.get());
+SteadyClock::time_point deadline_of(const Server& s, const Connection& c) {
+    if (c.phase != Connection::Phase::Replying) return c.deadline;
+    auto stalled = c.last_sent + std::chrono::milliseconds(s.send_timeout_ms);
+    return stalled < c.deadline ? stalled : c.deadline;
 }
 
-// Reads what has arrived; true when the request is ready to be served
-// (whole, or cut short by the peer), false to keep waiting. Sets gone when
-// the connection is to be dropped without a reply.
-bool read_more(Pending& p, bool& gone) {
+// Reads what has arrived. A whole request (or one the peer ended after its
+// last byte) goes to ready; a connection that sent nothing, failed, or cut
+// its body short is closed without a reply.
+void read_request(Connection& c, std::vector<Connection*>& ready) {
     char buf[4096];
     for (;;) {
-        size_t room = kRequestBufferSize - p.data.size();
+        size_t room = kRequestBufferSize - c.data.size();
         size_t got = 0;
-        net::IoResult r = net::receive_some(p.socket.get(), buf, room < sizeof buf ? room : sizeof buf, got);
+        net::IoResult r = net::receive_some(c.socket.get(), buf, room < sizeof buf ? room : sizeof buf, got);
+        if (r == net::IoResult::WouldBlock) return;
         if (r == net::IoResult::Data) {
-            p.data.append(buf, got);
-            if (request_complete(p.data)) return true;
-            continue;
+            c.data.append(buf, got);
+            if (!request_complete(c.data)) continue;
+            c.phase = Connection::Phase::Handling;
+            ready.push_back(&c);
+            return;
         }
-        if (r == net::IoResult::WouldBlock) return false;
-        // The peer closed its side (or the connection failed): serve what came.
-        gone = p.data.empty() || r == net::IoResult::Failed;
-        return !gone;
+        c.done = r == net::IoResult::Failed || c.data.empty() || body_cut_short(c.data);
+        if (!c.done) {
+            c.phase = Connection::Phase::Handling;
+            ready.push_back(&c);
+        }
+        return;
     }
 }
 
-void accept_loop(Server& s, net::SocketHandle listener) {
-    std::vector<Pending> pending;
-    std::vector<net::PollEntry> entries;
-    std::string out_buffer;
-    while (!s.stopping.load()) {
-        entries.clear();
-        bool listening = pending.size() < s.max_pending;
-        if (listening) entries.push_back({listener.get(), false});
-        for (const Pending& p : pending) entries.push_back({p.socket.get(), false});
-        int wait = kPollSliceMs;
-        auto now = SteadyClock::now();
-        for (const Pending& p : pending) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(p.deadline - now).count();
-            if (left < wait) wait = left < 0 ? 0 : static_cast<int>(left);
+// Sends what the socket takes now, reading the reply's file as it drains (at
+// most a block ahead, so the header and a small file leave in one send); the
+// connection is done when all is sent or the peer is gone.
+void write_reply(Connection& c, SteadyClock::time_point now) {
+    for (;;) {
+        if (c.out_at == c.out.size()) {
+            c.out.clear();
+            c.out_at = 0;
         }
-        net::poll_readable(entries, wait);
+        if (c.file.is_open() && c.out.size() < kFileBlock) {
+            size_t have = c.out.size();
+            c.out.resize(have + kFileBlock);
+            size_t got = c.file.read(c.out.data() + have, kFileBlock);
+            c.out.resize(have + got);
+            if (got == 0) c.file.close();
+        }
+        if (c.out.empty()) {
+            // Request bytes still unread (a request longer than the buffer)
+            // would make the close reset the connection, and the reset can
+            // destroy the reply before the client has read it.
+            net::discard_pending_input(c.socket.get());
+            c.done = true;
+            return;
+        }
+        size_t sent = 0;
+        net::IoResult r = net::send_some(c.socket.get(), c.out.data() + c.out_at, c.out.size() - c.out_at, sent);
+        if (r == net::IoResult::WouldBlock) return;
+        if (r != net::IoResult::Data) {
+            c.done = true;
+            return;
+        }
+        c.out_at += sent;
+        c.last_sent = now;
+    }
+}
+
+// The board's work for one whole request, then as much of the reply as the
+// socket takes at once.
+void handle(Server& s, Connection& c) {
+    Reply reply([&c](const char* data, size_t n) { c.out.append(data, n); },
+                [&c](platform::RawReader file) { c.file = std::move(file); });
+    s.handler.respond(parse_request(c.data, std::move(c.peer)), reply);
+    std::string().swap(c.data);
+    c.phase = Connection::Phase::Replying;
+    auto now = SteadyClock::now();
+    long long bytes = static_cast<long long>(c.out.size()) + c.file.size();
+    if (bytes > static_cast<long long>(kFileBlock)) net::limit_send_buffer(c.socket.get(), kLongReplySendBuffer);
+    c.last_sent = now;
+    c.deadline = now + std::chrono::milliseconds(s.send_timeout_ms + bytes * 1000 / kMinReplyRate);
+    write_reply(c, now);
+}
+
+// Closes the connection that has waited longest without a whole request;
+// false when every connection is replying.
+bool shed_longest_waiting(Table& table) {
+    Connection* oldest = nullptr;
+    for (auto& c : table)
+        if (c->phase == Connection::Phase::Reading && !c->done && (!oldest || c->accepted < oldest->accepted))
+            oldest = c.get();
+    if (oldest) oldest->done = true;
+    return oldest != nullptr;
+}
+
+void drop_done(Table& table) {
+    for (size_t i = 0; i < table.size();) {
+        if (table[i]->done) {
+            table[i] = std::move(table.back());
+            table.pop_back();
+        } else {
+            ++i;
+        }
+    }
+}
+
+// One accept a wake, as the next poll sees any others at once: accepting
+// until the queue is empty costs a failed call every time one client is
+// served after another. A full table makes room by closing the connection
+// that has waited longest for its request.
+void accept_one(Server& s, net::Socket listener, Table& table, std::vector<Connection*>& ready,
+                SteadyClock::time_point& accept_resume) {
+    auto c = std::make_unique<Connection>();
+    net::Socket socket = net::kInvalidSocket;
+    switch (net::accept_connection(listener, socket, c->peer)) {
+        case net::AcceptResult::Accepted: break;
+        case net::AcceptResult::NonePending: return;
+        case net::AcceptResult::OutOfDescriptors:
+            if (!shed_longest_waiting(table)) net::refuse_connection(listener);
+            return;
+        case net::AcceptResult::Failed:
+            accept_resume = SteadyClock::now() + std::chrono::milliseconds(kAcceptPauseMs);
+            return;
+    }
+    c->socket = net::SocketHandle(socket);
+    size_t open = 0;
+    for (auto& other : table) open += other->done ? 0 : 1;
+    if (open >= s.max_connections && !shed_longest_waiting(table)) return;
+    c->accepted = SteadyClock::now();
+    c->deadline = c->accepted + std::chrono::milliseconds(s.request_timeout_ms);
+    read_request(*c, ready);
+    table.push_back(std::move(c));
+}
+
+void event_loop(Server& s, net::SocketHandle listener) {
+    Table table;
+    std::vector<net::PollEntry> entries;
+    std::vector<Connection*> ready;
+    auto accept_resume = SteadyClock::now();
+    while (!s.stopping.load()) {
+        auto now = SteadyClock::now();
+        bool accepting = now >= accept_resume;
+        auto wake = now + std::chrono::milliseconds(kPollSliceMs);
+        if (!accepting && accept_resume < wake) wake = accept_resume;
+        entries.clear();
+        if (accepting) entries.push_back({listener.get()});
+        for (auto& c : table) {
+            entries.push_back({c->socket.get(), false, c->phase == Connection::Phase::Replying});
+            auto d = deadline_of(s, *c);
+            if (d < wake) wake = d;
+        }
+        auto wait = std::chrono::ceil<std::chrono::milliseconds>(wake - now).count();
+        net::poll_ready(entries, wait < 0 ? 0 : static_cast<int>(wait));
         if (s.stopping.load()) break;
 
-        std::vector<Pending> ready;
-        size_t first = listening ? 1 : 0;
         now = SteadyClock::now();
-        std::vector<Pending> still;
-        for (size_t i = 0; i < pending.size(); ++i) {
-            Pending& p = pending[i];
-            bool gone = false;
-            bool done = entries[first + i].readable && read_more(p, gone);
-            if (gone) continue;
-            if (done || now >= p.deadline) {
-                // Out of time: serve what arrived, drop a connection that sent nothing.
-                if (!p.data.empty()) ready.push_back(std::move(p));
-            } else {
-                still.push_back(std::move(p));
+        ready.clear();
+        size_t first = accepting ? 1 : 0;
+        for (size_t i = 0; i < table.size(); ++i) {
+            Connection& c = *table[i];
+            bool replying = c.phase == Connection::Phase::Replying;
+            if (entries[first + i].ready) {
+                if (replying)
+                    write_reply(c, now);
+                else
+                    read_request(c, ready);
+            }
+            if (c.done || c.phase == Connection::Phase::Handling || now < deadline_of(s, c)) continue;
+            // Out of time: a request that came whole but for its end is
+            // handled; one that sent nothing or cut its body short, and a
+            // reply too slow to drain, are closed.
+            c.done = replying || c.data.empty() || body_cut_short(c.data);
+            if (!c.done) {
+                c.phase = Connection::Phase::Handling;
+                ready.push_back(&c);
             }
         }
-        pending.swap(still);
-
-        // One connection a wake, as the next poll sees any others at once:
-        // accepting until the queue is empty costs a failed call every time
-        // one client is served after another.
-        if (listening && entries[0].readable && pending.size() + ready.size() < s.max_pending) {
-            Pending p;
-            p.socket = net::SocketHandle(net::accept_connection(listener.get(), p.peer));
-            if (p.socket) {
-                p.deadline = SteadyClock::now() + std::chrono::milliseconds(s.request_timeout_ms);
-                bool gone = false;
-                if (read_more(p, gone))
-                    ready.push_back(std::move(p));
-                else if (!gone)
-                    pending.push_back(std::move(p));
-            }
-        }
-
-        for (Pending& p : ready)
-            if (!s.stopping.load()) serve(s, p, out_buffer);
+        if (accepting && entries[0].ready) accept_one(s, listener.get(), table, ready, accept_resume);
+        for (Connection* c : ready)
+            if (!s.stopping.load()) handle(s, *c);
+        drop_done(table);
     }
 }
 
@@ -177,10 +254,12 @@ StartResult start(Server& s) {
         return listened == net::ListenResult::BindFailed ? StartResult::BindFailed : StartResult::ListenFailed;
     }
     s.bound_port = net::local_port(listener.get());
+    size_t limit = net::descriptor_limit();
+    s.max_connections = limit > 2 * kSpareDescriptors ? limit - kSpareDescriptors : kSpareDescriptors;
     s.stopping = false;
     s.ServerState = RunState::Running;
     try {
-        s.accept_thread = std::thread(accept_loop, std::ref(s), std::move(listener));
+        s.accept_thread = std::thread(event_loop, std::ref(s), std::move(listener));
     } catch (const std::system_error&) {
         s.ServerState = RunState::Stopped;
         net::cleanup();
@@ -193,8 +272,6 @@ void stop(Server& s) {
     if (s.ServerState != RunState::Running) return;
     s.ServerState = RunState::Stopped;
     s.stopping = true;
-    net::Socket serving = s.ConnectionSocket.load();
-    if (serving != net::kInvalidSocket) net::shutdown_both(serving);
     if (s.accept_thread.joinable()) s.accept_thread.join();
     net::cleanup();
 }

@@ -47,16 +47,16 @@ struct Server {
     std::optional<std::string> bind_address;   // --bind: used instead of the host lookup
     std::uint16_t bound_port = 0;              // the port really listened on (ListenPort 0: the system's choice)
 
-    std::atomic<platform::net::Socket> ConnectionSocket{platform::net::kInvalidSocket};
-    std::thread accept_thread;
+    std::thread accept_thread;  // the event loop over the listener and every connection
     std::atomic<bool> stopping{false};
 
-    // A client gets this long to send its whole request, and each reply send
-    // this long to go out.
+    // A client gets this long to send its whole request. A reply gets this
+    // long plus a second for every 4 KiB to go out, and is cut off when no
+    // byte of it leaves for this long.
     int request_timeout_ms = 5000;
     int send_timeout_ms = 5000;
-    // Connections read at the same time; further ones wait in the backlog.
-    size_t max_pending = 64;
+    // Connections open at once: set at each start from the descriptor limit.
+    size_t max_connections = 0;
 };
 
 // False when the sockets library cannot be started.

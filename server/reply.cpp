@@ -50,7 +50,10 @@ void file_reply(Reply& reply, platform::RawReader& file, std::string_view conten
     header += "Content-Type: ";
     header += content_type;
     header += "Content-Length: " + std::to_string(size) + "\n\n";
-
+    if (reply.streams()) {
+        reply.send(header.data(), header.size());
+        return reply.stream(std::move(file));
+    }
     PieceCutter pieces(reply);
     pieces.add(header.data(), header.size());
     // The file is read in blocks of many pieces: fewer read calls, same sends.

@@ -15,7 +15,9 @@ namespace server {
 class Reply {
 public:
     using Send = std::function<void(const char* data, size_t n)>;
-    explicit Reply(Send send) : send_(std::move(send)) {}
+    // Takes the reply's last part as an open file, to be sent as the connection drains.
+    using Stream = std::function<void(platform::RawReader file)>;
+    explicit Reply(Send send, Stream stream = {}) : send_(std::move(send)), stream_(std::move(stream)) {}
     void send(const char* data, size_t n) {
         if (!started_ && before_first_send_) before_first_send_();
         started_ = true;
@@ -25,9 +27,12 @@ public:
     void before_first_send(std::function<void()> hook) { before_first_send_ = std::move(hook); }
     // True once any send (also an empty one) has been made.
     bool started() const { return started_; }
+    bool streams() const { return static_cast<bool>(stream_); }
+    void stream(platform::RawReader file) { stream_(std::move(file)); }
 
 private:
     Send send_;
+    Stream stream_;
     std::function<void()> before_first_send_;
     bool started_ = false;
 };
@@ -35,7 +40,8 @@ private:
 // No send carries more than this many bytes.
 inline constexpr size_t kSendPiece = 1024;
 
-// Sends an open file as stored bytes behind its header; extra_header, when
+// Sends an open file as stored bytes behind its header (a reply that streams
+// takes the file itself, after the header); extra_header, when
 // given, is one more header line (ending in a line feed) after the status line.
 void file_reply(Reply& reply, platform::RawReader& file, std::string_view content_type,
                 std::string_view extra_header = {});

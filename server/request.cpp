@@ -84,6 +84,10 @@ Request parse_request(std::string_view text, std::string client_address) {
                    std::move(client_address)};
 }
 
+bool body_cut_short(std::string_view data, size_t cap) {
+    return body_start(data) != std::string_view::npos && !request_complete(data, cap);
+}
+
 RequestLine parse_request_line(std::string_view text) {
     RequestLine r;
     std::string_view line = text.substr(0, text.find('\n'));

@@ -28,6 +28,9 @@ Request parse_request(std::string_view text, std::string client_address);
 // True when data holds the whole request: the blank line that ends the
 // headers, then as many body bytes as Content-Length says (or cap bytes).
 bool request_complete(std::string_view data, size_t cap = kRequestBufferSize);
+// True when the headers are whole but the body is shorter than Content-Length
+// says: a request cut off, not to be handled.
+bool body_cut_short(std::string_view data, size_t cap = kRequestBufferSize);
 
 struct RequestLine {
     std::string_view method;  // the request line's first word

@@ -50,6 +50,10 @@ TEST_F(Routes, NamesHoldingIniGetNotFound) {
     EXPECT_EQ(get("/a.ini"), not_found);
     EXPECT_EQ(get("/b.ini.html"), not_found);
     EXPECT_EQ(get("/x.ini.d/c.html"), not_found);
+    write_file("DATA/HTML/d.INI", "secret");
+    write_file("DATA/HTML/e.Ini.html", "secret");
+    EXPECT_EQ(get("/d.INI"), not_found) << "in any case";
+    EXPECT_EQ(get("/e.Ini.html"), not_found);
 }
 
 TEST_F(Routes, NothingOutsideTheHtmlDirectoryIsServed) {
