@@ -14,6 +14,7 @@ namespace {
 
 constexpr int kPollSliceMs = 50;       // how often the loop looks at `stopping`
 constexpr int kAcceptPauseMs = 10;     // after an accept that failed
+constexpr size_t kAcceptsPerWake = 32;
 constexpr size_t kFileBlock = 64 * 1024;  // a reply's file bytes read ahead of the socket, at most
 constexpr size_t kSpareDescriptors = 32;  // for the board's files, the listener and the spare
 constexpr long long kMinReplyRate = 4096; // bytes a second a reply must keep up on average
@@ -148,32 +149,31 @@ void drop_done(Table& table) {
     }
 }
 
-// One accept a wake, as the next poll sees any others at once: accepting
-// until the queue is empty costs a failed call every time one client is
-// served after another. A full table makes room by closing the connection
-// that has waited longest for its request.
-void accept_one(Server& s, net::Socket listener, Table& table, std::vector<Connection*>& ready,
+// Accepts one connection; false when there was none to accept. A full table
+// makes room by closing the connection that has waited longest for its request.
+bool accept_one(Server& s, net::Socket listener, Table& table, std::vector<Connection*>& ready,
                 SteadyClock::time_point& accept_resume) {
     auto c = std::make_unique<Connection>();
     net::Socket socket = net::kInvalidSocket;
     switch (net::accept_connection(listener, socket, c->peer)) {
         case net::AcceptResult::Accepted: break;
-        case net::AcceptResult::NonePending: return;
+        case net::AcceptResult::NonePending: return false;
         case net::AcceptResult::OutOfDescriptors:
             if (!shed_longest_waiting(table)) net::refuse_connection(listener);
-            return;
+            return false;
         case net::AcceptResult::Failed:
             accept_resume = SteadyClock::now() + std::chrono::milliseconds(kAcceptPauseMs);
-            return;
+            return false;
     }
     c->socket = net::SocketHandle(socket);
     size_t open = 0;
     for (auto& other : table) open += other->done ? 0 : 1;
-    if (open >= s.max_connections && !shed_longest_waiting(table)) return;
+    if (open >= s.max_connections && !shed_longest_waiting(table)) return true;
     c->accepted = SteadyClock::now();
     c->deadline = c->accepted + std::chrono::milliseconds(s.request_timeout_ms);
     read_request(*c, ready);
     table.push_back(std::move(c));
+    return true;
 }
 
 void event_loop(Server& s, net::SocketHandle listener) {
@@ -219,7 +219,14 @@ void event_loop(Server& s, net::SocketHandle listener) {
                 ready.push_back(&c);
             }
         }
-        if (accepting && entries[0].ready) accept_one(s, listener.get(), table, ready, accept_resume);
+        // Accepts go on while they bring connections with nothing to read
+        // yet (a crowd connecting at once), up to a few a wake; one that
+        // brings its whole request ends them, so that a client served after
+        // another costs no failed call.
+        for (size_t n = 0; accepting && entries[0].ready && n < kAcceptsPerWake; ++n) {
+            size_t handled = ready.size();
+            if (!accept_one(s, listener.get(), table, ready, accept_resume) || ready.size() > handled) break;
+        }
         for (Connection* c : ready)
             if (!s.stopping.load()) handle(s, *c);
         drop_done(table);

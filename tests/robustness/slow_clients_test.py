@@ -144,6 +144,33 @@ def all_closed(socks, seconds):
     return open_count == 0
 
 
+def cpu_seconds(pid):
+    with open(f"/proc/{pid}/stat") as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def out_of_descriptors(server, bound):
+    """With its descriptors used up by idle connections, the server makes room
+    for a new client by closing the longest idle one, and does not spin."""
+    pid = server.process.pid
+    limit = len(os.listdir(f"/proc/{pid}/fd")) + 24
+    resource.prlimit(pid, resource.RLIMIT_NOFILE, (limit, limit))
+    idle = [socket.create_connection((k.HOST, server.port), timeout=5) for _ in range(40)]
+    time.sleep(0.3)
+    cpu0 = cpu_seconds(pid)
+    t0 = time.monotonic()
+    reply = k.exchange(server.port, k.get_request("index.html"), timeout=bound + 5)
+    latency = time.monotonic() - t0
+    k.check(reply.startswith(b"HTTP/1.0 200 OK\n"), "no reply with the descriptors used up")
+    k.check(latency < bound, f"a request took {latency:.3f} s with the descriptors used up")
+    time.sleep(1.0)
+    used = (cpu_seconds(pid) - cpu0) / (time.monotonic() - t0)
+    k.check(used < 0.5, f"the server used {used:.0%} of a core with its descriptors used up")
+    for sock in idle:
+        sock.close()
+
+
 def run(program, bound):
     board = k.Board("slow")
     server = k.Server(program, board.path)
@@ -210,6 +237,7 @@ def run(program, bound):
                 k.check(len(k.parse_reply(got)[1]) == LARGE, "a slow but steady reader was not served whole")
             else:
                 k.check(len(got) < LARGE, "a client that read nothing was not cut off")
+        out_of_descriptors(server, bound)
         k.check(server.process.poll() is None, "the server died")
         k.check(server.stop() == 0, "the server did not end cleanly on SIGTERM")
         passed = True
