@@ -2,6 +2,7 @@
 // The board's files, relative to the working directory.
 namespace board::paths {
 inline constexpr const char* kData = "DATA";
+inline constexpr const char* kSettings = "DATA/settings.ini";
 inline constexpr const char* kMessageDir = "DATA/MESSAGE/";
 inline constexpr const char* kCounters = "DATA/MESSAGE/0.ini";
 inline constexpr const char* kIdPasswordDir = "DATA/IDPASSWORD";

@@ -93,11 +93,39 @@ void respond(Board& b, const server::Request& request, server::Reply& reply) {
     }
 }
 
+namespace {
+
+// What the owner is told when the board's files do not load as they should.
+std::string load_notice(const Board& b, LoadResult r) {
+    switch (r) {
+        case LoadResult::Loaded: return {};
+        case LoadResult::CountersUncreatable:
+            return std::string("[") + paths::kCounters + "]ファイルの作成に失敗しました。\n伝言板サーバーを開始できません。";
+        case LoadResult::CountersUnreadable:
+        case LoadResult::CountersInvalid:
+            return std::string("[") + paths::kCounters + "]ファイルを読み込めませんでした。\nメッセージ数＝" +
+                   std::to_string(b.MessageNo) + "、ページ番号＝" + std::to_string(b.CurrentPage) + "として続けます。";
+        case LoadResult::CredentialsUncreatable:
+        case LoadResult::CredentialsUnreadable:
+        case LoadResult::CredentialsUnwritable: break;
+    }
+    return std::string("[") + paths::kCredentials + "]ファイルを読み込めませんでした。\nＩＤとパスワードを設定し直して下さい。";
+}
+
+}  // namespace
+
 bool prepare_to_serve(Board& b) {
-    platform::BoardLockGuard guard(b.lock);
-    if (load_board_state(b) == LoadResult::CountersUncreatable) return false;
-    complete_started_page(b);
-    return true;
+    std::string notice;
+    bool ready;
+    {
+        platform::BoardLockGuard guard(b.lock);
+        LoadResult r = load_board_state(b);
+        notice = load_notice(b, r);
+        ready = r != LoadResult::CountersUncreatable;
+        if (ready) complete_started_page(b);
+    }
+    if (!notice.empty() && b.owner_notice) b.owner_notice(notice, "エラーメッセージ");
+    return ready;
 }
 
 server::Handler request_handler(Board& b) {

@@ -66,7 +66,11 @@ static void take_counter(char* line, const char* key, int low, int high, std::in
     found = found || valid;
 }
 
+// What cannot be read is assumed as on a new board: no messages on page 1.
 static LoadResult load_counters(Board& b) {
+    b.MessageNo = 0;
+    b.CurrentPage = 1;
+    b.ShownPage = 1;
     platform::TextReader in;
     if (!in.open(paths::kCounters)) {
         platform::make_directory(paths::kData);
@@ -82,9 +86,8 @@ static LoadResult load_counters(Board& b) {
         take_counter(line, "message=", 0, 100, b.MessageNo, message_found);
         take_counter(line, "page=", 1, 100000000, b.CurrentPage, page_found);
     } while (in.read_line(line, sizeof line) > 0);
-    if (!message_found || !page_found) return LoadResult::CountersInvalid;
     b.ShownPage = b.CurrentPage;
-    return LoadResult::Loaded;
+    return message_found && page_found ? LoadResult::Loaded : LoadResult::CountersInvalid;
 }
 
 static LoadResult load_credentials(Board& b) {
@@ -107,10 +110,33 @@ static LoadResult load_credentials(Board& b) {
     return LoadResult::Loaded;
 }
 
+OwnerSettings load_owner_settings() {
+    OwnerSettings settings;
+    platform::TextReader in;
+    if (!in.open(paths::kSettings)) return settings;
+    char line[200];
+    while (in.read_line(line, sizeof line) > 0) {
+        if (take_value_after(line, "port=")) {
+            int v = parse_int(line);
+            if (v >= 0 && v <= 65535) settings.port = static_cast<std::uint16_t>(v);
+        }
+        if (take_value_after(line, "log=")) settings.log = parse_int(line) == 1 ? 1 : 0;
+    }
+    return settings;
+}
+
+bool save_owner_settings(const OwnerSettings& settings) {
+    platform::make_directory(paths::kData);
+    return write_two_lines(paths::kSettings, "port=" + std::to_string(settings.port) + "\n",
+                           "log=" + std::to_string(settings.log) + "\n");
+}
+
 LoadResult load_board_state(Board& b) {
-    LoadResult r = load_counters(b);
-    if (r != LoadResult::Loaded) return r;
-    return load_credentials(b);
+    // The credentials are loaded even when the counters are not, so that the
+    // owner's visitors can still log in.
+    LoadResult counters = load_counters(b);
+    LoadResult credentials = load_credentials(b);
+    return counters != LoadResult::Loaded ? counters : credentials;
 }
 
 }  // namespace board

@@ -1,11 +1,14 @@
 #pragma once
 // The two settings files: the counters file and the credentials file.
 #include "board/board.h"
+#include "server/listener.h"
 
 namespace board {
 
 // Loads the counters and the credentials, creating each file with its
-// defaults when it is missing.
+// defaults when it is missing. The first failure is the result; the
+// credentials are loaded whatever the counters gave, and counters that
+// cannot be read are taken as no messages on page 1.
 enum class LoadResult {
     Loaded = 0,
     CountersUncreatable = -1,     // missing and cannot be created
@@ -22,6 +25,16 @@ bool write_counters(int message_no, int current_page);
 
 // Writes "ID=%s\n" and "PASSWORD=%s\n" through the atomic durable replace.
 bool write_credentials(const std::string& id, const std::string& password);
+
+// The owner's settings that outlive a launch, kept in DATA/settings.ini as
+// "key=value" lines. A missing or unreadable value is its default.
+struct OwnerSettings {
+    std::uint16_t port = server::kDefaultPort;
+    std::uint8_t log = 0;  // LogEnabled
+};
+OwnerSettings load_owner_settings();
+// Through the atomic durable replace; false when it cannot be written.
+bool save_owner_settings(const OwnerSettings& settings);
 
 // The standard text-to-integer conversion: leading white space and one sign,
 // digits up to the first other character, no digits give 0. Values beyond a

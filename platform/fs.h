@@ -10,6 +10,18 @@ namespace platform {
 // Makes one directory level; the result says nothing useful (an existing
 // directory is no error) and callers ignore it.
 void make_directory(const std::string& path);
+// Makes every missing level of path (separated by "/", or also "\\" on Windows).
+inline void make_directories(const std::string& path) {
+#ifdef _WIN32
+    const char* separators = "/\\";
+#else
+    const char* separators = "/";
+#endif
+    for (size_t at = path.find_first_of(separators, 1); at != std::string::npos;
+         at = path.find_first_of(separators, at + 1))
+        make_directory(path.substr(0, at));
+    make_directory(path);
+}
 bool remove_file(const std::string& path);
 // Moves from over to in one atomic step, replacing an existing to.
 bool replace_file(const std::string& from, const std::string& to);

@@ -16,17 +16,37 @@ constexpr Socket kInvalidSocket = -1;
 bool startup();
 void cleanup();
 
-// The host's own address: the first IPv4 address a lookup of the host's own
-// name returns; nothing when the name or the lookup fails.
+// The host's own IPv4 address as other machines see it (see below).
 std::optional<std::string> host_address();
+
+// The choice host_address makes: the address the host's own name looks up
+// to, unless there is none or it is a loopback one (127.0.0.0/8), which
+// other machines cannot reach; then the address of the interface that
+// carries the default route; then the first other address of an interface
+// that is up; only when there is none, the loopback address.
+inline std::string choose_host_address(const std::optional<std::string>& looked_up,
+                                       const std::optional<std::string>& routed,
+                                       const std::vector<std::string>& interfaces) {
+    auto reachable = [](const std::optional<std::string>& a) {
+        return a && !a->empty() && a->compare(0, 4, "127.") != 0 && *a != "0.0.0.0";
+    };
+    if (reachable(looked_up)) return *looked_up;
+    if (reachable(routed)) return *routed;
+    for (const std::string& a : interfaces)
+        if (reachable(a)) return a;
+    return looked_up && !looked_up->empty() ? *looked_up : "127.0.0.1";
+}
 
 // True when text is a dotted IPv4 address.
 bool is_ipv4_text(const std::string& text);
 
 enum class ListenResult { Ok, SocketFailed, BindFailed, ListenFailed };
 
-// Creates a non-blocking listening socket bound to address:port.
-ListenResult listen_on(const std::string& address, std::uint16_t port, Socket& out);
+// Creates a non-blocking listening socket bound to address:port. On a
+// failure, error (when given) gets the system's error number.
+ListenResult listen_on(const std::string& address, std::uint16_t port, Socket& out, int* error = nullptr);
+// The system's words for an error number of a socket call.
+std::string error_text(int error);
 
 // The port a bound socket really listens on (port 0 lets the system choose).
 std::uint16_t local_port(Socket s);

@@ -1,5 +1,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -24,7 +26,15 @@ bool startup() {
 
 void cleanup() {}
 
-std::optional<std::string> host_address() {
+namespace {
+
+std::string dotted(const in_addr& a) {
+    char text[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &a, text, sizeof text);
+    return text;
+}
+
+std::optional<std::string> own_name_address() {
     char name[256];
     if (::gethostname(name, 255) != 0) return std::nullopt;
     name[255] = '\0';
@@ -33,11 +43,45 @@ std::optional<std::string> host_address() {
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* found = nullptr;
     if (::getaddrinfo(name, nullptr, &hints, &found) != 0 || !found) return std::nullopt;
-    char text[INET_ADDRSTRLEN] = {};
-    auto* in = reinterpret_cast<sockaddr_in*>(found->ai_addr);
-    ::inet_ntop(AF_INET, &in->sin_addr, text, sizeof text);
+    std::string text = dotted(reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr);
     ::freeaddrinfo(found);
-    return std::string(text);
+    return text;
+}
+
+// A UDP socket "connected" to a documentation address sends nothing; its
+// own address is then the one the system would route through.
+std::optional<std::string> default_route_address() {
+    int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return std::nullopt;
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(9);
+    ::inet_pton(AF_INET, "192.0.2.1", &to.sin_addr);
+    sockaddr_in own{};
+    socklen_t len = sizeof own;
+    std::optional<std::string> found;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&own), &len) == 0)
+        found = dotted(own.sin_addr);
+    ::close(fd);
+    return found;
+}
+
+std::vector<std::string> interface_addresses() {
+    std::vector<std::string> found;
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0) return found;
+    for (ifaddrs* i = list; i; i = i->ifa_next)
+        if (i->ifa_addr && i->ifa_addr->sa_family == AF_INET && (i->ifa_flags & IFF_UP))
+            found.push_back(dotted(reinterpret_cast<sockaddr_in*>(i->ifa_addr)->sin_addr));
+    ::freeifaddrs(list);
+    return found;
+}
+
+}  // namespace
+
+std::optional<std::string> host_address() {
+    return choose_host_address(own_name_address(), default_route_address(), interface_addresses());
 }
 
 bool is_ipv4_text(const std::string& text) {
@@ -50,10 +94,15 @@ static void set_nonblocking(int fd) {
     ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
 }
 
-ListenResult listen_on(const std::string& address, std::uint16_t port, Socket& out) {
+ListenResult listen_on(const std::string& address, std::uint16_t port, Socket& out, int* error) {
     out = kInvalidSocket;
+    auto failed = [&](int fd, ListenResult r) {
+        if (error) *error = errno;
+        if (fd >= 0) ::close(fd);
+        return r;
+    };
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return ListenResult::SocketFailed;
+    if (fd < 0) return failed(fd, ListenResult::SocketFailed);
     // A restart on the same port works at once, while old connections linger
     // in TIME_WAIT; another program listening on the port still makes bind fail.
     int one = 1;
@@ -61,19 +110,18 @@ ListenResult listen_on(const std::string& address, std::uint16_t port, Socket& o
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(port);
-    if (::inet_pton(AF_INET, address.c_str(), &addr.sin_addr) != 1 ||
-        ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-        ::close(fd);
-        return ListenResult::BindFailed;
+    if (::inet_pton(AF_INET, address.c_str(), &addr.sin_addr) != 1) {
+        errno = EADDRNOTAVAIL;
+        return failed(fd, ListenResult::BindFailed);
     }
-    if (::listen(fd, SOMAXCONN) != 0) {
-        ::close(fd);
-        return ListenResult::ListenFailed;
-    }
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return failed(fd, ListenResult::BindFailed);
+    if (::listen(fd, SOMAXCONN) != 0) return failed(fd, ListenResult::ListenFailed);
     set_nonblocking(fd);
     out = fd;
     return ListenResult::Ok;
 }
+
+std::string error_text(int error) { return std::strerror(error); }
 
 std::uint16_t local_port(Socket s) {
     sockaddr_in addr{};

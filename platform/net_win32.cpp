@@ -35,21 +35,57 @@ bool startup() {
 
 void cleanup() { ::WSACleanup(); }
 
-std::optional<std::string> host_address() {
+namespace {
+
+std::string dotted(const in_addr& a) {
+    char text[INET_ADDRSTRLEN] = {};
+    const char* ok = ::inet_ntop(AF_INET, &a, text, sizeof text);
+    return ok ? text : "";
+}
+
+// Every IPv4 address the host's own name looks up to: on Windows, those of
+// its interfaces that are up.
+std::vector<std::string> own_name_addresses() {
+    std::vector<std::string> found;
     char name[256];
-    if (::gethostname(name, 255) != 0) return std::nullopt;
+    if (::gethostname(name, 255) != 0) return found;
     name[255] = '\0';
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (::getaddrinfo(name, nullptr, &hints, &found) != 0 || !found) return std::nullopt;
-    char text[INET_ADDRSTRLEN] = {};
-    auto* in = reinterpret_cast<sockaddr_in*>(found->ai_addr);
-    const char* ok = ::inet_ntop(AF_INET, &in->sin_addr, text, sizeof text);
-    ::freeaddrinfo(found);
-    if (!ok) return std::nullopt;
-    return std::string(text);
+    addrinfo* list = nullptr;
+    if (::getaddrinfo(name, nullptr, &hints, &list) != 0) return found;
+    for (addrinfo* a = list; a; a = a->ai_next) found.push_back(dotted(reinterpret_cast<sockaddr_in*>(a->ai_addr)->sin_addr));
+    ::freeaddrinfo(list);
+    return found;
+}
+
+// A UDP socket "connected" to a documentation address sends nothing; its
+// own address is then the one the system would route through.
+std::optional<std::string> default_route_address() {
+    SOCKET s = ::socket(AF_INET, SOCK_DGRAM, 0);
+    if (s == INVALID_SOCKET) return std::nullopt;
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(9);
+    ::inet_pton(AF_INET, "192.0.2.1", &to.sin_addr);
+    sockaddr_in own{};
+    int len = sizeof own;
+    std::optional<std::string> found;
+    if (::connect(s, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0 &&
+        ::getsockname(s, reinterpret_cast<sockaddr*>(&own), &len) == 0)
+        found = dotted(own.sin_addr);
+    ::closesocket(s);
+    return found;
+}
+
+}  // namespace
+
+std::optional<std::string> host_address() {
+    std::vector<std::string> named = own_name_addresses();
+    std::optional<std::string> looked_up;
+    if (!named.empty()) looked_up = named.front();
+    return choose_host_address(looked_up, default_route_address(), named);
 }
 
 // Parsed here rather than by inet_pton, which wants the sockets library
@@ -73,10 +109,15 @@ bool is_ipv4_text(const std::string& text) {
     return i == text.size();
 }
 
-ListenResult listen_on(const std::string& address, std::uint16_t port, Socket& out) {
+ListenResult listen_on(const std::string& address, std::uint16_t port, Socket& out, int* error) {
     out = kInvalidSocket;
+    auto failed = [&](SOCKET s, ListenResult r, int code) {
+        if (error) *error = code;
+        if (s != INVALID_SOCKET) ::closesocket(s);
+        return r;
+    };
     SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (s == INVALID_SOCKET) return ListenResult::SocketFailed;
+    if (s == INVALID_SOCKET) return failed(s, ListenResult::SocketFailed, ::WSAGetLastError());
     // Nobody else may bind the port while the board listens on it, and a port
     // that another program holds makes this bind fail.
     BOOL one = TRUE;
@@ -84,18 +125,23 @@ ListenResult listen_on(const std::string& address, std::uint16_t port, Socket& o
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(port);
-    if (::inet_pton(AF_INET, address.c_str(), &addr.sin_addr) != 1 ||
-        ::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-        ::closesocket(s);
-        return ListenResult::BindFailed;
-    }
-    if (::listen(s, SOMAXCONN) != 0) {
-        ::closesocket(s);
-        return ListenResult::ListenFailed;
-    }
+    if (::inet_pton(AF_INET, address.c_str(), &addr.sin_addr) != 1)
+        return failed(s, ListenResult::BindFailed, WSAEADDRNOTAVAIL);
+    if (::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+        return failed(s, ListenResult::BindFailed, ::WSAGetLastError());
+    if (::listen(s, SOMAXCONN) != 0) return failed(s, ListenResult::ListenFailed, ::WSAGetLastError());
     set_nonblocking(s, true);
     out = static_cast<Socket>(s);
     return ListenResult::Ok;
+}
+
+std::string error_text(int error) {
+    switch (error) {
+        case WSAEADDRINUSE: return "the address is in use";
+        case WSAEADDRNOTAVAIL: return "the address is not one of this computer's";
+        case WSAEACCES: return "access is denied";
+        default: return "Windows Sockets error " + std::to_string(error);
+    }
 }
 
 std::uint16_t local_port(Socket s) {

@@ -248,17 +248,37 @@ bool network_initialisation(Server& s) {
 
 StartResult start(Server& s) {
     if (s.ServerState == RunState::Running) return StartResult::AlreadyRunning;
-    if (s.handler.before_start && !s.handler.before_start()) return StartResult::NotReady;
-    if (!net::startup()) return StartResult::NotReady;
+    s.start_error.clear();
+    s.start_reason.clear();
+    if (s.handler.before_start && !s.handler.before_start()) {
+        s.start_error = "the board's files cannot be made ready";
+        return StartResult::NotReady;
+    }
+    if (!net::startup()) {
+        s.start_error = "the sockets library cannot be started";
+        return StartResult::NotReady;
+    }
     look_up_address(s);
+    if (!s.LocalAddress) {
+        net::cleanup();
+        s.start_error = "no address of this host was found to listen on; give one with --bind";
+        return StartResult::BindFailed;
+    }
     net::Socket listening = net::kInvalidSocket;
-    net::ListenResult listened =
-        s.LocalAddress ? net::listen_on(*s.LocalAddress, s.ListenPort, listening) : net::ListenResult::BindFailed;
+    int error = 0;
+    net::ListenResult listened = net::listen_on(*s.LocalAddress, s.ListenPort, listening, &error);
     net::SocketHandle listener(listening);
     if (listened != net::ListenResult::Ok) {
         net::cleanup();
-        if (listened == net::ListenResult::SocketFailed) return StartResult::NoSocket;
-        return listened == net::ListenResult::BindFailed ? StartResult::BindFailed : StartResult::ListenFailed;
+        std::string where = *s.LocalAddress + ":" + std::to_string(s.ListenPort);
+        s.start_reason = net::error_text(error);
+        if (listened == net::ListenResult::SocketFailed) {
+            s.start_error = "cannot make a socket: " + s.start_reason;
+            return StartResult::NoSocket;
+        }
+        bool bind = listened == net::ListenResult::BindFailed;
+        s.start_error = (bind ? "cannot bind " : "cannot listen on ") + where + ": " + s.start_reason;
+        return bind ? StartResult::BindFailed : StartResult::ListenFailed;
     }
     s.bound_port = net::local_port(listener.get());
     size_t limit = net::descriptor_limit();
@@ -267,9 +287,10 @@ StartResult start(Server& s) {
     s.ServerState = RunState::Running;
     try {
         s.accept_thread = std::thread(event_loop, std::ref(s), std::move(listener));
-    } catch (const std::system_error&) {
+    } catch (const std::system_error& e) {
         s.ServerState = RunState::Stopped;
         net::cleanup();
+        s.start_error = std::string("cannot start the server's thread: ") + e.what();
         return StartResult::NoSocket;
     }
     return StartResult::Started;

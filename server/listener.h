@@ -46,6 +46,8 @@ struct Server {
     std::optional<std::string> LocalAddress;   // absent when the host lookup failed
     std::optional<std::string> bind_address;   // --bind: used instead of the host lookup
     std::uint16_t bound_port = 0;              // the port really listened on (ListenPort 0: the system's choice)
+    std::string start_error;                   // why the last start failed, in English, with address and port
+    std::string start_reason;                  // the system's words for it, when it came from a socket call
 
     std::thread accept_thread;  // the event loop over the listener and every connection
     std::atomic<bool> stopping{false};

@@ -19,7 +19,8 @@ void status_refresh(Control& c) {
     const server::Server& s = c.server;
     bool running = s.ServerState.load() == server::RunState::Running;
     std::string address = s.LocalAddress ? *s.LocalAddress : "不明";
-    std::string port = std::to_string(s.ListenPort);
+    // While the server runs, the port it really listens on (port 0 lets the system choose).
+    std::string port = std::to_string(running ? s.bound_port : s.ListenPort);
     c.status[kHeading] = "現在、伝言板サーバーは、";
     c.status[kState] = running ? "[ 稼動 ] しています。" : "[ 停止 ] しています。";
     c.status[kIndicator] = running ? "  ▲  " : "  ■  ";
@@ -27,7 +28,7 @@ void status_refresh(Control& c) {
     c.status[kPort] = "伝言板サーバーのポート番号は [ " + port + " ] です。";
     if (!s.LocalAddress)
         c.status[kUrl] = "ＵＲＬは [ ＩＰアドレスが不明のため、ありません ] です。";
-    else if (s.ListenPort == 80)
+    else if (port == "80")
         c.status[kUrl] = "ＵＲＬは [ http://" + address + "/ ] です。";
     else
         c.status[kUrl] = "ＵＲＬは [ http://" + address + ":" + port + "/ ] です。";
@@ -44,9 +45,41 @@ bool consume_changes(Control& c) {
     return changed;
 }
 
+bool start_server(Control& c, Owner owner) {
+    server::Server& s = c.server;
+    server::StartResult r = server::start(s);
+    if (r == server::StartResult::Started || r == server::StartResult::AlreadyRunning) return true;
+    std::string text = "伝言板サーバーを開始できませんでした。\n";
+    std::string port = "ポート番号[ " + std::to_string(s.ListenPort) + " ]";
+    std::string reason = s.start_reason.empty() ? "" : "\n（" + s.start_reason + "）";
+    switch (r) {
+        case server::StartResult::BindFailed:
+            if (!s.LocalAddress) {
+                text += "このコンピューターのＩＰアドレスが分かりません。\n--bind オプションでＩＰアドレスを指定して下さい。";
+                break;
+            }
+            text += "ＩＰアドレス[ " + *s.LocalAddress + " ]の" + port +
+                    "は、他のアプリケーションが使用しているか、使用できません。\n" +
+                    "ポート番号を変更するか、他のアプリケーションを終了して下さい。" + reason;
+            break;
+        case server::StartResult::ListenFailed: text += port + "で接続を待つことができませんでした。" + reason; break;
+        case server::StartResult::NoSocket: text += "通信の準備（ソケットの作成）に失敗しました。" + reason; break;
+        default: text += "伝言板のファイルか通信の準備に失敗しました。\nDATA フォルダーを確認して下さい。"; break;
+    }
+    c.boxes.ok(text, kErrorCaption, owner);
+    return false;
+}
+
+void load_owner_settings(Control& c, std::optional<std::uint16_t> port_option) {
+    board::OwnerSettings settings = board::load_owner_settings();
+    c.server.ListenPort = port_option ? *port_option : settings.port;
+    c.board.LogEnabled = settings.log;
+    c.pending_log_choice = settings.log;
+}
+
 void panel_start(Control& c) {
     c.panel_action = PanelAction::Start;
-    server::start(c.server);
+    start_server(c, Owner::Main);
 }
 
 void panel_stop(Control& c) {
@@ -54,22 +87,29 @@ void panel_stop(Control& c) {
     server::stop(c.server);
 }
 
+// Keeps the port and the log choice for the next launch; a box says so when
+// the settings file cannot be written.
+void save_owner_settings(Control& c) {
+    if (!board::save_owner_settings({c.server.ListenPort, c.board.LogEnabled.load()}))
+        c.boxes.ok(open_failed(board::paths::kSettings), kErrorCaption, Owner::Dialog);
+}
+
 Dialog port_dialog_ok(Control& c, const std::string& text) {
     if (text.empty()) return Dialog::StaysOpen;
-    long value = read_port_text(text).value;
-    if (static_cast<unsigned long>(value) > 65535ul) {
-        c.boxes.ok("ポート番号[ " + std::to_string(value) +
-                       " ]は、設定できません。\n０～６５５３５の範囲で入力して下さい。",
+    std::optional<std::uint16_t> port = parse_port_text(text);
+    if (!port) {
+        c.boxes.ok("ポート番号[ " + text + " ]は、設定できません。\n０～６５５３５の範囲で入力して下さい。",
                    kConfirmCaption, Owner::Dialog);
         return Dialog::StaysOpen;
     }
-    if (!c.boxes.yes_no("ポート番号を[ " + std::to_string(value) + " ]に変更します。\n宜しいですか？。",
+    if (!c.boxes.yes_no("ポート番号を[ " + std::to_string(*port) + " ]に変更します。\n宜しいですか？。",
                         kConfirmCaption, Owner::Dialog))
         return Dialog::StaysOpen;
-    server::set_port(c.server, static_cast<std::uint16_t>(value));
+    server::set_port(c.server, *port);
+    save_owner_settings(c);
     if (c.server.ServerState.load() == server::RunState::Running) {
         server::stop(c.server);
-        server::start(c.server);
+        start_server(c, Owner::Dialog);
     }
     c.port_changed = true;
     return Dialog::Ends;
@@ -82,8 +122,15 @@ Dialog log_dialog_ok(Control& c) {
                                                  : "[ ログを停止する ]に、設定します。\n宜しいですか？。";
     if (!c.boxes.yes_no(text, kConfirmCaption, Owner::Dialog)) return Dialog::StaysOpen;
     c.board.LogEnabled = c.pending_log_choice;
+    save_owner_settings(c);
     c.log_changed = true;
     return Dialog::Ends;
+}
+
+Dialog id_password_unrepresentable(Control& c) {
+    c.boxes.ok("[ＩＤ]か[パスワード]に、使用できない文字が含まれています。\n半角英数字か、全角文字で入力して下さい。",
+               kConfirmCaption, Owner::Dialog);
+    return Dialog::StaysOpen;
 }
 
 Dialog id_password_dialog_ok(Control& c, const std::string& typed_id, const std::string& typed_password) {

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "board/board.h"
@@ -56,6 +57,13 @@ void status_refresh(Control& c);
 // window does before each message; true when the status was refreshed.
 bool consume_changes(Control& c);
 
+// Starts the server; when it cannot start, a box says why. True when it runs.
+bool start_server(Control& c, Owner owner);
+
+// The owner's settings kept from the last launch: the port (unless the
+// --port option gives one for this run) and the log choice.
+void load_owner_settings(Control& c, std::optional<std::uint16_t> port_option);
+
 // Panel buttons.
 void panel_start(Control& c);
 void panel_stop(Control& c);
@@ -67,6 +75,9 @@ Dialog port_dialog_ok(Control& c, const std::string& text);
 // The log dialog: a radio button clicked, then OK.
 void log_dialog_choose(Control& c, std::uint8_t choice);
 Dialog log_dialog_ok(Control& c);
+// The ID and password dialog's OK when a typed character has no Shift_JIS
+// form: refused, as "?" in the credentials would lock every visitor out.
+Dialog id_password_unrepresentable(Control& c);
 // The ID and password dialog's OK with the two edit boxes' texts (Shift_JIS).
 Dialog id_password_dialog_ok(Control& c, const std::string& id, const std::string& password);
 

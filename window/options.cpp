@@ -1,16 +1,43 @@
 #include "window/options.h"
 
-#include <cstdlib>
-
 #include "platform/net.h"
 
 namespace window {
 
-PortText read_port_text(const std::string& text) {
-    PortText p;
-    p.value = std::atol(text.substr(0, 5).c_str());
-    p.whole = !text.empty() && text.size() <= 5 && text.find_first_not_of("0123456789") == std::string::npos;
-    return p;
+std::optional<std::uint16_t> parse_port_text(const std::string& text) {
+    auto byte = [&](size_t at) { return at < text.size() ? static_cast<unsigned char>(text[at]) : 0u; };
+    // The Shift_JIS characters lead, then low to high, at at.
+    auto double_byte = [&](size_t at, unsigned lead, unsigned low, unsigned high) {
+        return byte(at) == lead && byte(at + 1) >= low && byte(at + 1) <= high;
+    };
+    size_t at = 0, end = text.size();
+    for (;;) {  // blanks before: " ", tab, "　" (81 40)
+        if (byte(at) == ' ' || byte(at) == '\t') ++at;
+        else if (double_byte(at, 0x81, 0x40, 0x40)) at += 2;
+        else break;
+    }
+    for (;;) {  // and after
+        if (end > at && (byte(end - 1) == ' ' || byte(end - 1) == '\t')) --end;
+        else if (end >= at + 2 && double_byte(end - 2, 0x81, 0x40, 0x40)) end -= 2;
+        else break;
+    }
+    long value = 0;
+    if (at == end) return std::nullopt;
+    while (at < end) {
+        int digit;
+        if (byte(at) >= '0' && byte(at) <= '9') {
+            digit = static_cast<int>(byte(at) - '0');
+            at += 1;
+        } else if (double_byte(at, 0x82, 0x4F, 0x58)) {  // "０" to "９"
+            digit = static_cast<int>(byte(at + 1) - 0x4F);
+            at += 2;
+        } else {
+            return std::nullopt;
+        }
+        value = value * 10 + digit;
+        if (value > 65535) return std::nullopt;
+    }
+    return static_cast<std::uint16_t>(value);
 }
 
 Options parse_options(const std::vector<std::string>& args) {
@@ -35,12 +62,11 @@ Options parse_options(const std::vector<std::string>& args) {
             o.bind = v;
         } else if (a == "--port") {
             if (!value(v)) return o;
-            PortText port = read_port_text(v);
-            if (!port.whole || port.value > 65535) {
+            o.port = parse_port_text(v);
+            if (!o.port) {
                 o.error = "--port needs a number from 0 to 65535";
                 return o;
             }
-            o.port = static_cast<std::uint16_t>(port.value);
         } else if (a == "--dir") {
             if (!value(v)) return o;
             o.dir = v;

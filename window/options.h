@@ -19,15 +19,11 @@ struct Options {
 
 Options parse_options(const std::vector<std::string>& args);
 
-// Port text as typed (the option, the port dialog, the console's port
-// command): the number its first five characters begin with, read as the
-// standard text-to-integer conversion reads it, and whether the text is a
-// whole number of one to five digits. The option takes whole numbers only.
-struct PortText {
-    long value = 0;
-    bool whole = false;
-};
-PortText read_port_text(const std::string& text);
+// A port as typed (the option, the port dialog, the console's port command;
+// Shift_JIS): blanks around it, also the full-width one, are ignored, and its
+// digits may be full-width, as a Japanese input method types them. Nothing
+// when the text is not a whole number from 0 to 65535.
+std::optional<std::uint16_t> parse_port_text(const std::string& text);
 const char* usage_text();
 
 }  // namespace window

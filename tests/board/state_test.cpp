@@ -31,12 +31,13 @@ TEST_F(StateLoad, NoDataDirectoryCreatesBothFilesWithTheirDefaults) {
     EXPECT_TRUE(list_dir("DATA/MESSAGE").size() == 1) << "no work file stays behind";
 }
 
-TEST_F(StateLoad, EmptyCountersFileChangesNothing) {
+TEST_F(StateLoad, EmptyCountersFileIsANewBoardAndTheCredentialsStillLoad) {
     counters("");
     b.MessageNo = 7;
     EXPECT_EQ(board::load_board_state(b), board::LoadResult::CountersInvalid);
-    EXPECT_EQ(b.MessageNo, 7);
-    EXPECT_EQ(b.CurrentPage, 0);
+    EXPECT_EQ(b.MessageNo, 0);
+    EXPECT_EQ(b.CurrentPage, 1);
+    EXPECT_EQ(b.LoginId, "quietharborlights") << "visitors can still log in";
 }
 
 TEST_F(StateLoad, ValuesWithoutDigitsCountAsZero) {
@@ -80,13 +81,14 @@ TEST_F(StateLoad, PageKeyIsFoundInTheMessageValueButNotTheOtherWayRound) {
     EXPECT_EQ(other.MessageNo, 3);
 }
 
-TEST_F(StateLoad, OnlyAPageLineLoadsNeitherShownPageNorCredentials) {
+TEST_F(StateLoad, OnlyAPageLineStillLoadsThePageAndTheCredentials) {
     counters("page=3\r\n");
+    credentials("ID=alice\r\nPASSWORD=secret\r\n");
     EXPECT_EQ(board::load_board_state(b), board::LoadResult::CountersInvalid);
     EXPECT_EQ(b.CurrentPage, 3);
-    EXPECT_EQ(b.ShownPage, 0);
-    EXPECT_TRUE(b.LoginId.empty());
-    EXPECT_FALSE(file_exists("DATA/IDPASSWORD/idpassword.ini"));
+    EXPECT_EQ(b.MessageNo, 0);
+    EXPECT_EQ(b.ShownPage, 3);
+    EXPECT_EQ(b.LoginId, "alice");
 }
 
 TEST_F(StateLoad, CredentialsWithCrLfOrBareLineFeedsGiveTheSameValues) {
@@ -137,11 +139,24 @@ TEST_F(StateLoad, OverlongCredentialsAreCutTo109Bytes) {
     EXPECT_EQ(b.LoginPassword, std::string(109, 'p'));
 }
 
-TEST_F(StateLoad, UnwritableDataGivesMinusOneAndChangesNothing) {
+TEST_F(StateLoad, UnwritableDataGivesMinusOneAndAssumesANewBoard) {
     make_dirs("DATA");
     write_file("DATA/MESSAGE", "a file where the directory should be");
     EXPECT_EQ(board::load_board_state(b), board::LoadResult::CountersUncreatable);
-    EXPECT_EQ(b.CurrentPage, 0);
+    EXPECT_EQ(b.CurrentPage, 1);
+}
+
+TEST_F(StateLoad, OwnerSettingsOutliveALaunchAndJunkIsTheDefault) {
+    EXPECT_EQ(board::load_owner_settings().port, 53790) << "no file: the defaults";
+    ASSERT_TRUE(board::save_owner_settings({8080, 1}));
+    EXPECT_EQ(read_file("DATA/settings.ini"), "port=8080\r\nlog=1\r\n");
+    board::OwnerSettings kept = board::load_owner_settings();
+    EXPECT_EQ(kept.port, 8080);
+    EXPECT_EQ(kept.log, 1);
+    write_file("DATA/settings.ini", "port=70000\r\nlog=yes\r\n\x81");
+    kept = board::load_owner_settings();
+    EXPECT_EQ(kept.port, 53790);
+    EXPECT_EQ(kept.log, 0);
 }
 
 TEST(ParseInt, ReadsLikeTheStandardConversion) {

@@ -8,8 +8,10 @@ no request may hang, the program must not crash, and "quit" (confirmed with
     restart_test.py --program build/komorebi [--cycles 100]
 """
 import argparse
+import os
 import random
 import socket
+import subprocess
 import sys
 import threading
 import time
@@ -56,6 +58,26 @@ class LoadClient:
                 self.outcomes["cut"] += 1
                 if is_post:
                     self.unsure += 1
+
+
+def taken_port_says_why(program, directory):
+    """Without a console, a start on a port another program holds ends the
+    program with the address, the port and the system's reason on stderr;
+    --dir makes a folder that does not exist yet."""
+    holder = socket.socket()
+    holder.bind((k.HOST, 0))
+    holder.listen(1)
+    port = holder.getsockname()[1]
+    fresh = os.path.join(directory, "new", "board")
+    try:
+        done = subprocess.run([program, "--bind", k.HOST, "--port", str(port), "--dir", fresh, "--start",
+                               "--no-console"], capture_output=True, timeout=10)
+    finally:
+        holder.close()
+    said = done.stderr.decode("utf-8", "replace")
+    k.check(done.returncode != 0, "a start on a taken port ended the program with 0")
+    k.check(f"{k.HOST}:{port}" in said and "in use" in said, f"the reason is not given: {said!r}")
+    k.check(os.path.isdir(os.path.join(fresh, "DATA")), "--dir did not make the missing folder")
 
 
 def run(program, cycles, seed):
@@ -108,6 +130,7 @@ def run(program, cycles, seed):
         except Exception:
             raise k.Failure("quit did not end the program within 10 s")
         k.check(code == 0, f"the program ended with {code}: {server.text()!r}")
+        taken_port_says_why(program, board.path)
         passed = True
     except (k.Failure, OSError) as e:
         print(f"FAILED: {e}\n(seed {seed}; console output ends: {server.text()[-800:]!r})", file=sys.stderr)

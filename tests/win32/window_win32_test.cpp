@@ -434,16 +434,21 @@ TEST_F(WindowTest, PortDialogRefusesOutOfRangeThenMovesARunningServer) {
         << "the port changed flag refreshed the status";
 }
 
-TEST_F(WindowTest, PortDialogReadsAtMostFiveCharacters) {
+TEST_F(WindowTest, PortDialogReadsTheWholeTextWithFullWidthDigits) {
     fake.answers = {false};
     DialogScript script(app, {[](HWND d) {
                                   set_text(d, IDC_EDIT_PORT, L"123456");
                                   press(d, IDOK);
                               },
+                              [](HWND d) {
+                                  set_text(d, IDC_EDIT_PORT, L" \uFF11\uFF12\uFF13\uFF14\uFF15 ");
+                                  press(d, IDOK);
+                              },
                               [](HWND d) { press(d, IDCANCEL); }});
     script.run_command(IDM_PORT);
-    ASSERT_EQ(fake.shown.size(), 1u);
-    EXPECT_EQ(fake.shown[0].text, "ポート番号を[ 12345 ]に変更します。\n宜しいですか？。");
+    ASSERT_EQ(fake.shown.size(), 2u);
+    EXPECT_EQ(fake.shown[0].text, "ポート番号[ 123456 ]は、設定できません。\n０～６５５３５の範囲で入力して下さい。");
+    EXPECT_EQ(fake.shown[1].text, "ポート番号を[ 12345 ]に変更します。\n宜しいですか？。");
     EXPECT_EQ(s.ListenPort, 0) << "No leaves the port";
 }
 

@@ -8,6 +8,7 @@
 #include "board/paths.h"
 #include "board/state.h"
 #include "window/control.h"
+#include "window/options.h"
 #include "support/test_support.h"
 
 using namespace testing_support;
@@ -86,21 +87,45 @@ TEST_F(ControlTest, PanelChangesShowAfterTheNextMessage) {
     EXPECT_FALSE(window::consume_changes(c));
 }
 
-TEST_F(ControlTest, PortRulesRefuseOutOfRangeAndReadFiveCharacters) {
+TEST_F(ControlTest, PortRulesTakeWholeNumbersAsTypedAndRefuseTheRest) {
     EXPECT_EQ(window::port_dialog_ok(c, ""), Dialog::StaysOpen);
     EXPECT_TRUE(fake.shown.empty());
-    EXPECT_EQ(window::port_dialog_ok(c, "65536"), Dialog::StaysOpen);
-    EXPECT_EQ(fake.shown.back().text, sjis(u8"ポート番号[ 65536 ]は、設定できません。\n０～６５５３５の範囲で入力して下さい。"));
-    EXPECT_EQ(window::port_dialog_ok(c, "-1"), Dialog::StaysOpen);
-    EXPECT_EQ(fake.shown.back().text, sjis(u8"ポート番号[ -1 ]は、設定できません。\n０～６５５３５の範囲で入力して下さい。"));
+    for (const char* typed : {"65536", "-1", "abc", "80abc", "123456", " ", u8"８０ ８０"}) {
+        EXPECT_EQ(window::port_dialog_ok(c, sjis(typed)), Dialog::StaysOpen) << typed;
+        EXPECT_EQ(fake.shown.back().text, sjis(u8"ポート番号[ " + std::string(typed) +
+                                               u8" ]は、設定できません。\n０～６５５３５の範囲で入力して下さい。"));
+    }
     fake.answers = {false};
     EXPECT_EQ(window::port_dialog_ok(c, "65535"), Dialog::StaysOpen);
     EXPECT_EQ(fake.shown.back().text, sjis(u8"ポート番号を[ 65535 ]に変更します。\n宜しいですか？。"));
     fake.answers = {true};
-    EXPECT_EQ(window::port_dialog_ok(c, "123456"), Dialog::Ends);
-    EXPECT_EQ(s.ListenPort, 12345);
+    // Full-width digits as a Japanese input method types them, blanks around.
+    EXPECT_EQ(window::port_dialog_ok(c, sjis(u8"　１８４３２ ")), Dialog::Ends);
+    EXPECT_EQ(s.ListenPort, 18432);
     EXPECT_EQ(s.ServerState, server::RunState::NeverStarted) << "a stopped server stays stopped";
     EXPECT_TRUE(c.port_changed);
+    EXPECT_EQ(board::load_owner_settings().port, 18432) << "kept for the next launch";
+    EXPECT_EQ(window::parse_port_text("0"), 0) << "the system's choice";
+    EXPECT_EQ(window::parse_options({"--port", sjis(u8"８０８０")}).port, 8080) << "one parser for the option too";
+}
+
+TEST_F(ControlTest, AStartThatFailsSaysWhy) {
+    ASSERT_EQ(server::start(s), server::StartResult::Started);
+    std::uint16_t taken = s.bound_port;
+    server::Server other{board::request_handler(b)};
+    other.bind_address = other.LocalAddress = "127.0.0.1";
+    other.ListenPort = taken;
+    window::Control second{other, b, fake.boxes()};
+    EXPECT_FALSE(window::start_server(second, Owner::Main));
+    ASSERT_EQ(fake.shown.size(), 1u);
+    EXPECT_EQ(fake.shown[0].caption, sjis(u8"エラーメッセージ"));
+    EXPECT_EQ(fake.shown[0].text.find(sjis(u8"伝言板サーバーを開始できませんでした。\nＩＰアドレス[ 127.0.0.1 ]のポート番号[ ") +
+                                      std::to_string(taken) + " ]"),
+              0u);
+    EXPECT_NE(other.start_error.find("127.0.0.1:" + std::to_string(taken)), std::string::npos) << other.start_error;
+    window::status_refresh(c);
+    EXPECT_EQ(c.status[window::kPort], sjis(u8"伝言板サーバーのポート番号は [ ") + std::to_string(taken) + sjis(u8" ] です。"))
+        << "a running server shows the port it listens on";
 }
 
 TEST_F(ControlTest, PortChangeRestartsARunningServerOnTheNewPort) {

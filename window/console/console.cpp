@@ -25,7 +25,8 @@ std::string terminal_charset() {
     return charset;
 }
 
-std::string convert(const std::string& text, const char* to, const char* from) {
+// lossy (when given) is set when a character had no form in the target set.
+std::string convert(const std::string& text, const char* to, const char* from, bool* lossy = nullptr) {
     iconv_t cd = iconv_open(to, from);
     if (cd == reinterpret_cast<iconv_t>(-1)) return text;
     std::string out;
@@ -38,6 +39,7 @@ std::string convert(const std::string& text, const char* to, const char* from) {
         size_t r = iconv(cd, &in, &in_left, &o, &o_left);
         out.append(buf, o - buf);
         if (r == static_cast<size_t>(-1) && errno != E2BIG) {
+            if (lossy) *lossy = true;
             out += '?';  // a byte that is not a character here
             ++in;
             --in_left;
@@ -98,10 +100,10 @@ struct Session {
     Input& input;
     bool colour;
 
-    bool ask(const std::string& prompt_sjis, std::string& answer) {
+    bool ask(const std::string& prompt_sjis, std::string& answer, bool* lossy = nullptr) {
         screen.print(prompt_sjis);
         if (!input.read_line(answer)) return false;
-        answer = from_terminal(answer);
+        answer = from_terminal(answer, lossy);
         return true;
     }
 
@@ -150,8 +152,13 @@ struct Session {
                      "・パスワード　（半角５０文字まで、全角２５文字までです。）\n");
         for (;;) {
             std::string id, password;
-            if (!ask("ID (空行でキャンセル): ", id) || id.empty()) return;
-            if (!ask("パスワード: ", password)) return;
+            bool lossy = false;
+            if (!ask("ID (空行でキャンセル): ", id, &lossy) || id.empty()) return;
+            if (!ask("パスワード: ", password, &lossy)) return;
+            if (lossy) {
+                id_password_unrepresentable(c);
+                continue;
+            }
             if (id_password_dialog_ok(c, id, password) == Dialog::Ends) return;
         }
     }
@@ -197,9 +204,11 @@ MessageBoxes console_boxes(Screen& screen, Input& input) {
 
 std::string to_terminal(const std::string& sjis) { return convert(sjis, terminal_charset().c_str(), "CP932"); }
 
-std::string from_terminal(const std::string& text) { return convert(text, "CP932", terminal_charset().c_str()); }
+std::string from_terminal(const std::string& text, bool* lossy) {
+    return convert(text, "CP932", terminal_charset().c_str(), lossy);
+}
 
-int run_console(Control& c, int input_fd, std::FILE* out) {
+int run_console(Control& c, int input_fd, std::FILE* out, bool start) {
     Screen screen{out, {}};
     Input input(input_fd);
     c.boxes = console_boxes(screen, input);
@@ -207,6 +216,7 @@ int run_console(Control& c, int input_fd, std::FILE* out) {
         screen.print("\n【" + caption + "】\n" + text + "\n");
     };
     Session session{c, screen, input, static_cast<bool>(::isatty(::fileno(out)))};
+    if (start) start_server(c, Owner::Main);
     session.show_status();
     screen.print("help でコマンドの一覧を表示します。\n");
     for (;;) {
@@ -250,10 +260,17 @@ int run_console(Control& c, int input_fd, std::FILE* out) {
     return 0;
 }
 
-int run_without_console(Control& c) {
+int run_without_console(Control& c, bool start) {
     c.board.owner_notice = [](const std::string& text, const std::string& caption) {
         std::fprintf(stderr, "%s\n%s\n", to_terminal(caption).c_str(), to_terminal(text).c_str());
     };
+    server::StartResult started = start ? server::start(c.server) : server::StartResult::Started;
+    if (started != server::StartResult::Started) {
+        std::fprintf(stderr, "komorebi: the server did not start (code %d): %s\n", static_cast<int>(started),
+                     c.server.start_error.c_str());
+        c.board.owner_notice = nullptr;
+        return 1;
+    }
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGINT);

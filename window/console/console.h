@@ -8,14 +8,18 @@
 
 namespace window::console {
 
-// Runs the console until quit or the end of input; returns the exit code.
-int run_console(Control& c, int input_fd, std::FILE* out);
+// Runs the console until quit or the end of input, starting the server first
+// when start says so; returns the exit code.
+int run_console(Control& c, int input_fd, std::FILE* out, bool start = false);
 
-// Serves without reading commands until SIGINT or SIGTERM.
-int run_without_console(Control& c);
+// Serves without reading commands until SIGINT or SIGTERM, starting the
+// server first when start says so; a start that fails is told on stderr
+// (address, port, the system's reason) and ends it with 1.
+int run_without_console(Control& c, bool start);
 
 // Converts between the board's Shift_JIS and the terminal's character set.
 std::string to_terminal(const std::string& sjis);
-std::string from_terminal(const std::string& text);
+// lossy (when given) is set when a character has no Shift_JIS form.
+std::string from_terminal(const std::string& text, bool* lossy = nullptr);
 
 }  // namespace window::console

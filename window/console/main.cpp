@@ -26,6 +26,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "komorebi: %s\n%s", options.error.c_str(), window::usage_text());
         return 2;
     }
+    // A folder that does not exist yet is made, with its parents.
+    if (options.dir) platform::make_directories(*options.dir);
     if (options.dir && !platform::change_directory(*options.dir)) {
         std::fprintf(stderr, "komorebi: cannot change to %s\n", options.dir->c_str());
         return 2;
@@ -46,15 +48,8 @@ int main(int argc, char** argv) {
     server::network_initialisation(server);
     server.bind_address = options.bind;
     if (options.bind) server.LocalAddress = options.bind;
-    if (options.port) server.ListenPort = *options.port;
     window::Control control(server, board, {});
-    if (options.start) {
-        server::StartResult result = server::start(server);
-        if (result != server::StartResult::Started && options.no_console) {
-            std::fprintf(stderr, "komorebi: the server did not start (code %d)\n", static_cast<int>(result));
-            return 1;
-        }
-    }
-    if (options.no_console) return window::console::run_without_console(control);
-    return window::console::run_console(control, STDIN_FILENO, stdout);
+    window::load_owner_settings(control, options.port);
+    if (options.no_console) return window::console::run_without_console(control, options.start);
+    return window::console::run_console(control, STDIN_FILENO, stdout, options.start);
 }

@@ -50,8 +50,19 @@ int show_box(const App& app, const std::string& text, const std::string& caption
 
 // What the window procedure does before every message: the deferred status
 // refresh after a panel button or a dialog change.
+// The title warns while the board still uses the default ID and password,
+// as the console does, without stopping anything.
+void update_title(App& app) {
+    if (!app.main) return;
+    std::wstring title = load_text(app.instance, IDS_APP_TITLE);
+    if (uses_default_credentials(app.control)) title += to_wide("　※ＩＤとパスワードが初期値のままです。変更して下さい。");
+    ::SetWindowTextW(app.main, title.c_str());
+}
+
 void before_each_message(App& app) {
-    if (consume_changes(app.control) && app.main) ::InvalidateRect(app.main, nullptr, TRUE);
+    if (!consume_changes(app.control) || !app.main) return;
+    ::InvalidateRect(app.main, nullptr, TRUE);
+    update_title(app);
 }
 
 // The window is 550 by 300 pixels; but where the menu bar's texts need two
@@ -87,7 +98,10 @@ LRESULT on_command(App& app, HWND window, WPARAM wparam, LPARAM lparam) {
         case IDM_EXIT: confirm_exit(app); return 0;
         case IDM_PORT: run_dialog(app, IDD_PORT); return 0;
         case IDM_LOG: run_dialog(app, IDD_LOG); return 0;
-        case IDM_ID_PASSWORD: run_dialog(app, IDD_ID_PASSWORD); return 0;
+        case IDM_ID_PASSWORD:
+            run_dialog(app, IDD_ID_PASSWORD);
+            update_title(app);
+            return 0;
         case IDM_RESET: run_dialog(app, IDD_RESET); return 0;
         default: return ::DefWindowProcW(window, WM_COMMAND, wparam, lparam);
     }
@@ -220,6 +234,7 @@ void open_panel(App& app) {
 void refresh_status(App& app) {
     status_refresh(app.control);
     if (app.main) ::InvalidateRect(app.main, nullptr, TRUE);
+    update_title(app);
 }
 
 int run_message_loop(App& app) {

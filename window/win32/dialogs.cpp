@@ -15,15 +15,12 @@ void end_dialog(App& app, HWND dialog, INT_PTR result) {
     ::EndDialog(dialog, result);
 }
 
-std::string edit_text(HWND dialog, int id, int max_chars) {
+std::string edit_text(HWND dialog, int id, bool* lossy = nullptr) {
+    int max_chars = ::GetWindowTextLengthW(::GetDlgItem(dialog, id));
     std::wstring text(static_cast<size_t>(max_chars) + 1, L'\0');
     int n = ::GetDlgItemTextW(dialog, id, text.data(), max_chars + 1);
     text.resize(n > 0 ? static_cast<size_t>(n) : 0);
-    return to_shift_jis(text);
-}
-
-std::string whole_edit_text(HWND dialog, int id) {
-    return edit_text(dialog, id, ::GetWindowTextLengthW(::GetDlgItem(dialog, id)));
+    return to_shift_jis(text, lossy);
 }
 
 void show_log_choice(HWND dialog, std::uint8_t choice) {
@@ -44,8 +41,7 @@ INT_PTR about_command(App& app, HWND dialog, WORD command) {
 
 INT_PTR port_command(App& app, HWND dialog, WORD command) {
     if (command != IDOK) return FALSE;
-    // At most 5 characters of the edit box count.
-    if (port_dialog_ok(app.control, edit_text(dialog, IDC_EDIT_PORT, 5)) == Dialog::Ends) end_dialog(app, dialog, IDOK);
+    if (port_dialog_ok(app.control, edit_text(dialog, IDC_EDIT_PORT)) == Dialog::Ends) end_dialog(app, dialog, IDOK);
     return TRUE;
 }
 
@@ -68,8 +64,13 @@ INT_PTR log_command(App& app, HWND dialog, WORD command) {
 INT_PTR id_password_command(App& app, HWND dialog, WORD command) {
     if (command != IDOK) return FALSE;
     // The control logic keeps the first 50 bytes of each, whole characters only.
-    std::string id = whole_edit_text(dialog, IDC_EDIT_ID);
-    std::string password = whole_edit_text(dialog, IDC_EDIT_PASSWORD);
+    bool lossy = false;
+    std::string id = edit_text(dialog, IDC_EDIT_ID, &lossy);
+    std::string password = edit_text(dialog, IDC_EDIT_PASSWORD, &lossy);
+    if (lossy) {
+        id_password_unrepresentable(app.control);
+        return TRUE;
+    }
     if (id_password_dialog_ok(app.control, id, password) == Dialog::Ends) end_dialog(app, dialog, IDOK);
     return TRUE;
 }

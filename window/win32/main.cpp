@@ -28,10 +28,16 @@ void show_usage(HINSTANCE instance, const std::string& problem) {
 }
 
 // --dir is taken from the wide command line, so that a folder whose name
-// Shift_JIS cannot spell still works.
+// Shift_JIS cannot spell still works. A folder that does not exist yet is made, with its parents.
 bool change_to_data_directory(const std::vector<std::wstring>& args) {
-    for (size_t i = 0; i + 1 < args.size(); ++i)
-        if (args[i] == L"--dir") return ::SetCurrentDirectoryW(args[i + 1].c_str()) != 0;
+    for (size_t i = 0; i + 1 < args.size(); ++i) {
+        if (args[i] != L"--dir") continue;
+        const std::wstring& dir = args[i + 1];
+        for (size_t at = dir.find_first_of(L"/\\", 1); at != std::wstring::npos; at = dir.find_first_of(L"/\\", at + 1))
+            ::CreateDirectoryW(dir.substr(0, at).c_str(), nullptr);
+        ::CreateDirectoryW(dir.c_str(), nullptr);
+        return ::SetCurrentDirectoryW(dir.c_str()) != 0;
+    }
     return true;
 }
 
@@ -64,9 +70,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
     server::network_initialisation(server);
     server.bind_address = options.bind;
     if (options.bind) server.LocalAddress = options.bind;
-    if (options.port) server.ListenPort = *options.port;
+    window::load_owner_settings(control, options.port);
     window::win32::open_panel(app);
-    if (options.start) server::start(server);
+    if (options.start) window::start_server(control, window::Owner::Main);
     window::win32::refresh_status(app);
 
     int result = window::win32::run_message_loop(app);

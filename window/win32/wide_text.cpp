@@ -20,14 +20,16 @@ std::wstring to_wide(const std::string& shift_jis) {
     return out;
 }
 
-std::string to_shift_jis(const std::wstring& text) {
+std::string to_shift_jis(const std::wstring& text, bool* lossy) {
     if (text.empty()) return std::string();
     int size = static_cast<int>(text.size());
     // No best fit: a typed "é" must not quietly become "e" in an ID or password.
     const DWORD flags = WC_NO_BEST_FIT_CHARS;
     int n = ::WideCharToMultiByte(kShiftJis, flags, text.data(), size, nullptr, 0, nullptr, nullptr);
     std::string out(static_cast<size_t>(n), '\0');
-    ::WideCharToMultiByte(kShiftJis, flags, text.data(), size, out.data(), n, nullptr, nullptr);
+    BOOL used_default = FALSE;
+    ::WideCharToMultiByte(kShiftJis, flags, text.data(), size, out.data(), n, nullptr, &used_default);
+    if (lossy && used_default) *lossy = true;
     return out;
 }
 

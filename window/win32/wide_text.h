@@ -8,8 +8,8 @@
 namespace window::win32 {
 
 std::wstring to_wide(const std::string& shift_jis);
-// Characters that Shift_JIS lacks become "?".
-std::string to_shift_jis(const std::wstring& text);
+// Characters that Shift_JIS lacks become "?", and set lossy when it is given.
+std::string to_shift_jis(const std::wstring& text, bool* lossy = nullptr);
 
 // The arguments of a command line as Windows splits them, without the
 // program's own name.
