@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "board/routes.h"
 #include "board/state.h"
 #include "support/test_support.h"
 
@@ -144,6 +145,15 @@ TEST_F(StateLoad, UnwritableDataGivesMinusOneAndAssumesANewBoard) {
     write_file("DATA/MESSAGE", "a file where the directory should be");
     EXPECT_EQ(board::load_board_state(b), board::LoadResult::CountersUncreatable);
     EXPECT_EQ(b.CurrentPage, 1);
+}
+
+TEST_F(StateLoad, AStartOnUnreadableCountersTellsTheOwnerWhatItAssumed) {
+    counters("page=3\r\n");
+    std::vector<std::string> told;
+    b.owner_notice = [&](const std::string& text, const std::string&) { told.push_back(text); };
+    EXPECT_TRUE(board::prepare_to_serve(b)) << "the board still serves";
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_EQ(told[0], sjis(u8"[DATA/MESSAGE/0.ini]ファイルを読み込めませんでした。\nメッセージ数＝0、ページ番号＝3として続けます。"));
 }
 
 TEST_F(StateLoad, OwnerSettingsOutliveALaunchAndJunkIsTheDefault) {

@@ -62,7 +62,8 @@ TEST_F(ConsoleSession, ControlsEverythingTheWindowControls) {
     std::string input = "start\n"
                         "port\n" + std::to_string(port) + "\ny\n"
                         "log\n1\ny\n"
-                        "id\nnew-id\nnew-pw\ny\n"
+                        "id\nnew-id\xF0\x9F\x98\x80\nnew-pw\n"  // refused: no Shift_JIS form; asked again
+                        "new-id\nnew-pw\ny\n"
                         "about\n"
                         "quit\nn\n"
                         "reset\ny\n"
@@ -80,6 +81,7 @@ TEST_F(ConsoleSession, ControlsEverythingTheWindowControls) {
     EXPECT_NE(out.find(u8"コモレビ version 1.0"), std::string::npos);
     EXPECT_NE(out.find(u8"[メッセージのリセット]処理が正常に終了しました。"), std::string::npos);
     EXPECT_NE(out.find(u8"ＩＤとパスワードが初期値のままです"), std::string::npos) << "warned before the change";
+    EXPECT_NE(out.find(u8"[ＩＤ]か[パスワード]に、使用できない文字が含まれています。"), std::string::npos);
 
     EXPECT_EQ(s.ListenPort, port);
     EXPECT_EQ(b.LogEnabled, 1);
