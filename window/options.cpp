@@ -74,6 +74,8 @@ Options parse_options(const std::vector<std::string>& args) {
             o.start = true;
         } else if (a == "--no-console") {
             o.no_console = true;
+        } else if (a == "--version") {
+            o.version = true;
         } else if (a == "--help" || a == "-h") {
             o.help = true;
         } else {
@@ -91,6 +93,7 @@ const char* usage_text() {
            "  --dir DIR       keep the board's DATA directory in DIR\n"
            "  --start         start the server at launch\n"
            "  --no-console    read no commands; serve until SIGINT or SIGTERM\n"
+           "  --version       show the version\n"
            "  --help          show this text\n";
 }
 

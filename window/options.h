@@ -7,6 +7,9 @@
 
 namespace window {
 
+// The program's version: the one place it is written (--version, the archives' names).
+inline constexpr const char* kVersion = "1.0.0";
+
 struct Options {
     std::optional<std::string> bind;      // --bind ADDRESS: listen there instead of the host's looked-up address
     std::optional<std::uint16_t> port;    // --port N
@@ -14,6 +17,7 @@ struct Options {
     bool start = false;                   // --start: start the server at launch
     bool no_console = false;              // --no-console: serve until SIGINT or SIGTERM
     bool help = false;
+    bool version = false;                 // --version
     std::string error;                    // why the options were refused
 };
 

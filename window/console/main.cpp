@@ -18,6 +18,10 @@
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     window::Options options = window::parse_options(args);
+    if (options.version) {
+        std::printf("komorebi %s\n", window::kVersion);
+        return 0;
+    }
     if (options.help) {
         std::fputs(window::usage_text(), stdout);
         return 0;

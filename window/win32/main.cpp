@@ -49,6 +49,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
     for (const std::wstring& a : wide_args) args.push_back(to_shift_jis(a));
     window::Options options = window::parse_options(args);
     if (options.no_console) options.error = "--no-console belongs to the Linux program";
+    if (options.version) {
+        std::wstring text = L"komorebi " + to_wide(window::kVersion);
+        ::MessageBoxW(nullptr, text.c_str(), L"komorebi", MB_OK);
+        return 0;
+    }
     if (options.help || !options.error.empty()) {
         show_usage(instance, options.error);
         return options.help ? 0 : 2;
