@@ -30,6 +30,8 @@ struct Board {
 
     // 1: login attempts go to the daily log. Set by the log dialog.
     std::atomic<std::uint8_t> LogEnabled{0};
+    // 1: only a visitor with a session reads the pages (the owner's switch).
+    std::atomic<std::uint8_t> PrivateReading{0};
 
     platform::BoardLock lock;
     platform::Clock clock = platform::system_local_time;

@@ -44,18 +44,22 @@ void board_reply(Board& b, server::Reply& reply, std::optional<std::int32_t> coo
 
     platform::RawReader main_page;
     if (!main_page.open(paths::kMainPage)) fail_request("cannot open the main page");
-    std::string cookie_line;
-    if (cookie) cookie_line = "Set-Cookie: SESSIONID=" + std::to_string(*cookie) + ";\n";
-    server::file_reply(reply, main_page, "text/html\n", cookie_line);
+    std::string extra(cache_header(b));
+    if (cookie) extra = "Set-Cookie: SESSIONID=" + std::to_string(*cookie) + ";\n" + extra;
+    server::file_reply(reply, main_page, "text/html\n", extra);
 }
 
-void login_page_reply(server::Reply& reply) {
+std::string_view cache_header(const Board& b) {
+    return b.PrivateReading.load() == 1 ? "Cache-Control: no-store\nPragma: no-cache\n" : "";
+}
+
+void login_page_reply(const Board& b, server::Reply& reply) {
     platform::RawReader page;
     if (!page.open(paths::kLoginPage)) {
         write_login_template();
         if (!page.open(paths::kLoginPage)) fail_request("cannot open the login page");
     }
-    server::file_reply(reply, page, "text/html\n");
+    server::file_reply(reply, page, "text/html\n", cache_header(b));
 }
 
 int selected_page(std::string_view path) {

@@ -17,7 +17,11 @@ namespace board {
 void board_reply(Board& b, server::Reply& reply, std::optional<std::int32_t> cookie = std::nullopt);
 
 // Sends the login page, writing it first when it is missing.
-void login_page_reply(server::Reply& reply);
+void login_page_reply(const Board& b, server::Reply& reply);
+
+// The header lines that keep browsers from storing the board's pages while
+// reading is private, so that the back button after a logout shows none.
+std::string_view cache_header(const Board& b);
 
 // A GET whose path holds "wbk_select_": sets ShownPage and rewrites the
 // menu's current-page and update-time sections. Sends nothing, ever.

@@ -15,16 +15,29 @@ namespace {
 
 constexpr size_t kFileNameMax = 999;
 
-void handle_get(Board& b, std::string_view path, server::Reply& reply) {
+// A request made by a page of another site: its Origin header names another
+// origin than the board's own ("http://" and its Host header). Requests
+// without Origin (older browsers, scripts) are trusted as before.
+bool foreign_origin(const server::Request& request) {
+    if (!request.origin) return false;
+    return !request.host || !server::equals_ignoring_case(*request.origin, "http://" + *request.host);
+}
+
+void handle_get(Board& b, const server::Request& request, server::Reply& reply) {
+    std::string_view path = request.path;
+    // While reading is private, nothing but the login page is read without a session.
+    bool login_page = path.empty() || path == "index.html";
+    bool allowed = login_page || b.PrivateReading.load() != 1 || session_check(b, request);
     std::string name;
     if (path.empty()) {
         name = paths::kLoginPage;
         platform::RawReader test;
         if (!test.open(name)) write_login_template();
     } else if (path.find("wbk_select_") != std::string_view::npos) {
-        page_select(b, path);
+        if (allowed) page_select(b, path);
         return;
     } else {
+        if (!allowed) return login_page_reply(b, reply);
         name = served_file_name(path);
         if (name.empty()) return server::not_found_reply(reply);
     }
@@ -34,15 +47,18 @@ void handle_get(Board& b, std::string_view path, server::Reply& reply) {
     for (char& c : folded) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     platform::RawReader file;
     if (folded.find(".ini") != std::string::npos || !file.open(name)) return server::not_found_reply(reply);
-    server::file_reply(reply, file, server::content_type_for(name));
+    server::file_reply(reply, file, server::content_type_for(name), cache_header(b));
 }
 
+// A post from another site's page is handled as one without a session:
+// write and reload get the login page, logout removes nothing, login is refused.
 void route_post(Board& b, const server::Request& request, server::Reply& reply) {
     std::string_view path = request.path;
+    bool trusted = !foreign_origin(request);
     if (path.find("wbk_login.cgi") != std::string_view::npos) {
-        if (login(b, request, reply) != LoginResult::LoggedIn) login_page_reply(reply);
+        if (!trusted || login(b, request, reply) != LoginResult::LoggedIn) login_page_reply(b, reply);
     } else if (path.find("wbk_write.cgi") != std::string_view::npos) {
-        if (!session_check(b, request)) return login_page_reply(reply);
+        if (!trusted || !session_check(b, request)) return login_page_reply(b, reply);
         // A refused post (a missing or empty field) changes nothing and gets
         // the board as it was.
         if (store_step(b, request)) {
@@ -51,11 +67,11 @@ void route_post(Board& b, const server::Request& request, server::Reply& reply) 
         }
         board_reply(b, reply);
     } else if (path.find("wbk_reload.cgi") != std::string_view::npos) {
-        if (!session_check(b, request)) return login_page_reply(reply);
+        if (!trusted || !session_check(b, request)) return login_page_reply(b, reply);
         board_reply(b, reply);
     } else if (path.find("wbk_logout.cgi") != std::string_view::npos) {
-        logout(b, request);
-        login_page_reply(reply);
+        if (trusted) logout(b, request);
+        login_page_reply(b, reply);
     }
 }
 
@@ -83,7 +99,7 @@ void respond(Board& b, const server::Request& request, server::Reply& reply) {
     try {
         if (!request.has_path) return;
         if (request.method == "GET")
-            handle_get(b, request.path, reply);
+            handle_get(b, request, reply);
         else if (request.method == "POST")
             route_post(b, request, reply);
     } catch (const std::exception&) {

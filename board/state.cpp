@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 #include "board/paths.h"
 #include "platform/fs.h"
@@ -20,21 +21,20 @@ int parse_int(const char* text) {
     return static_cast<int>(v);
 }
 
-static bool write_two_lines(const char* path, const std::string& first, const std::string& second) {
+static bool write_lines(const char* path, std::initializer_list<std::string> lines) {
     platform::AtomicFile file(path, platform::work_name_for(path));
     if (!file.ok()) return false;
-    file.out().write(first);
-    file.out().write(second);
+    for (const std::string& line : lines) file.out().write(line);
     return file.commit();
 }
 
 bool write_counters(int message_no, int current_page) {
-    return write_two_lines(paths::kCounters, "message=" + std::to_string(message_no) + "\n",
-                           "page=" + std::to_string(current_page) + "\n");
+    return write_lines(paths::kCounters, {"message=" + std::to_string(message_no) + "\n",
+                                          "page=" + std::to_string(current_page) + "\n"});
 }
 
 bool write_credentials(const std::string& id, const std::string& password) {
-    return write_two_lines(paths::kCredentials, "ID=" + id + "\n", "PASSWORD=" + password + "\n");
+    return write_lines(paths::kCredentials, {"ID=" + id + "\n", "PASSWORD=" + password + "\n"});
 }
 
 // Moves the text after key to the start of line and returns true when the
@@ -121,14 +121,16 @@ OwnerSettings load_owner_settings() {
             if (v >= 0 && v <= 65535) settings.port = static_cast<std::uint16_t>(v);
         }
         if (take_value_after(line, "log=")) settings.log = parse_int(line) == 1 ? 1 : 0;
+        if (take_value_after(line, "private=")) settings.private_reading = parse_int(line) == 1 ? 1 : 0;
     }
     return settings;
 }
 
 bool save_owner_settings(const OwnerSettings& settings) {
     platform::make_directory(paths::kData);
-    return write_two_lines(paths::kSettings, "port=" + std::to_string(settings.port) + "\n",
-                           "log=" + std::to_string(settings.log) + "\n");
+    return write_lines(paths::kSettings, {"port=" + std::to_string(settings.port) + "\n",
+                                          "log=" + std::to_string(settings.log) + "\n",
+                                          "private=" + std::to_string(settings.private_reading) + "\n"});
 }
 
 LoadResult load_board_state(Board& b) {

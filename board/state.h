@@ -30,7 +30,8 @@ bool write_credentials(const std::string& id, const std::string& password);
 // "key=value" lines. A missing or unreadable value is its default.
 struct OwnerSettings {
     std::uint16_t port = server::kDefaultPort;
-    std::uint8_t log = 0;  // LogEnabled
+    std::uint8_t log = 0;              // LogEnabled
+    std::uint8_t private_reading = 0;  // PrivateReading
 };
 OwnerSettings load_owner_settings();
 // Through the atomic durable replace; false when it cannot be written.

@@ -78,10 +78,21 @@ std::optional<std::string> session_cookie(std::string_view text) {
     return found;
 }
 
+// The first header named name, trimmed; nothing when there is none.
+static std::optional<std::string> first_header(std::string_view text, std::string_view name) {
+    std::optional<std::string> found;
+    for_each_header(text, name, [&](std::string_view value) {
+        found = std::string(value);
+        return true;
+    });
+    return found;
+}
+
 Request parse_request(std::string_view text, std::string client_address) {
     RequestLine line = parse_request_line(text);
-    return Request{line.method, line.path, line.has_path, request_body(text), session_cookie(text),
-                   std::move(client_address)};
+    return Request{line.method,         line.path,          line.has_path,
+                   request_body(text),  session_cookie(text), first_header(text, "Origin"),
+                   first_header(text, "Host"), std::move(client_address)};
 }
 
 bool body_cut_short(std::string_view data, size_t cap) {

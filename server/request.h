@@ -19,6 +19,8 @@ struct Request {
     bool has_path = false;                      // false when the target holds no "/"
     std::string_view body;                      // the bytes after the blank line that ends the headers
     std::optional<std::string> session_cookie;  // the SESSIONID cookie's value
+    std::optional<std::string> origin;          // the first Origin header, trimmed
+    std::optional<std::string> host;            // the first Host header, trimmed
     std::string ClientAddress;                  // the peer's dotted IPv4 address
 };
 

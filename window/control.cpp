@@ -37,11 +37,12 @@ void status_refresh(Control& c) {
 }
 
 bool consume_changes(Control& c) {
-    bool changed = c.panel_action != PanelAction::None || c.port_changed || c.log_changed;
+    bool changed = c.panel_action != PanelAction::None || c.port_changed || c.log_changed || c.private_changed;
     if (changed) status_refresh(c);
     c.panel_action = PanelAction::None;
     c.port_changed = false;
     c.log_changed = false;
+    c.private_changed = false;
     return changed;
 }
 
@@ -70,11 +71,13 @@ bool start_server(Control& c, Owner owner) {
     return false;
 }
 
-void load_owner_settings(Control& c, std::optional<std::uint16_t> port_option) {
+void load_owner_settings(Control& c, std::optional<std::uint16_t> port_option, bool private_option) {
     board::OwnerSettings settings = board::load_owner_settings();
     c.server.ListenPort = port_option ? *port_option : settings.port;
     c.board.LogEnabled = settings.log;
     c.pending_log_choice = settings.log;
+    c.board.PrivateReading = private_option ? 1 : settings.private_reading;
+    c.pending_private_choice = c.board.PrivateReading.load();
 }
 
 void panel_start(Control& c) {
@@ -89,8 +92,8 @@ void panel_stop(Control& c) {
 
 // Keeps the port and the log choice for the next launch; a box says so when
 // the settings file cannot be written.
-void save_owner_settings(Control& c) {
-    if (!board::save_owner_settings({c.server.ListenPort, c.board.LogEnabled.load()}))
+static void save_owner_settings(Control& c) {
+    if (!board::save_owner_settings({c.server.ListenPort, c.board.LogEnabled.load(), c.board.PrivateReading.load()}))
         c.boxes.ok(open_failed(board::paths::kSettings), kErrorCaption, Owner::Dialog);
 }
 
@@ -125,6 +128,23 @@ Dialog log_dialog_ok(Control& c) {
     save_owner_settings(c);
     c.log_changed = true;
     return Dialog::Ends;
+}
+
+void private_dialog_choose(Control& c, std::uint8_t choice) { c.pending_private_choice = choice ? 1 : 0; }
+
+Dialog private_dialog_ok(Control& c) {
+    const char* text = c.pending_private_choice == 1
+                           ? "[ ログインした人だけが閲覧できる ]に、設定します。\n宜しいですか？。"
+                           : "[ 誰でも閲覧できる ]に、設定します。\n宜しいですか？。";
+    if (!c.boxes.yes_no(text, kConfirmCaption, Owner::Dialog)) return Dialog::StaysOpen;
+    c.board.PrivateReading = c.pending_private_choice;
+    save_owner_settings(c);
+    c.private_changed = true;
+    return Dialog::Ends;
+}
+
+std::string private_reading_status(const Control& c) {
+    return c.board.PrivateReading.load() == 1 ? "閲覧制限をしています。（ログインした人だけが閲覧できます）" : "";
 }
 
 Dialog id_password_unrepresentable(Control& c) {

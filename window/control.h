@@ -44,8 +44,10 @@ struct Control {
     PanelAction panel_action = PanelAction::None;
     bool port_changed = false;
     bool log_changed = false;
+    bool private_changed = false;
     bool running_colour = false;  // the indicator is green, else yellow
     std::uint8_t pending_log_choice = 0;
+    std::uint8_t pending_private_choice = 0;
     std::array<std::string, kStatusLineCount> status;
 };
 
@@ -61,8 +63,9 @@ bool consume_changes(Control& c);
 bool start_server(Control& c, Owner owner);
 
 // The owner's settings kept from the last launch: the port (unless the
-// --port option gives one for this run) and the log choice.
-void load_owner_settings(Control& c, std::optional<std::uint16_t> port_option);
+// --port option gives one for this run), the log choice and private reading
+// (which --private turns on for this run).
+void load_owner_settings(Control& c, std::optional<std::uint16_t> port_option, bool private_option = false);
 
 // Panel buttons.
 void panel_start(Control& c);
@@ -75,6 +78,13 @@ Dialog port_dialog_ok(Control& c, const std::string& text);
 // The log dialog: a radio button clicked, then OK.
 void log_dialog_choose(Control& c, std::uint8_t choice);
 Dialog log_dialog_ok(Control& c);
+// The private reading dialog: a radio button clicked, then OK.
+void private_dialog_choose(Control& c, std::uint8_t choice);
+Dialog private_dialog_ok(Control& c);
+// The status of private reading, shown only while it is on (the status
+// lines stay as they are while it is off); empty otherwise.
+std::string private_reading_status(const Control& c);
+
 // The ID and password dialog's OK when a typed character has no Shift_JIS
 // form: refused, as "?" in the credentials would lock every visitor out.
 Dialog id_password_unrepresentable(Control& c);

@@ -72,6 +72,8 @@ Options parse_options(const std::vector<std::string>& args) {
             o.dir = v;
         } else if (a == "--start") {
             o.start = true;
+        } else if (a == "--private") {
+            o.private_reading = true;
         } else if (a == "--no-console") {
             o.no_console = true;
         } else if (a == "--version") {
@@ -92,6 +94,7 @@ const char* usage_text() {
            "  --port N        listen on port N (default 53790)\n"
            "  --dir DIR       keep the board's DATA directory in DIR\n"
            "  --start         start the server at launch\n"
+           "  --private       only visitors who logged in read the board (for this run)\n"
            "  --no-console    read no commands; serve until SIGINT or SIGTERM\n"
            "  --version       show the version\n"
            "  --help          show this text\n";

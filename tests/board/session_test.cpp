@@ -242,3 +242,45 @@ TEST_F(Sweep, NoSessionFileCreatesNothing) {
     sweep_at(5, 0);
     EXPECT_FALSE(file_exists("DATA/SESSION"));
 }
+
+TEST_F(Sessions, PrivateReadingShowsTheBoardOnlyWithASession) {
+    auto get = [&](const std::string& target, const std::string& headers = "") {
+        Recorder rec;
+        std::string text = "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + headers + "\r\n";
+        board::respond(b, server::parse_request(text, "127.0.0.1"), rec.reply);
+        return rec.all();
+    };
+    std::string cookie = "Cookie: SESSIONID=" + cookie_of(post("wbk_login.cgi", kDefault)) + "\r\n";
+    std::string page = get("/wbk_text_1.html");
+    EXPECT_EQ(reply_body(page), read_file(board::paths::kTextPage1)) << "off: served to anyone, as before";
+    EXPECT_EQ(page.find("Cache-Control"), std::string::npos);
+
+    b.PrivateReading = 1;
+    for (const char* target : {"/wbk_text_1.html", "/wbk_main.html", "/", "/index.html"}) {
+        std::string reply = get(target);
+        EXPECT_EQ(reply_body(reply), login_page) << target;
+        EXPECT_NE(reply.find("\nCache-Control: no-store\nPragma: no-cache\n"), std::string::npos) << target;
+    }
+    EXPECT_TRUE(get("/wbk_select_2.cgi").empty());
+    EXPECT_EQ(b.ShownPage, 1) << "page select does nothing without a session";
+    EXPECT_EQ(reply_body(get("/wbk_text_1.html", cookie)), read_file(board::paths::kTextPage1));
+    EXPECT_EQ(reply_body(get("/wbk_text_1.html", "Cookie: SESSIONID=1\r\n")), login_page);
+    get("/wbk_select_2.cgi", cookie);
+    EXPECT_EQ(b.ShownPage, 2);
+}
+
+TEST_F(Sessions, PostsFromAnotherSitesPageAreHandledWithoutASession) {
+    const std::string foreign = "Origin: http://evil.example\r\n";
+    EXPECT_EQ(cookie_of(post("wbk_login.cgi", kDefault, foreign)), "") << "a forged login is refused";
+    std::string cookie = "Cookie: SESSIONID=" + cookie_of(post("wbk_login.cgi", kDefault)) + "\r\n";
+    std::string form = "name=n&title=t&text=forged";
+    EXPECT_EQ(reply_body(post("wbk_write.cgi", form, cookie + foreign)), login_page);
+    EXPECT_EQ(reply_body(post("wbk_write.cgi", form, cookie + "Origin: null\r\n")), login_page);
+    EXPECT_EQ(reply_body(post("wbk_reload.cgi", "", cookie + foreign)), login_page);
+    EXPECT_FALSE(file_exists("DATA/MESSAGE/1.txt"));
+    post("wbk_logout.cgi", "", cookie + foreign);
+    EXPECT_NE(sessions(), "") << "a forged logout removes nothing";
+    // The board's own page says "http://" and its Host (any case).
+    post("wbk_write.cgi", form, cookie + "Origin: HTTP://127.0.0.1\r\n");
+    EXPECT_TRUE(file_exists("DATA/MESSAGE/1.txt"));
+}

@@ -158,8 +158,8 @@ TEST_F(StateLoad, AStartOnUnreadableCountersTellsTheOwnerWhatItAssumed) {
 
 TEST_F(StateLoad, OwnerSettingsOutliveALaunchAndJunkIsTheDefault) {
     EXPECT_EQ(board::load_owner_settings().port, 53790) << "no file: the defaults";
-    ASSERT_TRUE(board::save_owner_settings({8080, 1}));
-    EXPECT_EQ(read_file("DATA/settings.ini"), "port=8080\r\nlog=1\r\n");
+    ASSERT_TRUE(board::save_owner_settings({8080, 1, 0}));
+    EXPECT_EQ(read_file("DATA/settings.ini"), "port=8080\r\nlog=1\r\nprivate=0\r\n");
     board::OwnerSettings kept = board::load_owner_settings();
     EXPECT_EQ(kept.port, 8080);
     EXPECT_EQ(kept.log, 1);

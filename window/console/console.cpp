@@ -120,6 +120,7 @@ struct Session {
             }
             screen.print(line + "\n");
         }
+        if (!private_reading_status(c).empty()) screen.print(private_reading_status(c) + "\n");
         if (uses_default_credentials(c))
             screen.print("※ＩＤとパスワードが初期値のままです。[id]コマンドで変更して下さい。\n");
     }
@@ -143,6 +144,19 @@ struct Session {
             if (choice == "1") log_dialog_choose(c, 1);
             if (choice == "2") log_dialog_choose(c, 0);
             if (log_dialog_ok(c) == Dialog::Ends) return;
+        }
+    }
+
+    void private_reading() {
+        screen.print("閲覧制限の設定\n  1: ログインした人だけが閲覧できる\n  2: 誰でも閲覧できる\n");
+        for (;;) {
+            std::string choice;
+            std::string current = c.pending_private_choice == 1 ? "1" : "2";
+            if (!ask("選択 [" + current + "] (1/2、空行で選択のままＯＫ、c でキャンセル): ", choice)) return;
+            if (choice == "c") return;
+            if (choice == "1") private_dialog_choose(c, 1);
+            if (choice == "2") private_dialog_choose(c, 0);
+            if (private_dialog_ok(c) == Dialog::Ends) return;
         }
     }
 
@@ -177,6 +191,7 @@ struct Session {
                      "  stop    伝言板サーバーを停止する (■)\n"
                      "  port    ポート番号の変更\n"
                      "  log     ログの取得設定\n"
+                     "  private 閲覧制限の設定\n"
                      "  id      ＩＤ＆パスワードの設定\n"
                      "  reset   メッセージのリセット\n"
                      "  about   バージョン情報\n"
@@ -234,6 +249,8 @@ int run_console(Control& c, int input_fd, std::FILE* out, bool start) {
             session.port();
         } else if (command == "log") {
             session.log();
+        } else if (command == "private") {
+            session.private_reading();
         } else if (command == "id") {
             session.id();
         } else if (command == "reset") {

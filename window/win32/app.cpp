@@ -50,11 +50,13 @@ int show_box(const App& app, const std::string& text, const std::string& caption
 
 // What the window procedure does before every message: the deferred status
 // refresh after a panel button or a dialog change.
-// The title warns while the board still uses the default ID and password,
-// as the console does, without stopping anything.
+// The title shows private reading while it is on, and warns while the board
+// still uses the default ID and password, as the console does, without
+// stopping anything.
 void update_title(App& app) {
     if (!app.main) return;
     std::wstring title = load_text(app.instance, IDS_APP_TITLE);
+    if (app.control.board.PrivateReading.load() == 1) title += to_wide("　［閲覧制限中］");
     if (uses_default_credentials(app.control)) title += to_wide("　※ＩＤとパスワードが初期値のままです。変更して下さい。");
     ::SetWindowTextW(app.main, title.c_str());
 }
@@ -98,6 +100,7 @@ LRESULT on_command(App& app, HWND window, WPARAM wparam, LPARAM lparam) {
         case IDM_EXIT: confirm_exit(app); return 0;
         case IDM_PORT: run_dialog(app, IDD_PORT); return 0;
         case IDM_LOG: run_dialog(app, IDD_LOG); return 0;
+        case IDM_PRIVATE: run_dialog(app, IDD_PRIVATE); return 0;
         case IDM_ID_PASSWORD:
             run_dialog(app, IDD_ID_PASSWORD);
             update_title(app);

@@ -28,8 +28,14 @@ void show_log_choice(HWND dialog, std::uint8_t choice) {
     ::CheckDlgButton(dialog, IDC_LOG_OFF, choice == 1 ? BST_UNCHECKED : BST_CHECKED);
 }
 
+void show_private_choice(HWND dialog, std::uint8_t choice) {
+    ::CheckDlgButton(dialog, IDC_PRIVATE_ON, choice == 1 ? BST_CHECKED : BST_UNCHECKED);
+    ::CheckDlgButton(dialog, IDC_PRIVATE_OFF, choice == 1 ? BST_UNCHECKED : BST_CHECKED);
+}
+
 void init_dialog(App& app, HWND dialog, int resource) {
     if (resource == IDD_LOG) show_log_choice(dialog, app.control.pending_log_choice);
+    if (resource == IDD_PRIVATE) show_private_choice(dialog, app.control.pending_private_choice);
 }
 
 // Each dialog's commands but cancel, which every dialog answers alike.
@@ -61,6 +67,22 @@ INT_PTR log_command(App& app, HWND dialog, WORD command) {
     }
 }
 
+INT_PTR private_command(App& app, HWND dialog, WORD command) {
+    switch (command) {
+        case IDC_PRIVATE_ON:
+        case IDC_PRIVATE_OFF: {
+            std::uint8_t choice = command == IDC_PRIVATE_ON ? 1 : 0;
+            show_private_choice(dialog, choice);
+            private_dialog_choose(app.control, choice);
+            return TRUE;
+        }
+        case IDOK:
+            if (private_dialog_ok(app.control) == Dialog::Ends) end_dialog(app, dialog, IDOK);
+            return TRUE;
+        default: return FALSE;
+    }
+}
+
 INT_PTR id_password_command(App& app, HWND dialog, WORD command) {
     if (command != IDOK) return FALSE;
     // The control logic keeps the first 50 bytes of each, whole characters only.
@@ -87,6 +109,7 @@ Handler handler_for(int resource) {
         case IDD_ABOUT: return about_command;
         case IDD_PORT: return port_command;
         case IDD_LOG: return log_command;
+        case IDD_PRIVATE: return private_command;
         case IDD_ID_PASSWORD: return id_password_command;
         case IDD_RESET: return reset_command;
         default: return nullptr;

@@ -17,6 +17,7 @@
 #define IDM_LOG 32772
 #define IDM_ID_PASSWORD 32774
 #define IDM_RESET 32776
+#define IDM_PRIVATE 32777
 
 // Dialogs
 #define IDD_PANEL 101
@@ -25,6 +26,7 @@
 #define IDD_LOG 130
 #define IDD_ID_PASSWORD 131
 #define IDD_RESET 132
+#define IDD_PRIVATE 133
 
 // Controls
 #define IDC_ABOUT_ICON 2       // the about box's icon (it shares IDCANCEL's number)
@@ -35,4 +37,6 @@
 #define IDC_START 1003
 #define IDC_STOP 1004
 #define IDC_EDIT_PASSWORD 1005
+#define IDC_PRIVATE_ON 1006
+#define IDC_PRIVATE_OFF 1007
 #define IDC_STATIC_TEXT -1
