@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <unordered_map>
 
 #include "platform/board_lock.h"
 #include "platform/clock.h"
@@ -43,6 +44,15 @@ struct Board {
 
     // 1 while the hourly sweep has already run in the present minute 0.
     bool sweep_done = false;
+
+    // Failed logins by client address, which slow guessing (see login).
+    // Read and written under `lock`.
+    struct Guessing {
+        int failures = 0;
+        std::int64_t first_failure = 0, last_failure = 0;  // seconds
+        std::int64_t blocked_until = 0, block = 0, last_logged = 0;
+    };
+    std::unordered_map<std::string, Guessing> guessing;
 };
 
 }  // namespace board

@@ -1,5 +1,6 @@
 #include "board/session.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -84,7 +85,58 @@ void login_log(Board& b, const std::string& address, bool success) {
     out.close();
 }
 
+namespace {
+
+constexpr std::int64_t kGuessWindow = 15 * 60;  // failures counted within it
+constexpr int kGuessesAllowed = 5;
+constexpr std::int64_t kFirstBlock = 60, kLongestBlock = 60 * 60;
+constexpr size_t kGuessersTracked = 4096;  // the oldest is dropped beyond it
+
+// An address's record of guessing, made afresh once it has been quiet for a
+// whole window; with the table full, the quietest address makes room.
+Board::Guessing& guessing_of(Board& b, const std::string& address, std::int64_t now) {
+    auto quiet_since = [](const Board::Guessing& g) { return std::max(g.last_failure, g.blocked_until); };
+    auto found = b.guessing.find(address);
+    if (found == b.guessing.end() && b.guessing.size() >= kGuessersTracked) {
+        auto quietest = b.guessing.begin();
+        for (auto i = b.guessing.begin(); i != b.guessing.end(); ++i)
+            if (quiet_since(i->second) < quiet_since(quietest->second)) quietest = i;
+        b.guessing.erase(quietest);
+    }
+    Board::Guessing& g = b.guessing[address];
+    if (now - quiet_since(g) > kGuessWindow) g = Board::Guessing{};
+    return g;
+}
+
+// Counts a wrong ID or password; the fifth within the window blocks the
+// address for a minute, and each further one doubles that, up to an hour.
+void count_failure(Board::Guessing& g, std::int64_t now) {
+    if (g.failures == 0 || (g.block == 0 && now - g.first_failure > kGuessWindow)) {
+        g.failures = 0;
+        g.first_failure = now;
+    }
+    g.failures += 1;
+    g.last_failure = now;
+    if (g.failures < kGuessesAllowed) return;
+    g.block = g.block == 0 ? kFirstBlock : std::min(g.block * 2, kLongestBlock);
+    g.blocked_until = now + g.block;
+}
+
+}  // namespace
+
 LoginResult login(Board& b, const server::Request& request, server::Reply& reply) {
+    // An address that is guessing gets the login page without a comparison
+    // (and costs no more than a failure); its refusals reach the login log
+    // at most once a minute, so guessing cannot fill the disk through it.
+    std::int64_t now = b.clock().epoch_seconds;
+    Board::Guessing& guess = guessing_of(b, request.ClientAddress, now);
+    if (now < guess.blocked_until) {
+        if (now - guess.last_logged >= 60) {
+            guess.last_logged = now;
+            login_log(b, request.ClientAddress, false);
+        }
+        return LoginResult::Guessing;
+    }
     auto id = form_field(request.body, "id", kLoginField);
     if (!id) return LoginResult::NoId;
     if (id->empty()) return LoginResult::EmptyId;
@@ -95,9 +147,11 @@ LoginResult login(Board& b, const server::Request& request, server::Reply& reply
     std::string id_text(id->c_str());
     std::string password_text(password->c_str());
     if (id_text != b.LoginId || password_text != b.LoginPassword) {
+        count_failure(guess, now);
         login_log(b, request.ClientAddress, false);
         return LoginResult::Wrong;
     }
+    b.guessing.erase(request.ClientAddress);
     std::int32_t cookie = draw_cookie_value(b);
     store_session_line(b, request.ClientAddress, cookie);
     board_reply(b, reply, cookie);

@@ -22,6 +22,7 @@ enum class LoginResult {
     NoPassword = -3,
     EmptyPassword = -4,
     Wrong = -100,  // wrong ID or password
+    Guessing = -101,  // not compared: the address failed too often of late
 };
 LoginResult login(Board& b, const server::Request& request, server::Reply& reply);
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -283,4 +284,38 @@ TEST_F(Sessions, PostsFromAnotherSitesPageAreHandledWithoutASession) {
     // The board's own page says "http://" and its Host (any case).
     post("wbk_write.cgi", form, cookie + "Origin: HTTP://127.0.0.1\r\n");
     EXPECT_TRUE(file_exists("DATA/MESSAGE/1.txt"));
+}
+
+TEST_F(Sessions, GuessingFromOneAddressIsSlowedAndCoolsDown) {
+    std::int64_t later = 0;
+    platform::Clock base = b.clock;
+    b.clock = [base, &later] {
+        platform::LocalTime t = base();
+        t.epoch_seconds += later;
+        return t;
+    };
+    b.LogEnabled = 1;
+    auto login_from = [&](const std::string& address, const std::string& body) {
+        return cookie_of(post("wbk_login.cgi", body, "", address));
+    };
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(login_from("10.0.0.7", "id=quietharborlights&password=guess"), "");
+    EXPECT_EQ(login_from("10.0.0.7", kDefault), "") << "the right password, not compared while guessing";
+    EXPECT_EQ(login_from("10.0.0.7", kDefault), "");
+    EXPECT_NE(login_from("10.0.0.8", kDefault), "") << "another address is not slowed";
+    std::string log = read_file(board::login_log_path(b.clock()));
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 5 + 1 + 1) << "refusals logged once a minute";
+    later += 61;
+    EXPECT_EQ(login_from("10.0.0.7", "id=quietharborlights&password=guess"), "") << "one more failure";
+    later += 61;
+    EXPECT_EQ(login_from("10.0.0.7", kDefault), "") << "blocks double: two minutes now";
+    later += 60;
+    EXPECT_NE(login_from("10.0.0.7", kDefault), "") << "over: the right password logs in";
+    EXPECT_TRUE(b.guessing.empty() || !b.guessing.count("10.0.0.7")) << "and clears the address";
+}
+
+TEST_F(Sessions, AnAddressFloodKeepsTheTableBoundedAndTheOwnerIn) {
+    for (int i = 0; i < 5000; ++i)
+        post("wbk_login.cgi", "id=x&password=y", "", "10.0." + std::to_string(i / 256) + "." + std::to_string(i % 256));
+    EXPECT_LE(b.guessing.size(), 4096u);
+    EXPECT_NE(cookie_of(post("wbk_login.cgi", kDefault, "", "192.168.0.1")), "");
 }
