@@ -37,4 +37,4 @@ if [ ! -f node_modules/.package-lock.json ] || [ package-lock.json -nt node_modu
 fi
 
 echo "e2e: program $KOMOREBI_BIN, screenshots in $KOMOREBI_E2E_OUT"
-exec node --test --test-concurrency=1 --test-timeout=300000 board.test.js
+exec node --test --test-concurrency=1 --test-timeout=300000 board.test.js private.test.js

@@ -239,7 +239,7 @@ TEST_F(WindowTest, MainWindowHasItsTitleClassIconsAndSize) {
 TEST_F(WindowTest, MenuBarHoldsItsItemsInOrder) {
     HMENU menu = ::GetMenu(app.main);
     ASSERT_NE(menu, nullptr);
-    ASSERT_EQ(::GetMenuItemCount(menu), 6);
+    ASSERT_EQ(::GetMenuItemCount(menu), 7);
     auto text_at = [](HMENU m, int i) {
         wchar_t t[128] = {};
         ::GetMenuStringW(m, i, t, 128, MF_BYPOSITION);
@@ -257,9 +257,10 @@ TEST_F(WindowTest, MenuBarHoldsItsItemsInOrder) {
     EXPECT_EQ(text_at(help, 0), L"バージョン情報(&A)...");
     const std::pair<UINT, const wchar_t*> items[] = {{32771, L"ポート番号の変更"},
                                                      {32772, L"ログの取得設定"},
+                                                     {32777, L"閲覧制限の設定"},
                                                      {32774, L"ＩＤ＆パスワードの設定"},
                                                      {32776, L"メッセージのリセット"}};
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < 5; ++i) {
         EXPECT_EQ(::GetMenuItemID(menu, i + 2), items[i].first) << i;
         EXPECT_EQ(text_at(menu, i + 2), items[i].second) << i;
     }
@@ -478,6 +479,24 @@ TEST_F(WindowTest, LogDialogKeepsTheChoiceThroughACancel) {
     EXPECT_EQ(fake.shown[0].text, "[ ログを取得する ]に、設定します。\n宜しいですか？。");
     EXPECT_EQ(b.LogEnabled, 1);
     EXPECT_EQ(control.status[window::kLog], "ＬＯＧ情報を取得しています。");
+}
+
+TEST_F(WindowTest, PrivateReadingDialogSwitchesItAndTheTitleShowsIt) {
+    fake.answers = {true};
+    DialogScript script(app, {[&](HWND d) {
+        click(d, IDC_PRIVATE_ON);
+        press(d, IDOK);
+    }});
+    script.run_command(IDM_PRIVATE);
+    EXPECT_EQ(script.caption, L"閲覧制限の設定");
+    ASSERT_EQ(fake.shown.size(), 1u);
+    EXPECT_EQ(fake.shown[0].text, "[ ログインした人だけが閲覧できる ]に、設定します。\n宜しいですか？。");
+    EXPECT_EQ(b.PrivateReading, 1);
+    EXPECT_NE(read_file("DATA/settings.ini").find("private=1"), std::string::npos) << "kept for the next launch";
+    any_message();
+    wchar_t title[200] = {};
+    ::GetWindowTextW(app.main, title, 200);
+    EXPECT_NE(std::wstring(title).find(L"［閲覧制限中］"), std::wstring::npos);
 }
 
 TEST_F(WindowTest, IdPasswordDialogStoresTypedJapaneseAsShiftJis) {

@@ -49,12 +49,13 @@ function ownsListener(pid, port) {
 // Resolves with {port, dir, child, stop()} once the program listens. Another
 // process may take the chosen port between the probe and the bind; the
 // program then exits at once and another port is tried.
-async function startServer(binary) {
+async function startServer(binary, extraArgs = []) {
   if (!fs.existsSync(binary)) throw new Error(`no program at ${binary}; build it first (make)`);
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'komorebi-e2e-'));
   for (let attempt = 0; attempt < 5; attempt++) {
     const port = await freePort();
-    const child = spawn(binary, ['--start', '--no-console', '--bind', '127.0.0.1', '--port', String(port), '--dir', dir],
+    const child = spawn(binary, ['--start', '--no-console', '--bind', '127.0.0.1', '--port', String(port), '--dir', dir,
+      ...extraArgs],
       { stdio: ['ignore', 'ignore', 'pipe'] });
     let stderr = '';
     child.stderr.on('data', (d) => { stderr += d; });
