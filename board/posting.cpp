@@ -15,6 +15,41 @@ namespace {
 constexpr FieldRules kNameRules{101, false};
 constexpr FieldRules kTextRules{1101, true};
 
+// Told by reference_length when the text ends before a reference could.
+constexpr size_t kCutShort = static_cast<size_t>(-1);
+
+int digit_value(char c, bool hex) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (hex && c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (hex && c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// A browser sends a character its Shift_JIS form cannot hold as a numeric
+// character reference: "&#" and 1 to 7 decimal digits, or "&#x" ("&#X") and
+// 1 to 6 hexadecimal digits, then ";". For text starting with "&": the
+// reference's length when it is one and names a Unicode scalar value (1 to
+// 10FFFF, no surrogate; "&#0;" names none); kCutShort when the text ends
+// before one could end; 0 otherwise.
+size_t reference_length(std::string_view text) {
+    if (text.size() < 2) return text.size() == 1 ? kCutShort : 0;
+    if (text[1] != '#') return 0;
+    size_t i = 2;
+    bool hex = i < text.size() && (text[i] == 'x' || text[i] == 'X');
+    if (hex) ++i;
+    const size_t first_digit = i;
+    unsigned long value = 0;
+    for (; i < text.size() && i - first_digit < (hex ? 6u : 7u); ++i) {
+        int digit = digit_value(text[i], hex);
+        if (digit < 0) break;
+        value = value * (hex ? 16 : 10) + static_cast<unsigned long>(digit);
+    }
+    if (i == text.size()) return kCutShort;
+    if (i == first_digit || text[i] != ';') return 0;
+    bool scalar = value >= 1 && value <= 0x10FFFF && (value < 0xD800 || value > 0xDFFF);
+    return scalar ? i + 1 : 0;
+}
+
 // Name and title keep their line structure in the record: line breaks become
 // blanks. A decoded zero byte ends the value.
 std::string single_line(const std::string& value) {
@@ -33,16 +68,18 @@ std::string block_value(platform::TextReader& in, size_t cut) {
     return escape_html(std::string_view(line, n));
 }
 
-std::string message_block(platform::TextReader& record) {
-    char line[110];
-    record.read_line(line, sizeof line);  // the client's address
-    std::string title = block_value(record, 100);
-    std::string name = block_value(record, 100);
-    std::string time = block_value(record, 40);
+// The message text for the block, read in pieces of at most 109 bytes: a
+// piece's line end becomes "</br>". A character reference cut in two by the
+// end of a piece is not escaped: its start waits for the rest in the next piece.
+std::string display_text(platform::TextReader& record) {
     std::string text;
+    std::string held;
+    char line[110];
     size_t n;
     while ((n = record.read_line(line, sizeof line)) > 0) {
-        std::string_view piece(line, n);
+        std::string joined = held + std::string(line, n);
+        std::string_view piece(joined);
+        held.clear();
         bool ends = false;
         if (piece.size() >= 2 && piece.substr(piece.size() - 2) == "\r\n") {
             piece.remove_suffix(2);
@@ -50,10 +87,26 @@ std::string message_block(platform::TextReader& record) {
         } else if (piece.back() == '\n') {
             piece.remove_suffix(1);
             ends = true;
+        } else {
+            size_t amp = piece.rfind('&');
+            if (amp != std::string_view::npos && reference_length(piece.substr(amp)) == kCutShort) {
+                held = piece.substr(amp);
+                piece = piece.substr(0, amp);
+            }
         }
         text += escape_html(piece);
         if (ends) text += "</br>";
     }
+    return text + escape_html(held);
+}
+
+std::string message_block(platform::TextReader& record) {
+    char line[110];
+    record.read_line(line, sizeof line);  // the client's address
+    std::string title = block_value(record, 100);
+    std::string name = block_value(record, 100);
+    std::string time = block_value(record, 40);
+    std::string text = display_text(record);
     return "<p>時間　：　" + time + "</p>\n" + "<p>名前　：　" + name + "</p>\n" + "<p>題名　：　" + title +
            "</p>\n" + "<p>内容　：　" + text + "</p>\n" + "<hr>\n";
 }
@@ -67,7 +120,14 @@ std::string message_record_path(int message_no) {
 std::string escape_html(std::string_view text) {
     std::string out;
     out.reserve(text.size());
-    for (char c : text) {
+    for (size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        size_t reference = c == '&' ? reference_length(text.substr(i)) : 0;
+        if (reference != 0 && reference != kCutShort) {
+            out += text.substr(i, reference);
+            i += reference - 1;
+            continue;
+        }
         switch (c) {
             case '&': out += "&amp;"; break;
             case '<': out += "&lt;"; break;

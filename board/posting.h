@@ -25,7 +25,10 @@ void complete_started_page(Board& b);
 // The message record's path: "DATA/MESSAGE/%d.txt".
 std::string message_record_path(int message_no);
 
-// "&", "<", ">", '"' and "'" as character references; every other byte as it is.
+// "&", "<", ">", '"' and "'" as character references; every other byte as it
+// is. A numeric character reference naming a Unicode scalar value ("&#128512;",
+// "&#x20BB7;": how a browser sends a character outside Shift_JIS) stays as it
+// is, so that the page shows the character; "&#0;" and every other "&" are escaped.
 std::string escape_html(std::string_view text);
 
 }  // namespace board

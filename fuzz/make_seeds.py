@@ -83,6 +83,11 @@ WRITE = form([("name", "山田　花子"), ("title", "こんにちは"),
 WRITE_SCRIPT = form([("name", "<b>x</b>"), ("title", "\"'&"),
                      ("text", "<script>alert(1)</script><img src=x onerror=alert(2)>"), ("write", "送信")])
 COOKIE = "_ga=GA1.1.1; SESSIONID=42; theme=dark"
+# A Shift_JIS form sends a character it cannot hold as a numeric character
+# reference; the 109-byte reads of the record cut the first one in the text.
+WRITE_REFERENCES = form([("name", "&#128512;&#x20BB7;"), ("title", "&#X1F600; &#0; &#xD800; &#65"),
+                         ("text", "x" * 105 + "&#128512;\r\n&#1114111;&#1114112;&#x10FFFF;&#12345678;"),
+                         ("write", "送信")])
 
 
 def parse_seeds():
@@ -97,6 +102,7 @@ def parse_seeds():
         "login_split_body": request("POST", "wbk_login.cgi", body=LOGIN)[:-len(LOGIN)],
         "write": request("POST", "wbk_write.cgi", body=WRITE, cookie=COOKIE),
         "write_script": request("POST", "wbk_write.cgi", body=WRITE_SCRIPT, cookie="SESSIONID=42"),
+        "write_references": request("POST", "wbk_write.cgi", body=WRITE_REFERENCES, cookie="SESSIONID=42"),
         "write_escapes": request("POST", "wbk_write.cgi",
                                  body=b"name=%41%4g&title=a+b%2B&text=ab%00cd%e3%", cookie="SESSIONID=42"),
         "reload": request("POST", "wbk_reload.cgi", body=form([("reload", "伝言板の表示を更新する")]),
@@ -139,6 +145,7 @@ def board_seeds():
                              b"HEAD / HTTP/1.0\r\n\r\n", b"GET\r\n\r\n"),
         "edge_values": seq(M0 | SESSION,
                            request("POST", "wbk_write.cgi", body=WRITE_SCRIPT, cookie="SESSIONID=42"),
+                           request("POST", "wbk_write.cgi", body=WRITE_REFERENCES, cookie="SESSIONID=42"),
                            request("POST", "wbk_write.cgi", body=long_name, cookie="SESSIONID=42"),
                            request("POST", "wbk_write.cgi", body=boundary, cookie="SESSIONID=42"),
                            request("POST", "wbk_write.cgi", body=boundary_101, cookie="SESSIONID=42"),

@@ -161,6 +161,21 @@ TEST_F(Posting, ScriptIsEscapedOnThePageAndRawInTheRecord) {
     EXPECT_NE(page.find("&quot;q&#39;"), std::string::npos);
 }
 
+TEST_F(Posting, CharacterReferencesShowAsTheirCharacters) {
+    // A reference that the 109-byte reads of the record cut in two counts whole.
+    std::string text = std::string(105, 'x') + "&#128512;";
+    std::string record = stored("name=%26%23x20BB7%3B&title=t&text=" + std::string(105, 'x') + "%26%23128512%3B");
+    EXPECT_NE(record.find("\r\n" + text + "\r\n"), std::string::npos);
+    std::string page = text_page(1);
+    EXPECT_NE(page.find(text + "</br></p>"), std::string::npos);
+    EXPECT_NE(page.find(sjis(u8"<p>名前　：　&#x20BB7;\r\n")), std::string::npos);
+    for (const char* kept : {"&#1;", "&#X1F600;", "&#x10FFFF;", "&#0000065;", "&#xD7FF;&#xE000;"})
+        EXPECT_EQ(board::escape_html(kept), kept);
+    for (const char* escaped : {"&#0;", "&#xD800;", "&#xDFFF;", "&#x110000;", "&#12345678;", "&#x0000041;", "&#;",
+                                "&#x;", "&#65", "&#6 5;", "&#x1G;", "&amp;", "&#-1;"})
+        EXPECT_EQ(board::escape_html(escaped), "&amp;" + std::string(escaped + 1)) << escaped;
+}
+
 TEST_F(Posting, LineBreaksInNameAndTitleBecomeBlanks) {
     std::string record = stored("name=a%0D%0Ab&title=c%0Ad&text=x");
     EXPECT_EQ(record, "ClientIpAddress=127.0.0.1\r\nc d\r\na  b\r\n" + when + "\r\nx\r\n");
