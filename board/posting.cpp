@@ -60,11 +60,11 @@ std::string single_line(const std::string& value) {
 }
 
 // One record line for the block: used whole, line feed included, when it is
-// at most 100 bytes; otherwise its first cut bytes.
+// at most 100 bytes; otherwise its first whole characters within cut bytes.
 std::string block_value(platform::TextReader& in, size_t cut) {
     char line[110];
     size_t n = in.read_line(line, sizeof line);
-    if (n > 100) n = cut;
+    if (n > 100) n = whole_characters(std::string_view(line, n), cut);
     return escape_html(std::string_view(line, n));
 }
 

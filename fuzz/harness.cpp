@@ -152,10 +152,23 @@ bool expected_complete(sv data, size_t cap) {
     return length <= cap && data.size() - start >= length;
 }
 
+bool is_lead_byte(char c) {
+    unsigned char u = static_cast<unsigned char>(c);
+    return (u >= 0x81 && u <= 0x9F) || (u >= 0xE0 && u <= 0xFC);
+}
+
+// Whether the last byte of text is a Shift_JIS lead byte that begins a character.
+bool ends_with_lead_byte(sv text) {
+    size_t i = 0;
+    while (i + 1 < text.size()) i += is_lead_byte(text[i]) ? 2 : 1;
+    return i + 1 == text.size() && is_lead_byte(text[i]);
+}
+
 // form_field as documented: the key counts only whole at a field boundary,
 // the first such occurrence wins; "+" is a blank; "%" with two following
 // characters is a byte (digits 0-9 and A-F, anything else 0); an escape that
-// has not both characters before the end adds nothing and ends the value.
+// has not both characters before the end adds nothing and ends the value. A
+// value cut by its bound loses a last lead byte whose trail byte is cut off.
 std::optional<std::string> expected_field(sv body, sv key, board::FieldRules rules) {
     std::string wanted = std::string(key) + "=";
     size_t at = npos;
@@ -188,6 +201,10 @@ std::optional<std::string> expected_field(sv body, sv key, board::FieldRules rul
             rest.remove_prefix(1);
         }
     }
+    bool cut = !rest.empty() && rest.front() != '&' &&
+               !(rest.front() == '%' && (rest.size() < 3 || (rules.zero_ends_value && digit(rest[1]) == 0 &&
+                                                             digit(rest[2]) == 0)));
+    if (cut && ends_with_lead_byte(value)) value.pop_back();
     return value;
 }
 
@@ -613,10 +630,13 @@ std::string record_line(const std::string& value) {
 }
 
 // A name or title as the block shows it: whole with its line feed when the
-// record line is at most 100 bytes, else its first 100 bytes.
+// record line is at most 100 bytes, else its first 100 bytes less a last lead
+// byte that begins a character.
 std::string shown_value(const std::string& record) {
-    if (record.size() + 1 <= 100) return board::escape_html(record);  // its "</p>" stands on the next line
-    return board::escape_html(record.substr(0, 100));
+    if (record.size() + 1 <= 100) return expected_escaped(record);  // its "</p>" stands on the next line
+    sv first = sv(record).substr(0, 100);
+    if (ends_with_lead_byte(first)) first.remove_suffix(1);
+    return expected_escaped(first);
 }
 
 struct Reply {

@@ -123,6 +123,9 @@ def board_seeds():
     boundary = form([("name", "n" * 100), ("title", "t" * 99), ("text", "x" * 108 + "\r\n" + "y" * 107 + "\r\r\n")])
     boundary_101 = form([("name", "n" * 98 + "%"), ("title", "t" * 101), ("text", "z" * 1101 + "more")])
     newlines = form([("name", "a\r\nb"), ("title", "c\nd"), ("text", "\r\n" * 40 + "end\r")])
+    # Bounds that fall inside a double-byte character: 101 bytes of the title,
+    # 100 of the shown name, 1101 of the text.
+    wide = form([("name", "n" + "木" * 50), ("title", "木" * 51), ("text", "木" * 551)])
     return {
         "browse": seq(M0, request("GET", "", FIREFOX), request("POST", "wbk_login.cgi", body=LOGIN),
                       write, request("POST", "wbk_reload.cgi", body=b"reload=x", cookie="SESSIONID=42"),
@@ -150,6 +153,7 @@ def board_seeds():
                            request("POST", "wbk_write.cgi", body=boundary, cookie="SESSIONID=42"),
                            request("POST", "wbk_write.cgi", body=boundary_101, cookie="SESSIONID=42"),
                            request("POST", "wbk_write.cgi", body=newlines, cookie="SESSIONID=42"),
+                           request("POST", "wbk_write.cgi", body=wide, cookie="SESSIONID=42"),
                            request("POST", "wbk_write.cgi", body=b"name=%00&title=t&text=%00x",
                                    cookie="SESSIONID=42"),
                            request("POST", "wbk_write.cgi", body=b"name=a&title=b&text=c%4", cookie="SESSIONID=42")),

@@ -90,6 +90,19 @@ TEST_F(Posting, LongNamesAreStoredAt101BytesAndShownAt100) {
     EXPECT_NE(text_page(1).find(sjis(u8"<p>名前　：　") + std::string(100, 'n') + "</p>\r\n"), std::string::npos);
     stored("name=" + std::string(99, 'm') + "&title=t&text=x");
     EXPECT_NE(text_page(1).find(sjis(u8"<p>名前　：　") + std::string(99, 'm') + "\r\n</p>\r\n"), std::string::npos);
+    // Cuts fall between two characters: "あ" is the two bytes 82 A0.
+    std::string wide;
+    for (int i = 0; i < 51; ++i) wide += "%82%A0";
+    std::string cut = stored("name=" + wide + "&title=x" + wide + "&text=x");
+    std::string a50, a49;
+    for (int i = 0; i < 50; ++i) a50 += "\x82\xA0";
+    a49 = a50.substr(2);
+    EXPECT_NE(cut.find("\r\nx" + a50 + "\r\n" + a50 + "\r\n"), std::string::npos);
+    EXPECT_NE(text_page(1).find(sjis(u8"<p>題名　：　") + "x" + a49 + "</p>\r\n"), std::string::npos);
+    write_file(board::message_record_path(4), "ClientIpAddress=1.2.3.4\r\nt\r\nn\r\nx" + a50 + "\r\nx\r\n");
+    b.MessageNo = 4;
+    board::render_step(b);
+    EXPECT_NE(text_page(1).find(sjis(u8"<p>時間　：　") + "x" + a50.substr(0, 38) + "</p>\r\n"), std::string::npos);
 }
 
 TEST_F(Posting, LongTextIsStoredAt1101BytesAndLongLinesShowWhole) {

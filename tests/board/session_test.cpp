@@ -42,6 +42,11 @@ TEST(FormField, EscapeCutShortByTheEndAddsNothing) {
 
 TEST(FormField, ValuesAreBounded) {
     EXPECT_EQ(board::form_field("id=" + std::string(150, 'a'), "id", kLogin)->size(), 101u);
+    std::string wide;
+    for (int i = 0; i < 51; ++i) wide += "%82%A0";  // あ
+    EXPECT_EQ(board::form_field("id=" + wide, "id", kLogin)->size(), 100u) << "no lead byte without its trail byte";
+    EXPECT_EQ(board::form_field("id=a" + wide, "id", kLogin)->size(), 101u);
+    EXPECT_EQ(board::form_field("id=a%82", "id", kLogin), "a\x82") << "a value that is not cut keeps its bytes";
 }
 
 TEST(SessionLine, MatchesAddressAndCookieExactly) {
