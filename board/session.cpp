@@ -53,13 +53,22 @@ std::int32_t draw_cookie_value(Board& b) {
     return static_cast<std::int32_t>(b.random() % 2147483647u) + 1;
 }
 
+// The line goes in whole or not at all: the old lines and the new one are
+// written aside and moved over the file. An append that a full disk cut short
+// would leave a piece of a line, and the next login's line glued to it.
 void store_session_line(Board& b, const std::string& address, std::int32_t cookie) {
     std::string line = "ipaddress=" + address + ":cookieid=" + std::to_string(cookie) +
                        ":time=" + platform::timestamp_text(b.clock());
-    platform::TextWriter out;
-    if (!append_to_sessions(out)) fail_request("cannot open the session file");
-    out.write(line);
-    if (!out.sync() || !out.close()) fail_request("cannot write the session file");
+    platform::TextReader in;
+    open_sessions(in);
+    platform::AtomicFile out(paths::kSessions, paths::kSessionsWork);
+    if (!out.ok()) fail_request("cannot open the session file");
+    char piece[kSessionLineSize];
+    size_t n;
+    while ((n = in.read_line(piece, sizeof piece)) > 0) out.out().write(std::string_view(piece, n));
+    in.close();
+    out.out().write(line);
+    if (!out.commit()) fail_request("cannot write the session file");
 }
 
 std::string login_log_path(const platform::LocalTime& t) {

@@ -2,6 +2,11 @@
 
 #include <chrono>
 #include <thread>
+#ifndef _WIN32
+#include <sys/resource.h>
+
+#include <csignal>
+#endif
 
 #include "board/form.h"
 #include "board/paths.h"
@@ -14,6 +19,31 @@ using namespace testing_support;
 namespace {
 constexpr board::FieldRules kLogin{101, false};
 const std::string kDefault = "id=quietharborlights&password=quietharborlights";
+
+#ifndef _WIN32
+// While it lives, no file of this process grows beyond the given size: writes
+// fail as on a full disk.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &old_);
+        rlimit limited = old_;
+        limited.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limited);
+        old_handler_ = std::signal(SIGXFSZ, SIG_IGN);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &old_);
+        std::signal(SIGXFSZ, old_handler_);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit old_{};
+    void (*old_handler_)(int) = SIG_DFL;
+};
+#endif
 }  // namespace
 
 TEST(FormField, DecodesPlusEscapesAndStopsAtAmpersand) {
@@ -140,6 +170,23 @@ TEST_F(Sessions, LogThatCannotBeOpenedTellsTheOwnerAndServingGoesOn) {
     std::string reply = post("wbk_login.cgi", kDefault);
     EXPECT_FALSE(cookie_of(reply).empty());
     EXPECT_EQ(told, sjis(u8"エラーメッセージ|サーバーが不安定です。\n管理者に問い合わせして下さい。"));
+}
+
+TEST_F(Sessions, LoginOnAFullDiskLeavesNoPieceOfALine) {
+#ifdef _WIN32
+    GTEST_SKIP() << "no file size limit to stand for a full disk";
+#else
+    post("wbk_login.cgi", kDefault);
+    std::string before = sessions();
+    {
+        FileSizeLimit full(before.size() + 12);  // room for "ipaddress=12"
+        EXPECT_NE(post("wbk_login.cgi", kDefault).find(sjis(u8"伝言板サーバーが不安定になっています。")),
+                  std::string::npos);
+    }
+    EXPECT_EQ(sessions(), before);
+    std::string with = "Cookie: SESSIONID=" + cookie_of(post("wbk_login.cgi", kDefault)) + "\r\n";
+    EXPECT_EQ(reply_body(post("wbk_reload.cgi", "", with)), read_file(board::paths::kMainPage));
+#endif
 }
 
 TEST_F(Sessions, ReloadNeedsTheSessionOfThisClient) {
