@@ -147,19 +147,23 @@ bool store_step(Board& b, const server::Request& request) {
     if (!name || name->empty() || !title || title->empty() || !text || text->empty()) return false;
 
     std::string when = platform::date_time_text(b.clock());
-    b.MessageNo += 1;
-    if (b.MessageNo > 100) {
-        b.MessageNo = 1;
-        b.CurrentPage += 1;
-        if (b.CurrentPage > 100000000) b.CurrentPage = 1;
+    // The counters in memory move on only once the counters file holds them:
+    // a post that fails uses up no message number.
+    int message_no = b.MessageNo + 1;
+    int page = b.CurrentPage;
+    if (message_no > 100) {
+        message_no = 1;
+        page = page == 100000000 ? 1 : page + 1;
     }
-    std::string path = message_record_path(b.MessageNo);
+    std::string path = message_record_path(message_no);
     platform::AtomicFile record(path, platform::work_name_for(path));
     if (!record.ok()) fail_request("cannot create " + path);
     record.out().write("ClientIpAddress=" + request.ClientAddress + "\n" + single_line(*title) + "\n" +
                        single_line(*name) + "\n" + when + "\n" + *text + "\n");
     if (!record.commit()) fail_request("cannot write " + path);
-    if (!write_counters(b.MessageNo, b.CurrentPage)) fail_request("cannot write the counters file");
+    if (!write_counters(message_no, page)) fail_request("cannot write the counters file");
+    b.MessageNo = message_no;
+    b.CurrentPage = page;
     return true;
 }
 

@@ -9,7 +9,8 @@
 namespace board {
 
 // True when stored; false when a field is missing or empty, which changes
-// nothing at all.
+// nothing at all. MessageNo and CurrentPage move on once the record and the
+// counters file are stored; a request failure before leaves them as they were.
 bool store_step(Board& b, const server::Request& request);
 void render_step(Board& b);
 void page_link_step(Board& b);

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "board/pages.h"
 #include "board/paths.h"
 #include "board/posting.h"
@@ -201,6 +203,17 @@ TEST_F(Posting, ShortRecordShowsItsMissingValuesAsEmpty) {
     board::render_step(b);
     EXPECT_NE(text_page(1).find(sjis(u8"<p>時間　：　</p>\r\n<p>名前　：　</p>\r\n<p>題名　：　only title\r\n</p>")),
               std::string::npos);
+}
+
+TEST_F(Posting, PostThatCannotStoreTheCountersUsesUpNoNumber) {
+    post("name=n&title=t&text=first");
+    make_dirs("DATA/MESSAGE/0_work.ini");  // the counters file cannot be written
+    EXPECT_NE(post("name=n&title=t&text=lost").find(sjis(u8"伝言板サーバーが不安定になっています。")), std::string::npos);
+    EXPECT_EQ(b.MessageNo, 1);
+    ASSERT_EQ(std::rename("DATA/MESSAGE/0_work.ini", "DATA/aside"), 0);
+    post("name=n&title=t&text=second");
+    EXPECT_EQ(read_file("DATA/MESSAGE/0.ini"), "message=2\r\npage=1\r\n");
+    EXPECT_EQ(count(text_page(1), "<hr>"), 2);
 }
 
 TEST_F(Posting, UncreatableRecordFailsWithTheErrorPage) {
