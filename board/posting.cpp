@@ -111,6 +111,67 @@ std::string message_block(platform::TextReader& record) {
            "</p>\n" + "<p>内容　：　" + text + "</p>\n" + "<hr>\n";
 }
 
+// The block of record message_no; a record that cannot be opened fails the request.
+std::string block_of(int message_no) {
+    platform::TextReader record;
+    if (!record.open(message_record_path(message_no))) fail_request("cannot open the message record");
+    return message_block(record);
+}
+
+// The newest block of a text page, as read: the lines after the message
+// section's start marker through the first "<hr>" line. Empty when the
+// section holds no block.
+std::string newest_block(const std::string& page) {
+    platform::TextReader in;
+    if (!in.open(page)) return {};
+    char line[500];
+    size_t n;
+    while ((n = in.read_line(line, sizeof line)) > 0 && !is_marker_line({line, n}, kPlainStart)) {
+    }
+    std::string block;
+    while ((n = in.read_line(line, sizeof line)) > 0 && !is_marker_line({line, n}, kPlainEnd)) {
+        block.append(line, n);
+        if (std::string_view(line, n) == "<hr>\n") return block;
+    }
+    return {};
+}
+
+// The blocks of the posts cut off after they stored the counters and before
+// their block reached the current text page. Records MessageNo, MessageNo - 1,
+// ... are this page's messages, newest first, as its section lists them: the
+// ones newer than the page's newest block go above it, newest first. When no
+// record gives that block (the section is empty, or still holds a page of an
+// earlier round of page numbers), the section gets every record's block.
+void complete_blocks(Board& b) {
+    std::string page = text_page_path(b.CurrentPage);
+    std::string newest = newest_block(page);
+    std::string missing;
+    int message_no = b.MessageNo;
+    for (; message_no >= 1; --message_no) {
+        std::string block = block_of(message_no);
+        if (block == newest) break;
+        missing += block;
+    }
+    if (missing.empty()) return;
+    SectionMode mode = message_no == 0 ? SectionMode::Replace : SectionMode::Prepend;
+    rewrite_sections(page, paths::kTextWork, {Section{kPlainStart, kPlainEnd, missing, mode}});
+}
+
+// The menu's link to a page that a post cut off before its page-link step began.
+void complete_page_link(int page) {
+    const std::string link = page_link_line(page);
+    {
+        platform::TextReader menu;
+        if (!menu.open(paths::kMenuPage)) return;  // the next request writes it from its template
+        char line[400];
+        size_t n;
+        while ((n = menu.read_line(line, sizeof line)) > 0)
+            if (std::string_view(line, n) == link) return;
+    }
+    rewrite_sections(paths::kMenuPage, paths::kMenuWork,
+                     {Section{kPageLinkStart, kPageLinkEnd, link, SectionMode::Prepend}}, 400);
+}
+
 }  // namespace
 
 std::string message_record_path(int message_no) {
@@ -168,12 +229,7 @@ bool store_step(Board& b, const server::Request& request) {
 }
 
 void render_step(Board& b) {
-    std::string block;
-    {
-        platform::TextReader record;
-        if (!record.open(message_record_path(b.MessageNo))) fail_request("cannot open the message record");
-        block = message_block(record);
-    }
+    std::string block = block_of(b.MessageNo);
     std::string page = text_page_path(b.CurrentPage);
     {
         platform::TextReader test;
@@ -198,23 +254,14 @@ void page_link_step(Board& b) {
 }
 
 void complete_started_page(Board& b) {
-    if (b.CurrentPage == 1 || b.MessageNo < 1) return;
+    if (b.MessageNo < 1) return;
     try {
         {
             platform::TextReader test;
             if (!test.open(text_page_path(b.CurrentPage))) make_new_text_page(b.CurrentPage);
         }
-        const std::string link = page_link_line(b.CurrentPage);
-        {
-            platform::TextReader menu;
-            if (!menu.open(paths::kMenuPage)) return;  // the next request writes it from its template
-            char line[400];
-            size_t n;
-            while ((n = menu.read_line(line, sizeof line)) > 0)
-                if (std::string_view(line, n) == link) return;
-        }
-        rewrite_sections(paths::kMenuPage, paths::kMenuWork,
-                         {Section{kPageLinkStart, kPageLinkEnd, link, SectionMode::Prepend}}, 400);
+        if (b.CurrentPage != 1) complete_page_link(b.CurrentPage);
+        complete_blocks(b);
     } catch (const RequestFailure&) {
     }
 }
