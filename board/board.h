@@ -41,6 +41,10 @@ struct Board {
 
     // 1 while the hourly sweep has already run in the present minute 0.
     bool sweep_done = false;
+
+    // 1 from a login-log line that could not be written until one that could:
+    // the owner is told once of such a spell. Read and written under `lock`.
+    bool log_failing = false;
 };
 
 }  // namespace board

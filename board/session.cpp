@@ -40,6 +40,12 @@ void open_sessions(platform::TextReader& in) {
     if (!append_to_sessions(create) || !create.close()) fail_request("cannot create the session file");
 }
 
+// The login log's failure, for the owner. The front end shows it without
+// making the caller wait.
+void tell_owner_log_failed(Board& b) {
+    if (b.owner_notice) b.owner_notice("サーバーが不安定です。\n管理者に問い合わせして下さい。", "エラーメッセージ");
+}
+
 }  // namespace
 
 bool session_line_matches(std::string_view line, std::string_view address, std::string_view cookie) {
@@ -82,15 +88,14 @@ void login_log(Board& b, const std::string& address, bool success) {
     platform::TextWriter out;
     if (!out.open(path, platform::TextWriter::Mode::Append)) {
         platform::make_directory(paths::kLogDir);
-        if (!out.open(path, platform::TextWriter::Mode::Append)) {
-            if (b.owner_notice)
-                b.owner_notice("サーバーが不安定です。\n管理者に問い合わせして下さい。", "エラーメッセージ");
-            return;
-        }
+        if (!out.open(path, platform::TextWriter::Mode::Append)) return tell_owner_log_failed(b);
     }
     out.write(std::string("Login=") + (success ? "true" : "false") + " ： IP=" + address +
               " : Time=" + platform::timestamp_text(now));
-    out.close();
+    // A line the disk does not take (a full disk) is told once until a line is written again.
+    bool written = out.close();
+    if (!written && !b.log_failing) tell_owner_log_failed(b);
+    b.log_failing = !written;
 }
 
 LoginResult login(Board& b, const server::Request& request, server::Reply& reply) {

@@ -4,8 +4,10 @@
 #include <thread>
 #ifndef _WIN32
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <csignal>
+#include <cstdio>
 #endif
 
 #include "board/form.h"
@@ -186,6 +188,31 @@ TEST_F(Sessions, LoginOnAFullDiskLeavesNoPieceOfALine) {
     EXPECT_EQ(sessions(), before);
     std::string with = "Cookie: SESSIONID=" + cookie_of(post("wbk_login.cgi", kDefault)) + "\r\n";
     EXPECT_EQ(reply_body(post("wbk_reload.cgi", "", with)), read_file(board::paths::kMainPage));
+#endif
+}
+
+TEST_F(Sessions, LogLinesTheDiskDoesNotTakeAreToldOncePerSpell) {
+#ifdef _WIN32
+    GTEST_SKIP() << "no /dev/full to stand for a full disk";
+#else
+    b.LogEnabled = 1;
+    int told = 0;
+    b.owner_notice = [&](const std::string& text, const std::string& caption) {
+        EXPECT_EQ(caption + "|" + text, sjis(u8"エラーメッセージ|サーバーが不安定です。\n管理者に問い合わせして下さい。"));
+        ++told;
+    };
+    make_dirs("DATA/LOG");
+    const char* log = "DATA/LOG/wbklog_2011428.log";
+    ASSERT_EQ(symlink("/dev/full", log), 0);  // opens, and takes no byte
+    post("wbk_login.cgi", kDefault);
+    post("wbk_login.cgi", "id=x&password=y");
+    EXPECT_EQ(told, 1);
+    ASSERT_EQ(std::remove(log), 0);
+    post("wbk_login.cgi", kDefault);  // written: the spell ends
+    ASSERT_EQ(std::remove(log), 0);
+    ASSERT_EQ(symlink("/dev/full", log), 0);
+    post("wbk_login.cgi", kDefault);
+    EXPECT_EQ(told, 2);
 #endif
 }
 
