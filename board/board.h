@@ -53,6 +53,10 @@ struct Board {
         std::int64_t blocked_until = 0, block = 0, last_logged = 0;
     };
     std::unordered_map<std::string, Guessing> guessing;
+
+    // 1 from a login-log line that could not be written until one that could:
+    // the owner is told once of such a spell. Read and written under `lock`.
+    bool log_failing = false;
 };
 
 }  // namespace board

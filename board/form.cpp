@@ -19,11 +19,28 @@ static size_t find_key(std::string_view body, std::string_view key) {
     return std::string_view::npos;
 }
 
+static bool is_lead_byte(char c) {
+    unsigned char u = static_cast<unsigned char>(c);
+    return (u >= 0x81 && u <= 0x9F) || (u >= 0xE0 && u <= 0xFC);
+}
+
+size_t whole_characters(std::string_view text, size_t max_bytes) {
+    size_t i = 0;
+    while (i < text.size()) {
+        size_t width = is_lead_byte(text[i]) && i + 1 < text.size() ? 2 : 1;
+        if (i + width > max_bytes) break;
+        i += width;
+    }
+    return i;
+}
+
 std::optional<std::string> form_field(std::string_view body, std::string_view key, FieldRules rules) {
     size_t i = find_key(body, key);
     if (i == std::string_view::npos) return std::nullopt;
+    // One byte beyond the bound tells whether the value was cut, and where
+    // its last character ends.
     std::string value;
-    while (i < body.size() && body[i] != '&' && value.size() < rules.max_bytes) {
+    while (i < body.size() && body[i] != '&' && value.size() <= rules.max_bytes) {
         char c = body[i];
         if (c == '%') {
             if (i + 2 >= body.size()) break;
@@ -36,6 +53,7 @@ std::optional<std::string> form_field(std::string_view body, std::string_view ke
         }
         value += c;
     }
+    if (value.size() > rules.max_bytes) value.resize(whole_characters(value, rules.max_bytes));
     return value;
 }
 

@@ -8,7 +8,7 @@
 namespace board {
 
 struct FieldRules {
-    size_t max_bytes;       // bytes kept at most
+    size_t max_bytes;       // bytes kept at most, cut between two Shift_JIS characters
     bool zero_ends_value;   // an escape that decodes to byte 0 ends the value unstored
 };
 
@@ -19,5 +19,10 @@ struct FieldRules {
 // the end of the body adds nothing and ends the value. Nothing when the key
 // is missing; the bytes (possibly empty, possibly holding a zero) otherwise.
 std::optional<std::string> form_field(std::string_view body, std::string_view key, FieldRules rules);
+
+// The length of text's start of at most max_bytes bytes that ends between two
+// Shift_JIS characters: a lead byte (81-9F, E0-FC) and the byte after it are
+// one character and stay together. A lead byte that ends text counts alone.
+size_t whole_characters(std::string_view text, size_t max_bytes);
 
 }  // namespace board

@@ -356,6 +356,7 @@ ResetOutcome reset_messages(Board& b) {
     if (!write_counters(0, 1)) return {ResetResult::CountersOrMainPage, paths::kCounters};
     struct Step {
         const char* page;
+        void (*write_template)();
         const char* work;
         Section section;
         ResetResult page_result;
@@ -363,16 +364,26 @@ ResetOutcome reset_messages(Board& b) {
         const char* work_named;
     };
     const Step steps[] = {
-        {paths::kMainPage, paths::kMainWork, Section{kPlainStart, kPlainEnd, frame_line(1), SectionMode::Replace},
-         ResetResult::CountersOrMainPage, ResetResult::MainWork, paths::kMainWork},
-        {paths::kTextPage1, paths::kTextWork, Section{kPlainStart, kPlainEnd, "", SectionMode::Replace},
-         ResetResult::TextPage1, ResetResult::TextWork, paths::kTextWork},
+        {paths::kMainPage, [] { write_main_template(1); }, paths::kMainWork,
+         Section{kPlainStart, kPlainEnd, frame_line(1), SectionMode::Replace}, ResetResult::CountersOrMainPage,
+         ResetResult::MainWork, paths::kMainWork},
+        {paths::kTextPage1, write_text_template, paths::kTextWork,
+         Section{kPlainStart, kPlainEnd, "", SectionMode::Replace}, ResetResult::TextPage1, ResetResult::TextWork,
+         paths::kTextWork},
         // No text of its own exists for the menu's work file: the owner is told of the menu page.
-        {paths::kMenuPage, paths::kMenuWork,
+        {paths::kMenuPage, write_menu_template, paths::kMenuWork,
          Section{kPageLinkStart, kPageLinkEnd, page_link_line(1), SectionMode::Replace}, ResetResult::MenuPage,
          ResetResult::MenuWork, paths::kMenuPage},
     };
     for (const Step& step : steps) {
+        // Before the first login no page exists yet: it is written from its
+        // template. The reset runs outside any request, so a page that cannot
+        // be written is reported like a page that cannot be opened.
+        try {
+            ensure_page(step.page, step.write_template);
+        } catch (const RequestFailure&) {
+            return {step.page_result, step.page};
+        }
         RewriteResult r = rewrite_sections(step.page, step.work, {step.section});
         if (r == RewriteResult::PageMissing) return {step.page_result, step.page};
         if (r == RewriteResult::WorkFileFailed) return {step.work_result, step.work_named};

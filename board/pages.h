@@ -86,7 +86,11 @@ struct ResetOutcome {
 
 // The message reset: sets the counters to no messages on page 1 and rewrites the main page's
 // frame, text page 1's messages and the menu's page links, under the board
-// lock; the first failure stops it. Other text pages stay as they are.
+// lock; the first failure stops it. Other text pages stay as they are. A page
+// that does not exist yet (before the first login) is written from its
+// template first; one that cannot be written is reported as missing. The
+// counters file is not made when DATA/MESSAGE does not exist: the program's
+// start makes it with these very counters.
 ResetOutcome reset_messages(Board& b);
 
 }  // namespace board

@@ -41,6 +41,12 @@ void open_sessions(platform::TextReader& in) {
     if (!append_to_sessions(create) || !create.close()) fail_request("cannot create the session file");
 }
 
+// The login log's failure, for the owner. The front end shows it without
+// making the caller wait.
+void tell_owner_log_failed(Board& b) {
+    if (b.owner_notice) b.owner_notice("サーバーが不安定です。\n管理者に問い合わせして下さい。", "エラーメッセージ");
+}
+
 }  // namespace
 
 bool session_line_matches(std::string_view line, std::string_view address, std::string_view cookie) {
@@ -54,13 +60,22 @@ std::int32_t draw_cookie_value(Board& b) {
     return static_cast<std::int32_t>(b.random() % 2147483647u) + 1;
 }
 
+// The line goes in whole or not at all: the old lines and the new one are
+// written aside and moved over the file. An append that a full disk cut short
+// would leave a piece of a line, and the next login's line glued to it.
 void store_session_line(Board& b, const std::string& address, std::int32_t cookie) {
     std::string line = "ipaddress=" + address + ":cookieid=" + std::to_string(cookie) +
                        ":time=" + platform::timestamp_text(b.clock());
-    platform::TextWriter out;
-    if (!append_to_sessions(out)) fail_request("cannot open the session file");
-    out.write(line);
-    if (!out.sync() || !out.close()) fail_request("cannot write the session file");
+    platform::TextReader in;
+    open_sessions(in);
+    platform::AtomicFile out(paths::kSessions, paths::kSessionsWork);
+    if (!out.ok()) fail_request("cannot open the session file");
+    char piece[kSessionLineSize];
+    size_t n;
+    while ((n = in.read_line(piece, sizeof piece)) > 0) out.out().write(std::string_view(piece, n));
+    in.close();
+    out.out().write(line);
+    if (!out.commit()) fail_request("cannot write the session file");
 }
 
 std::string login_log_path(const platform::LocalTime& t) {
@@ -74,15 +89,14 @@ void login_log(Board& b, const std::string& address, bool success) {
     platform::TextWriter out;
     if (!out.open(path, platform::TextWriter::Mode::Append)) {
         platform::make_directory(paths::kLogDir);
-        if (!out.open(path, platform::TextWriter::Mode::Append)) {
-            if (b.owner_notice)
-                b.owner_notice("サーバーが不安定です。\n管理者に問い合わせして下さい。", "エラーメッセージ");
-            return;
-        }
+        if (!out.open(path, platform::TextWriter::Mode::Append)) return tell_owner_log_failed(b);
     }
     out.write(std::string("Login=") + (success ? "true" : "false") + " ： IP=" + address +
               " : Time=" + platform::timestamp_text(now));
-    out.close();
+    // A line the disk does not take (a full disk) is told once until a line is written again.
+    bool written = out.close();
+    if (!written && !b.log_failing) tell_owner_log_failed(b);
+    b.log_failing = !written;
 }
 
 namespace {

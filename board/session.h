@@ -32,7 +32,8 @@ bool session_check(Board& b, const server::Request& request);
 // Removes the sessions of the request's client and cookie.
 void logout(Board& b, const server::Request& request);
 
-// Appends "ipaddress=%s:cookieid=%d:time=%s" to the session file.
+// Appends "ipaddress=%s:cookieid=%d:time=%s" to the session file, whole or not
+// at all: the file is written aside with the new line and replaced.
 void store_session_line(Board& b, const std::string& address, std::int32_t cookie);
 
 // Appends one line to the day's login log when LogEnabled is 1.

@@ -152,10 +152,23 @@ bool expected_complete(sv data, size_t cap) {
     return length <= cap && data.size() - start >= length;
 }
 
+bool is_lead_byte(char c) {
+    unsigned char u = static_cast<unsigned char>(c);
+    return (u >= 0x81 && u <= 0x9F) || (u >= 0xE0 && u <= 0xFC);
+}
+
+// Whether the last byte of text is a Shift_JIS lead byte that begins a character.
+bool ends_with_lead_byte(sv text) {
+    size_t i = 0;
+    while (i + 1 < text.size()) i += is_lead_byte(text[i]) ? 2 : 1;
+    return i + 1 == text.size() && is_lead_byte(text[i]);
+}
+
 // form_field as documented: the key counts only whole at a field boundary,
 // the first such occurrence wins; "+" is a blank; "%" with two following
 // characters is a byte (digits 0-9 and A-F, anything else 0); an escape that
-// has not both characters before the end adds nothing and ends the value.
+// has not both characters before the end adds nothing and ends the value. A
+// value cut by its bound loses a last lead byte whose trail byte is cut off.
 std::optional<std::string> expected_field(sv body, sv key, board::FieldRules rules) {
     std::string wanted = std::string(key) + "=";
     size_t at = npos;
@@ -188,6 +201,10 @@ std::optional<std::string> expected_field(sv body, sv key, board::FieldRules rul
             rest.remove_prefix(1);
         }
     }
+    bool cut = !rest.empty() && rest.front() != '&' &&
+               !(rest.front() == '%' && (rest.size() < 3 || (rules.zero_ends_value && digit(rest[1]) == 0 &&
+                                                             digit(rest[2]) == 0)));
+    if (cut && ends_with_lead_byte(value)) value.pop_back();
     return value;
 }
 
@@ -395,6 +412,44 @@ void check_session_lines(sv text) {
     }
 }
 
+// A numeric character reference at the start of s ("&#" 1 to 7 digits ";" or
+// "&#x" 1 to 6 hexadecimal digits ";") naming a Unicode scalar value: its
+// length; 0 for anything else.
+size_t expected_reference(sv s) {
+    if (s.substr(0, 2) != "&#") return 0;
+    bool hex = s.size() > 2 && (s[2] == 'x' || s[2] == 'X');
+    size_t start = hex ? 3 : 2;
+    size_t end = s.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789", start);
+    if (end == npos || s[end] != ';' || end == start || end - start > (hex ? 6u : 7u)) return 0;
+    unsigned long value = std::stoul(std::string(s.substr(start, end - start)), nullptr, hex ? 16 : 10);
+    if (value == 0 || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
+    return end + 1;
+}
+
+// escape_html as documented: such references stay, the five markup bytes are
+// escaped, every other byte stays.
+std::string expected_escaped(sv text) {
+    std::string out;
+    for (size_t i = 0; i < text.size();) {
+        if (size_t n = expected_reference(text.substr(i))) {
+            out += text.substr(i, n);
+            i += n;
+            continue;
+        }
+        static const std::pair<char, sv> refs[] = {{'&', "&amp;"}, {'<', "&lt;"}, {'>', "&gt;"}, {'"', "&quot;"}, {'\'', "&#39;"}};
+        bool escaped = false;
+        for (const auto& ref : refs) {
+            if (text[i] == ref.first) {
+                out += ref.second;
+                escaped = true;
+            }
+        }
+        if (!escaped) out += text[i];
+        ++i;
+    }
+    return out;
+}
+
 void check_escaping(sv text) {
     std::string escaped = board::escape_html(text.substr(0, 2000));
     CHECK(escaped.find_first_of("<>\"'") == npos, "escape_html leaves markup: " + shown(escaped));
@@ -411,12 +466,18 @@ void check_escaping(sv text) {
                     break;
                 }
             }
+            if (size_t n = matched ? 0 : expected_reference(sv(escaped).substr(i))) {
+                back += escaped.substr(i, n);  // a character reference the text holds itself
+                i += n;
+                matched = true;
+            }
             CHECK(matched, "escape_html leaves a bare '&'");
         } else {
             back += escaped[i++];
         }
     }
     CHECK(back == text.substr(0, 2000), "escape_html loses bytes");
+    CHECK(escaped == expected_escaped(text.substr(0, 2000)), "escape_html of " + shown(text.substr(0, 200)) + " is " + shown(escaped));
 }
 
 // ---------------------------------------------------------------------------
@@ -549,26 +610,18 @@ std::pair<int, int> advanced(int message_no, int page) {
 }
 
 // The display text: the record's text lines read back (the text and the
-// record's last line feed) in reads of at most 109 bytes, each read's CR LF
-// or line feed end shown as "</br>".
+// record's last line feed) in reads of at most 109 bytes, each line's end
+// shown as "</br>". A CR right before the line feed is part of that end only
+// when both come in one read. Reads cut no character reference.
 std::string expected_display_text(const std::string& text) {
     std::string read_back = text + "\n";
     std::string out;
     for (size_t at = 0; at < read_back.size();) {
         size_t lf = read_back.find('\n', at);
-        size_t end = std::min(lf == npos ? read_back.size() : lf + 1, at + 109);
-        sv piece = sv(read_back).substr(at, end - at);
-        at = end;
-        bool ends = false;
-        if (piece.size() >= 2 && piece.substr(piece.size() - 2) == "\r\n") {
-            piece.remove_suffix(2);
-            ends = true;
-        } else if (piece.back() == '\n') {
-            piece.remove_suffix(1);
-            ends = true;
-        }
-        out += board::escape_html(piece);
-        if (ends) out += "</br>";
+        sv line = sv(read_back).substr(at, lf - at);
+        at = lf + 1;
+        if (!line.empty() && line.back() == '\r' && line.size() % 109 != 0) line.remove_suffix(1);
+        out += expected_escaped(line) + "</br>";
     }
     return out;
 }
@@ -587,10 +640,13 @@ std::string record_line(const std::string& value) {
 }
 
 // A name or title as the block shows it: whole with its line feed when the
-// record line is at most 100 bytes, else its first 100 bytes.
+// record line is at most 100 bytes, else its first 100 bytes less a last lead
+// byte that begins a character.
 std::string shown_value(const std::string& record) {
-    if (record.size() + 1 <= 100) return board::escape_html(record);  // its "</p>" stands on the next line
-    return board::escape_html(record.substr(0, 100));
+    if (record.size() + 1 <= 100) return expected_escaped(record);  // its "</p>" stands on the next line
+    sv first = sv(record).substr(0, 100);
+    if (ends_with_lead_byte(first)) first.remove_suffix(1);
+    return expected_escaped(first);
 }
 
 struct Reply {

@@ -83,6 +83,11 @@ WRITE = form([("name", "山田　花子"), ("title", "こんにちは"),
 WRITE_SCRIPT = form([("name", "<b>x</b>"), ("title", "\"'&"),
                      ("text", "<script>alert(1)</script><img src=x onerror=alert(2)>"), ("write", "送信")])
 COOKIE = "_ga=GA1.1.1; SESSIONID=42; theme=dark"
+# A Shift_JIS form sends a character it cannot hold as a numeric character
+# reference; the 109-byte reads of the record cut the first one in the text.
+WRITE_REFERENCES = form([("name", "&#128512;&#x20BB7;"), ("title", "&#X1F600; &#0; &#xD800; &#65"),
+                         ("text", "x" * 105 + "&#128512;\r\n&#1114111;&#1114112;&#x10FFFF;&#12345678;"),
+                         ("write", "送信")])
 
 
 def parse_seeds():
@@ -97,6 +102,7 @@ def parse_seeds():
         "login_split_body": request("POST", "wbk_login.cgi", body=LOGIN)[:-len(LOGIN)],
         "write": request("POST", "wbk_write.cgi", body=WRITE, cookie=COOKIE),
         "write_script": request("POST", "wbk_write.cgi", body=WRITE_SCRIPT, cookie="SESSIONID=42"),
+        "write_references": request("POST", "wbk_write.cgi", body=WRITE_REFERENCES, cookie="SESSIONID=42"),
         "write_escapes": request("POST", "wbk_write.cgi",
                                  body=b"name=%41%4g&title=a+b%2B&text=ab%00cd%e3%", cookie="SESSIONID=42"),
         "reload": request("POST", "wbk_reload.cgi", body=form([("reload", "伝言板の表示を更新する")]),
@@ -117,6 +123,9 @@ def board_seeds():
     boundary = form([("name", "n" * 100), ("title", "t" * 99), ("text", "x" * 108 + "\r\n" + "y" * 107 + "\r\r\n")])
     boundary_101 = form([("name", "n" * 98 + "%"), ("title", "t" * 101), ("text", "z" * 1101 + "more")])
     newlines = form([("name", "a\r\nb"), ("title", "c\nd"), ("text", "\r\n" * 40 + "end\r")])
+    # Bounds that fall inside a double-byte character: 101 bytes of the title,
+    # 100 of the shown name, 1101 of the text.
+    wide = form([("name", "n" + "木" * 50), ("title", "木" * 51), ("text", "木" * 551)])
     return {
         "browse": seq(M0, request("GET", "", FIREFOX), request("POST", "wbk_login.cgi", body=LOGIN),
                       write, request("POST", "wbk_reload.cgi", body=b"reload=x", cookie="SESSIONID=42"),
@@ -139,10 +148,12 @@ def board_seeds():
                              b"HEAD / HTTP/1.0\r\n\r\n", b"GET\r\n\r\n"),
         "edge_values": seq(M0 | SESSION,
                            request("POST", "wbk_write.cgi", body=WRITE_SCRIPT, cookie="SESSIONID=42"),
+                           request("POST", "wbk_write.cgi", body=WRITE_REFERENCES, cookie="SESSIONID=42"),
                            request("POST", "wbk_write.cgi", body=long_name, cookie="SESSIONID=42"),
                            request("POST", "wbk_write.cgi", body=boundary, cookie="SESSIONID=42"),
                            request("POST", "wbk_write.cgi", body=boundary_101, cookie="SESSIONID=42"),
                            request("POST", "wbk_write.cgi", body=newlines, cookie="SESSIONID=42"),
+                           request("POST", "wbk_write.cgi", body=wide, cookie="SESSIONID=42"),
                            request("POST", "wbk_write.cgi", body=b"name=%00&title=t&text=%00x",
                                    cookie="SESSIONID=42"),
                            request("POST", "wbk_write.cgi", body=b"name=a&title=b&text=c%4", cookie="SESSIONID=42")),

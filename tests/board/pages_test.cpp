@@ -155,3 +155,13 @@ TEST_F(Pages, TemplateThatCannotBeWrittenFailsTheRequest) {
     EXPECT_THROW(board::write_text_template(), board::RequestFailure);
     EXPECT_THROW(board::ensure_page(board::paths::kMenuPage, board::write_menu_template), board::RequestFailure);
 }
+
+TEST_F(Pages, ResetReportsAPageItCannotWriteFromItsTemplateAsMissing) {
+    make_dirs("DATA/MESSAGE");
+    make_dirs("DATA/HTML/wbk_text_1_work.html");  // text page 1 cannot be written
+    board::Board b;
+    board::ResetOutcome outcome = board::reset_messages(b);
+    EXPECT_EQ(outcome.result, board::ResetResult::TextPage1);
+    EXPECT_STREQ(outcome.file, board::paths::kTextPage1);
+    EXPECT_EQ(read_file(board::paths::kMainPage), expected_page("main_page.html")) << "the step before stays done";
+}

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "board/pages.h"
 #include "board/paths.h"
 #include "board/posting.h"
@@ -90,6 +92,19 @@ TEST_F(Posting, LongNamesAreStoredAt101BytesAndShownAt100) {
     EXPECT_NE(text_page(1).find(sjis(u8"<p>名前　：　") + std::string(100, 'n') + "</p>\r\n"), std::string::npos);
     stored("name=" + std::string(99, 'm') + "&title=t&text=x");
     EXPECT_NE(text_page(1).find(sjis(u8"<p>名前　：　") + std::string(99, 'm') + "\r\n</p>\r\n"), std::string::npos);
+    // Cuts fall between two characters: "あ" is the two bytes 82 A0.
+    std::string wide;
+    for (int i = 0; i < 51; ++i) wide += "%82%A0";
+    std::string cut = stored("name=" + wide + "&title=x" + wide + "&text=x");
+    std::string a50, a49;
+    for (int i = 0; i < 50; ++i) a50 += "\x82\xA0";
+    a49 = a50.substr(2);
+    EXPECT_NE(cut.find("\r\nx" + a50 + "\r\n" + a50 + "\r\n"), std::string::npos);
+    EXPECT_NE(text_page(1).find(sjis(u8"<p>題名　：　") + "x" + a49 + "</p>\r\n"), std::string::npos);
+    write_file(board::message_record_path(4), "ClientIpAddress=1.2.3.4\r\nt\r\nn\r\nx" + a50 + "\r\nx\r\n");
+    b.MessageNo = 4;
+    board::render_step(b);
+    EXPECT_NE(text_page(1).find(sjis(u8"<p>時間　：　") + "x" + a50.substr(0, 38) + "</p>\r\n"), std::string::npos);
 }
 
 TEST_F(Posting, LongTextIsStoredAt1101BytesAndLongLinesShowWhole) {
@@ -161,6 +176,21 @@ TEST_F(Posting, ScriptIsEscapedOnThePageAndRawInTheRecord) {
     EXPECT_NE(page.find("&quot;q&#39;"), std::string::npos);
 }
 
+TEST_F(Posting, CharacterReferencesShowAsTheirCharacters) {
+    // A reference that the 109-byte reads of the record cut in two counts whole.
+    std::string text = std::string(105, 'x') + "&#128512;";
+    std::string record = stored("name=%26%23x20BB7%3B&title=t&text=" + std::string(105, 'x') + "%26%23128512%3B");
+    EXPECT_NE(record.find("\r\n" + text + "\r\n"), std::string::npos);
+    std::string page = text_page(1);
+    EXPECT_NE(page.find(text + "</br></p>"), std::string::npos);
+    EXPECT_NE(page.find(sjis(u8"<p>名前　：　&#x20BB7;\r\n")), std::string::npos);
+    for (const char* kept : {"&#1;", "&#X1F600;", "&#x10FFFF;", "&#0000065;", "&#xD7FF;&#xE000;"})
+        EXPECT_EQ(board::escape_html(kept), kept);
+    for (const char* escaped : {"&#0;", "&#xD800;", "&#xDFFF;", "&#x110000;", "&#12345678;", "&#x0000041;", "&#;",
+                                "&#x;", "&#65", "&#6 5;", "&#x1G;", "&amp;", "&#-1;"})
+        EXPECT_EQ(board::escape_html(escaped), "&amp;" + std::string(escaped + 1)) << escaped;
+}
+
 TEST_F(Posting, LineBreaksInNameAndTitleBecomeBlanks) {
     std::string record = stored("name=a%0D%0Ab&title=c%0Ad&text=x");
     EXPECT_EQ(record, "ClientIpAddress=127.0.0.1\r\nc d\r\na  b\r\n" + when + "\r\nx\r\n");
@@ -173,6 +203,17 @@ TEST_F(Posting, ShortRecordShowsItsMissingValuesAsEmpty) {
     board::render_step(b);
     EXPECT_NE(text_page(1).find(sjis(u8"<p>時間　：　</p>\r\n<p>名前　：　</p>\r\n<p>題名　：　only title\r\n</p>")),
               std::string::npos);
+}
+
+TEST_F(Posting, PostThatCannotStoreTheCountersUsesUpNoNumber) {
+    post("name=n&title=t&text=first");
+    make_dirs("DATA/MESSAGE/0_work.ini");  // the counters file cannot be written
+    EXPECT_NE(post("name=n&title=t&text=lost").find(sjis(u8"伝言板サーバーが不安定になっています。")), std::string::npos);
+    EXPECT_EQ(b.MessageNo, 1);
+    ASSERT_EQ(std::rename("DATA/MESSAGE/0_work.ini", "DATA/aside"), 0);
+    post("name=n&title=t&text=second");
+    EXPECT_EQ(read_file("DATA/MESSAGE/0.ini"), "message=2\r\npage=1\r\n");
+    EXPECT_EQ(count(text_page(1), "<hr>"), 2);
 }
 
 TEST_F(Posting, UncreatableRecordFailsWithTheErrorPage) {

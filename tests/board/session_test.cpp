@@ -3,6 +3,13 @@
 #include <algorithm>
 #include <chrono>
 #include <thread>
+#ifndef _WIN32
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#endif
 
 #include "board/form.h"
 #include "board/paths.h"
@@ -15,6 +22,31 @@ using namespace testing_support;
 namespace {
 constexpr board::FieldRules kLogin{101, false};
 const std::string kDefault = "id=quietharborlights&password=quietharborlights";
+
+#ifndef _WIN32
+// While it lives, no file of this process grows beyond the given size: writes
+// fail as on a full disk.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &old_);
+        rlimit limited = old_;
+        limited.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limited);
+        old_handler_ = std::signal(SIGXFSZ, SIG_IGN);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &old_);
+        std::signal(SIGXFSZ, old_handler_);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit old_{};
+    void (*old_handler_)(int) = SIG_DFL;
+};
+#endif
 }  // namespace
 
 TEST(FormField, DecodesPlusEscapesAndStopsAtAmpersand) {
@@ -43,6 +75,11 @@ TEST(FormField, EscapeCutShortByTheEndAddsNothing) {
 
 TEST(FormField, ValuesAreBounded) {
     EXPECT_EQ(board::form_field("id=" + std::string(150, 'a'), "id", kLogin)->size(), 101u);
+    std::string wide;
+    for (int i = 0; i < 51; ++i) wide += "%82%A0";  // あ
+    EXPECT_EQ(board::form_field("id=" + wide, "id", kLogin)->size(), 100u) << "no lead byte without its trail byte";
+    EXPECT_EQ(board::form_field("id=a" + wide, "id", kLogin)->size(), 101u);
+    EXPECT_EQ(board::form_field("id=a%82", "id", kLogin), "a\x82") << "a value that is not cut keeps its bytes";
 }
 
 TEST(SessionLine, MatchesAddressAndCookieExactly) {
@@ -136,6 +173,48 @@ TEST_F(Sessions, LogThatCannotBeOpenedTellsTheOwnerAndServingGoesOn) {
     std::string reply = post("wbk_login.cgi", kDefault);
     EXPECT_FALSE(cookie_of(reply).empty());
     EXPECT_EQ(told, sjis(u8"エラーメッセージ|サーバーが不安定です。\n管理者に問い合わせして下さい。"));
+}
+
+TEST_F(Sessions, LoginOnAFullDiskLeavesNoPieceOfALine) {
+#ifdef _WIN32
+    GTEST_SKIP() << "no file size limit to stand for a full disk";
+#else
+    post("wbk_login.cgi", kDefault);
+    std::string before = sessions();
+    {
+        FileSizeLimit full(before.size() + 12);  // room for "ipaddress=12"
+        EXPECT_NE(post("wbk_login.cgi", kDefault).find(sjis(u8"伝言板サーバーが不安定になっています。")),
+                  std::string::npos);
+    }
+    EXPECT_EQ(sessions(), before);
+    std::string with = "Cookie: SESSIONID=" + cookie_of(post("wbk_login.cgi", kDefault)) + "\r\n";
+    EXPECT_EQ(reply_body(post("wbk_reload.cgi", "", with)), read_file(board::paths::kMainPage));
+#endif
+}
+
+TEST_F(Sessions, LogLinesTheDiskDoesNotTakeAreToldOncePerSpell) {
+#ifdef _WIN32
+    GTEST_SKIP() << "no /dev/full to stand for a full disk";
+#else
+    b.LogEnabled = 1;
+    int told = 0;
+    b.owner_notice = [&](const std::string& text, const std::string& caption) {
+        EXPECT_EQ(caption + "|" + text, sjis(u8"エラーメッセージ|サーバーが不安定です。\n管理者に問い合わせして下さい。"));
+        ++told;
+    };
+    make_dirs("DATA/LOG");
+    const char* log = "DATA/LOG/wbklog_2011428.log";
+    ASSERT_EQ(symlink("/dev/full", log), 0);  // opens, and takes no byte
+    post("wbk_login.cgi", kDefault);
+    post("wbk_login.cgi", "id=x&password=y");
+    EXPECT_EQ(told, 1);
+    ASSERT_EQ(std::remove(log), 0);
+    post("wbk_login.cgi", kDefault);  // written: the spell ends
+    ASSERT_EQ(std::remove(log), 0);
+    ASSERT_EQ(symlink("/dev/full", log), 0);
+    post("wbk_login.cgi", kDefault);
+    EXPECT_EQ(told, 2);
+#endif
 }
 
 TEST_F(Sessions, ReloadNeedsTheSessionOfThisClient) {

@@ -368,6 +368,21 @@ step('markup in a message shows as text and runs nothing', async () => {
   await screenshot('markup-as-text');
 });
 
+step('characters outside Shift_JIS show as themselves, and a long name is cut between characters', async () => {
+  // The Shift_JIS form sends them as numeric character references ("&#128512;").
+  // The name, all the field takes (50 UTF-16 units), is 9 + 96 bytes: the
+  // record keeps 101 of them, the block the whole characters within 100.
+  const fields = { name: `😀${'木'.repeat(48)}`, title: '絵文字 😀', text: '𠮷野家で😀\n二行目' };
+  await postFromInputPage(fields);
+  const shown = await blocks();
+  assert.equal(shown.length, 3);
+  assert.equal(shown[0].name, `名前　：　😀${'木'.repeat(45)}`);
+  assert.equal(shown[0].title, `題名　：　${fields.title}`);
+  assert.equal(shown[0].text, `内容　：　${fields.text}\n`);
+  assert.ok(!(await frame('wbk_text').innerText('body')).includes('\uFFFD'), 'the page shows a replacement character');
+  await screenshot('characters-outside-shift-jis');
+});
+
 step('logging out gets the login page, and the old session is refused', async () => {
   const session = await sessionCookie();
   const reply = await submitToTop('wbk_logout.cgi', () => frame('wbk_menu').click('input[name=logout]'));
@@ -385,7 +400,7 @@ step('logging out gets the login page, and the old session is refused', async ()
   await screenshot('post-after-logout');
   const page2 = await http.request(server.port, { path: '/wbk_text_2.html' });
   assert.ok(!page2.text.includes(late.title), 'a post after logout reached the page');
-  assert.equal((page2.text.match(/時間　：　/g) || []).length, 2);
+  assert.equal((page2.text.match(/時間　：　/g) || []).length, 3);
 
   await page.goto(url('wbk_main.html'));
   await submitToTop('wbk_reload.cgi', () => frame('wbk_menu').click('input[name=reload]'));

@@ -77,7 +77,8 @@ TEST_F(CrashRecovery, CutAfterStoringTheCountersGetsPageAndLinkAtStart) {
 
     restart();
     EXPECT_TRUE(file_exists("DATA/HTML/wbk_text_3.html"));
-    EXPECT_EQ(count_of(read_file("DATA/HTML/wbk_text_3.html"), "<hr>"), 0);
+    EXPECT_EQ(count_of(read_file("DATA/HTML/wbk_text_3.html"), "<hr>"), 1) << "the message's block is on it";
+    EXPECT_EQ(count_of(read_file("DATA/HTML/wbk_text_3.html"), "first"), 1);
     EXPECT_EQ(link_section().find(link(3)), 0u) << "the newest page's link stands first";
     EXPECT_EQ(count_of(read_file(board::paths::kMenuPage), link(3)), 1);
 
@@ -89,6 +90,40 @@ TEST_F(CrashRecovery, CutAfterStoringTheCountersGetsPageAndLinkAtStart) {
     EXPECT_EQ(read_file("DATA/MESSAGE/0.ini"), "message=2\r\npage=3\r\n");
     EXPECT_EQ(count_of(read_file("DATA/HTML/wbk_text_3.html"), "second"), 1);
     EXPECT_EQ(count_of(read_file(board::paths::kMenuPage), link(3)), 1);
+}
+
+TEST_F(CrashRecovery, CutAfterStoringTheCountersGetsTheBlocksInOrderAtStart) {
+    // Page 3 still holds a message of an earlier round of page numbers.
+    board::make_new_text_page(3);
+    board::rewrite_sections("DATA/HTML/wbk_text_3.html", board::paths::kTextWork,
+                            {board::Section{board::kPlainStart, board::kPlainEnd, "<p>stale</p>\n<hr>\n",
+                                            board::SectionMode::Replace}});
+    // Two posts cut before their blocks, with no start between that could complete them.
+    ASSERT_TRUE(board::store_step(b, request(write_request("older"))));
+    ASSERT_TRUE(board::store_step(b, request(write_request("newer"))));
+
+    restart();
+    std::string page = read_file("DATA/HTML/wbk_text_3.html");
+    EXPECT_EQ(page.find("stale"), std::string::npos);
+    EXPECT_EQ(count_of(page, "<hr>"), 2);
+    EXPECT_LT(page.find("newer"), page.find("older"));
+    // A complete page stays as it is, even with an older block edited by hand.
+    page.replace(page.find("older"), 5, "edit!");
+    write_file("DATA/HTML/wbk_text_3.html", page);
+    restart();
+    EXPECT_EQ(read_file("DATA/HTML/wbk_text_3.html"), page);
+
+    // A post cut after a whole one goes above it.
+    Recorder rec;
+    board::Board after;
+    load(after);
+    board::respond(after, request(write_request("whole")), rec.reply);
+    ASSERT_TRUE(board::store_step(after, request(write_request("cut"))));
+    restart();
+    page = read_file("DATA/HTML/wbk_text_3.html");
+    EXPECT_EQ(count_of(page, "<hr>"), 4);
+    EXPECT_LT(page.find("cut"), page.find("whole"));
+    EXPECT_LT(page.find("whole"), page.find("newer"));
 }
 
 TEST_F(CrashRecovery, CutAfterRenderingGetsTheLinkAtStart) {

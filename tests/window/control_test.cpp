@@ -204,14 +204,15 @@ TEST_F(ControlTest, ResetWithoutDataOnlyChangesTheCounters) {
     EXPECT_EQ(fake.shown.back().text.find(sjis(u8"[メッセージのリセット]処理が正常に動きませんでした。")), 0u);
 }
 
-TEST_F(ControlTest, ResetBeforeTheFirstLoginStopsAtTheMainPage) {
+TEST_F(ControlTest, ResetBeforeTheFirstLoginWritesThePages) {
     ASSERT_EQ(board::load_board_state(b), board::LoadResult::Loaded);
-    EXPECT_EQ(window::message_reset(c), board::ResetResult::CountersOrMainPage);
+    window::message_reset_dialog_ok(c);
     EXPECT_EQ(read_file("DATA/MESSAGE/0.ini"), "message=0\r\npage=1\r\n");
-    EXPECT_EQ(fake.shown.back().text,
-              sjis(u8"[DATA/HTML/wbk_main.html]ファイルのオープンに失敗しました。\n何度も発生する場合は再起動して下さい。"));
-    EXPECT_EQ(fake.shown.back().owner, Owner::Dialog);
-    EXPECT_FALSE(file_exists("DATA/HTML"));
+    ASSERT_EQ(fake.shown.size(), 1u);
+    EXPECT_EQ(fake.shown[0].text, sjis(u8"メッセージ数＝０\nページ番号＝１\nに設定しました。\n[メッセージのリセット]処理が正常に終了しました。"));
+    EXPECT_EQ(read_file(board::paths::kMainPage), expected_page("main_page.html"));
+    EXPECT_EQ(read_file(board::paths::kTextPage1), expected_page("text_page.html"));
+    EXPECT_EQ(read_file(board::paths::kMenuPage), expected_page("menu_page.html"));
 }
 
 TEST_F(ControlTest, ResetOnThreePagesKeepsTheirFilesAndOnlyPageOnesLink) {
