@@ -18,8 +18,20 @@ build: build/CMakeCache.txt
 run: build
 	./build/komorebi --start
 
-test: build
-	ctest --test-dir build --output-on-failure -j $(JOBS)
+# Every suite. What the robustness and browser suites need (Python 3,
+# Chromium, Node.js, npm) is installed first where root or sudo allows; a suite
+# whose needs are missing reports itself skipped, and the last line names
+# every skipped suite with the reason. Configured each time, so that a Python
+# installed since the last run is found.
+test:
+	@tools/install-deps --check-only --test 2>/dev/null || tools/install-deps --test || \
+	  echo "make test: going on without them; the suites that need them will be skipped"
+	@tools/install-deps --check-only || tools/install-deps
+	cmake --preset default
+	cmake --build build -j $(JOBS)
+	@rm -f build/ctest-results.xml; status=0; \
+	  ctest --test-dir build --output-on-failure -j $(JOBS) --output-junit $(CURDIR)/build/ctest-results.xml || status=$$?; \
+	  tools/test-summary build/ctest-results.xml "make test"; exit $$status
 
 test-ci:
 	cmake --preset ci

@@ -4,7 +4,7 @@
 #   tests/e2e/run.sh [path/to/komorebi] [screenshot directory]
 #
 # Without Chromium or Node.js it prints SKIP and exits 77, which CTest counts
-# as skipped (tools/install-deps --e2e installs both).
+# as skipped (tools/install-deps --test installs them).
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 root="$(cd "$here/../.." && pwd)"
@@ -12,12 +12,13 @@ export KOMOREBI_BIN="${1:-${KOMOREBI_BIN:-$root/build/komorebi}}"
 export KOMOREBI_E2E_OUT="${2:-${KOMOREBI_E2E_OUT:-$root/build/e2e}}"
 export CHROMIUM="${CHROMIUM:-/usr/bin/chromium}"
 
-missing=()
-[ -x "$CHROMIUM" ] || missing+=("Chromium ($CHROMIUM)")
-command -v node >/dev/null || missing+=("Node.js (node)")
-command -v npm >/dev/null || missing+=("npm")
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "SKIP: browser tests not run: missing ${missing[*]}; install them with tools/install-deps --e2e"
+missing=""
+[ -x "$CHROMIUM" ] || missing+=", no Chromium at $CHROMIUM"
+command -v node >/dev/null || missing+=", no Node.js"
+command -v npm >/dev/null || missing+=", no npm"
+if [ -n "$missing" ]; then
+  # The text up to ";" is what make test's closing line gives as the reason.
+  echo "SKIP: ${missing#, }; the browser tests were not run (tools/install-deps --test installs what they need)"
   exit 77
 fi
 if [ ! -x "$KOMOREBI_BIN" ]; then
