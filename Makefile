@@ -1,7 +1,8 @@
-# A thin front to CMake. `make` builds build/komorebi; `make test` runs every suite.
+# A thin front to CMake. `make` builds build/komorebi; `make test` runs every
+# suite; `make dist` makes the archives under dist/.
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all build run test test-asan test-ci windows test-windows bench fuzz deps clean
+.PHONY: all build run test test-asan test-ci windows test-windows dist bench fuzz deps clean
 
 all: build
 
@@ -56,6 +57,18 @@ test-windows:
 	cmake --build build-windows -j $(JOBS)
 	ctest --test-dir build-windows --output-on-failure
 
+# The release archives, named with the version in window/options.h:
+# dist/komorebi-VERSION-windows.zip and dist/komorebi-VERSION-linux-x86_64.tar.gz
+# (see packaging/make-dist.sh). Builds the release Linux program and the
+# Windows program first.
+dist:
+	@tools/install-deps --check-only --dist 2>/dev/null || tools/install-deps --dist
+	cmake --preset release
+	cmake --build build-release -j $(JOBS)
+	[ -f build-windows/CMakeCache.txt ] || cmake --preset windows
+	cmake --build build-windows -j $(JOBS) --target komorebi
+	packaging/make-dist.sh build-release/komorebi build-windows/komorebi.exe
+
 # Benchmarks on 127.0.0.1 (Komorebi beside nginx, durable posting, memory);
 # writes bench/results.md.
 bench: build
@@ -71,4 +84,4 @@ fuzz:
 	FUZZ_BUILD=$(CURDIR)/build-fuzz JOBS=$(JOBS) fuzz/run.sh $(FUZZ_SECONDS)
 
 clean:
-	rm -rf build build-ci build-asan build-windows build-fuzz
+	rm -rf build build-ci build-asan build-windows build-fuzz build-release dist
