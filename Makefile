@@ -25,9 +25,11 @@ run: build
 # every skipped suite with the reason. Configured each time, so that a Python
 # installed since the last run is found.
 test:
-	@tools/install-deps --check-only --test 2>/dev/null || tools/install-deps --test || \
-	  echo "make test: going on without them; the suites that need them will be skipped"
-	@tools/install-deps --check-only || tools/install-deps
+	@if ! tools/install-deps --check-only --test 2>/dev/null && ! tools/install-deps --test; then \
+	  tools/install-deps --check-only 2>/dev/null || \
+	    { echo "make test: nothing can be built before those packages are installed"; exit 1; }; \
+	  echo "make test: going on without them; the suites that need them will be skipped"; \
+	fi
 	cmake --preset default
 	cmake --build build -j $(JOBS)
 	@rm -f build/ctest-results.xml; status=0; \
