@@ -2,6 +2,7 @@
 
 #include "board/paths.h"
 #include "board/state.h"
+#include "platform/fs.h"
 #include "window/options.h"
 
 namespace window {
@@ -73,6 +74,7 @@ bool start_server(Control& c, Owner owner) {
 
 void load_owner_settings(Control& c, std::optional<std::uint16_t> port_option, bool private_option) {
     board::OwnerSettings settings = board::load_owner_settings();
+    c.kept_port = settings.port;
     c.server.ListenPort = port_option ? *port_option : settings.port;
     c.board.LogEnabled = settings.log;
     c.pending_log_choice = settings.log;
@@ -93,7 +95,7 @@ void panel_stop(Control& c) {
 // Keeps the port and the log choice for the next launch; a box says so when
 // the settings file cannot be written.
 static void save_owner_settings(Control& c) {
-    if (!board::save_owner_settings({c.server.ListenPort, c.board.LogEnabled.load(), c.board.PrivateReading.load()}))
+    if (!board::save_owner_settings({c.kept_port, c.board.LogEnabled.load(), c.board.PrivateReading.load()}))
         c.boxes.ok(open_failed(board::paths::kSettings), kErrorCaption, Owner::Dialog);
 }
 
@@ -109,6 +111,7 @@ Dialog port_dialog_ok(Control& c, const std::string& text) {
                         kConfirmCaption, Owner::Dialog))
         return Dialog::StaysOpen;
     server::set_port(c.server, *port);
+    c.kept_port = *port;
     save_owner_settings(c);
     if (c.server.ServerState.load() == server::RunState::Running) {
         server::stop(c.server);
@@ -170,6 +173,9 @@ Dialog id_password_dialog_ok(Control& c, const std::string& typed_id, const std:
     bool written;
     {
         platform::BoardLockGuard guard(c.board.lock);
+        // A board that has never started has no folder for them yet.
+        platform::make_directory(board::paths::kData);
+        platform::make_directory(board::paths::kIdPasswordDir);
         written = board::write_credentials(id, password);
         if (written) {
             c.board.LoginId = id;

@@ -48,6 +48,8 @@ struct Control {
     bool running_colour = false;  // the indicator is green, else yellow
     std::uint8_t pending_log_choice = 0;
     std::uint8_t pending_private_choice = 0;
+    // The port kept for the next launch: --port changes only this run's.
+    std::uint16_t kept_port = server::kDefaultPort;
     std::array<std::string, kStatusLineCount> status;
 };
 

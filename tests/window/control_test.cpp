@@ -105,6 +105,12 @@ TEST_F(ControlTest, PortRulesTakeWholeNumbersAsTypedAndRefuseTheRest) {
     EXPECT_EQ(s.ServerState, server::RunState::NeverStarted) << "a stopped server stays stopped";
     EXPECT_TRUE(c.port_changed);
     EXPECT_EQ(board::load_owner_settings().port, 18432) << "kept for the next launch";
+    window::load_owner_settings(c, std::uint16_t{8080});
+    EXPECT_EQ(s.ListenPort, 8080);
+    fake.answers = {true};
+    window::log_dialog_choose(c, 1);
+    window::log_dialog_ok(c);
+    EXPECT_EQ(board::load_owner_settings().port, 18432) << "--port is for one run, also when the log changes";
     EXPECT_EQ(window::parse_port_text("0"), 0) << "the system's choice";
     EXPECT_EQ(window::parse_options({"--port", sjis(u8"８０８０")}).port, 8080) << "one parser for the option too";
 }
@@ -159,7 +165,7 @@ TEST_F(ControlTest, CancelledLogChoiceIsRememberedButNotApplied) {
 }
 
 TEST_F(ControlTest, IdAndPasswordRulesAndTheWrite) {
-    make_dirs("DATA/IDPASSWORD");
+    // A board that has never started: no DATA yet.
     EXPECT_EQ(window::id_password_dialog_ok(c, "", "pw"), Dialog::StaysOpen);
     EXPECT_EQ(fake.shown.back().text, sjis(u8"[ＩＤ]が、入力されていませんでした。"));
     EXPECT_EQ(window::id_password_dialog_ok(c, "id", ""), Dialog::StaysOpen);
@@ -175,6 +181,7 @@ TEST_F(ControlTest, IdAndPasswordRulesAndTheWrite) {
 
 TEST_F(ControlTest, FailedCredentialsWriteChangesNothing) {
     b.LoginId = "old";
+    write_file("DATA", "a file where the directory should be");
     fake.answers = {true};
     window::id_password_dialog_ok(c, "new", "pw");
     EXPECT_EQ(b.LoginId, "old");
