@@ -186,7 +186,14 @@ std::optional<std::string> expected_field(sv body, sv key, board::FieldRules rul
     };
     std::string value;
     sv rest = body.substr(at);
-    while (!rest.empty() && rest.front() != '&' && value.size() < rules.max_bytes) {
+    bool cut = false;
+    while (!rest.empty() && rest.front() != '&') {
+        if (value.size() == rules.max_bytes) {
+            // The bound cuts the value when another byte would follow.
+            cut = !(rest.front() == '%' && (rest.size() < 3 || (rules.zero_ends_value && digit(rest[1]) == 0 &&
+                                                               digit(rest[2]) == 0)));
+            break;
+        }
         if (rest.front() == '+') {
             value += ' ';
             rest.remove_prefix(1);
@@ -201,9 +208,6 @@ std::optional<std::string> expected_field(sv body, sv key, board::FieldRules rul
             rest.remove_prefix(1);
         }
     }
-    bool cut = !rest.empty() && rest.front() != '&' &&
-               !(rest.front() == '%' && (rest.size() < 3 || (rules.zero_ends_value && digit(rest[1]) == 0 &&
-                                                             digit(rest[2]) == 0)));
     if (cut && ends_with_lead_byte(value)) value.pop_back();
     return value;
 }
@@ -476,7 +480,10 @@ void check_escaping(sv text) {
             back += escaped[i++];
         }
     }
-    CHECK(back == text.substr(0, 2000), "escape_html loses bytes");
+    // A reference "&#39;" that the text holds itself reads back as the quote it names.
+    std::string want(text.substr(0, 2000));
+    for (size_t at = want.find("&#39;"); at != npos; at = want.find("&#39;", at + 1)) want.replace(at, 5, "'");
+    CHECK(back == want, "escape_html loses bytes");
     CHECK(escaped == expected_escaped(text.substr(0, 2000)), "escape_html of " + shown(text.substr(0, 200)) + " is " + shown(escaped));
 }
 
