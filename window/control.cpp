@@ -1,5 +1,6 @@
 #include "window/control.h"
 
+#include "board/form.h"
 #include "board/paths.h"
 #include "board/state.h"
 #include "platform/fs.h"
@@ -12,7 +13,6 @@ std::string open_failed(const char* file) {
     return std::string("[") + file + "]ファイルのオープンに失敗しました。\n何度も発生する場合は再起動して下さい。";
 }
 
-bool is_lead_byte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
 
 }  // namespace
 
@@ -219,13 +219,7 @@ bool uses_default_credentials(Control& c) {
 }
 
 std::string cut_shift_jis(const std::string& text, size_t max_bytes) {
-    size_t i = 0;
-    while (i < text.size()) {
-        size_t width = is_lead_byte(static_cast<unsigned char>(text[i])) && i + 1 < text.size() ? 2 : 1;
-        if (i + width > max_bytes) break;
-        i += width;
-    }
-    return text.substr(0, i);
+    return text.substr(0, board::whole_characters(text, max_bytes));
 }
 
 }  // namespace window
