@@ -123,27 +123,27 @@ Dialog port_dialog_ok(Control& c, const std::string& text) {
 
 void log_dialog_choose(Control& c, std::uint8_t choice) { c.pending_log_choice = choice ? 1 : 0; }
 
-Dialog log_dialog_ok(Control& c) {
-    const char* text = c.pending_log_choice == 1 ? "[ ログを取得する ]に、設定します。\n宜しいですか？。"
-                                                 : "[ ログを停止する ]に、設定します。\n宜しいですか？。";
+// OK in a dialog of two choices: the confirmation, then the switch set,
+// kept for the next launch and shown.
+static Dialog confirm_choice(Control& c, std::uint8_t choice, const char* on_text, const char* off_text,
+                             std::atomic<std::uint8_t>& target, bool& changed) {
+    std::string text = std::string("[ ") + (choice == 1 ? on_text : off_text) + " ]に、設定します。\n宜しいですか？。";
     if (!c.boxes.yes_no(text, kConfirmCaption, Owner::Dialog)) return Dialog::StaysOpen;
-    c.board.LogEnabled = c.pending_log_choice;
+    target = choice;
     save_owner_settings(c);
-    c.log_changed = true;
+    changed = true;
     return Dialog::Ends;
+}
+
+Dialog log_dialog_ok(Control& c) {
+    return confirm_choice(c, c.pending_log_choice, "ログを取得する", "ログを停止する", c.board.LogEnabled, c.log_changed);
 }
 
 void private_dialog_choose(Control& c, std::uint8_t choice) { c.pending_private_choice = choice ? 1 : 0; }
 
 Dialog private_dialog_ok(Control& c) {
-    const char* text = c.pending_private_choice == 1
-                           ? "[ ログインした人だけが閲覧できる ]に、設定します。\n宜しいですか？。"
-                           : "[ 誰でも閲覧できる ]に、設定します。\n宜しいですか？。";
-    if (!c.boxes.yes_no(text, kConfirmCaption, Owner::Dialog)) return Dialog::StaysOpen;
-    c.board.PrivateReading = c.pending_private_choice;
-    save_owner_settings(c);
-    c.private_changed = true;
-    return Dialog::Ends;
+    return confirm_choice(c, c.pending_private_choice, "ログインした人だけが閲覧できる", "誰でも閲覧できる",
+                          c.board.PrivateReading, c.private_changed);
 }
 
 std::string private_reading_status(const Control& c) {

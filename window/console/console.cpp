@@ -134,30 +134,29 @@ struct Session {
         }
     }
 
-    void log() {
-        screen.print("ログの取得\n  1: ログを取得する\n  2: ログを取得しない\n");
+    // The two dialogs of two choices, as prompts: 1 or 2, then the confirmation.
+    void two_choices(const std::string& menu, const std::uint8_t& pending, void (*choose)(Control&, std::uint8_t),
+                     Dialog (*ok)(Control&)) {
+        screen.print(menu);
         for (;;) {
             std::string choice;
-            std::string current = c.pending_log_choice == 1 ? "1" : "2";
+            std::string current = pending == 1 ? "1" : "2";
             if (!ask("選択 [" + current + "] (1/2、空行で選択のままＯＫ、c でキャンセル): ", choice)) return;
             if (choice == "c") return;
-            if (choice == "1") log_dialog_choose(c, 1);
-            if (choice == "2") log_dialog_choose(c, 0);
-            if (log_dialog_ok(c) == Dialog::Ends) return;
+            if (choice == "1") choose(c, 1);
+            if (choice == "2") choose(c, 0);
+            if (ok(c) == Dialog::Ends) return;
         }
     }
 
+    void log() {
+        two_choices("ログの取得\n  1: ログを取得する\n  2: ログを取得しない\n", c.pending_log_choice, log_dialog_choose,
+                    log_dialog_ok);
+    }
+
     void private_reading() {
-        screen.print("閲覧制限の設定\n  1: ログインした人だけが閲覧できる\n  2: 誰でも閲覧できる\n");
-        for (;;) {
-            std::string choice;
-            std::string current = c.pending_private_choice == 1 ? "1" : "2";
-            if (!ask("選択 [" + current + "] (1/2、空行で選択のままＯＫ、c でキャンセル): ", choice)) return;
-            if (choice == "c") return;
-            if (choice == "1") private_dialog_choose(c, 1);
-            if (choice == "2") private_dialog_choose(c, 0);
-            if (private_dialog_ok(c) == Dialog::Ends) return;
-        }
+        two_choices("閲覧制限の設定\n  1: ログインした人だけが閲覧できる\n  2: 誰でも閲覧できる\n", c.pending_private_choice,
+                    private_dialog_choose, private_dialog_ok);
     }
 
     void id() {

@@ -23,19 +23,36 @@ std::string edit_text(HWND dialog, int id, bool* lossy = nullptr) {
     return to_shift_jis(text, lossy);
 }
 
-void show_log_choice(HWND dialog, std::uint8_t choice) {
-    ::CheckDlgButton(dialog, IDC_LOG_ON, choice == 1 ? BST_CHECKED : BST_UNCHECKED);
-    ::CheckDlgButton(dialog, IDC_LOG_OFF, choice == 1 ? BST_UNCHECKED : BST_CHECKED);
-}
+// The two dialogs of two choices: their radio buttons and the control
+// logic's operations.
+struct TwoChoices {
+    int on, off;
+    void (*choose)(Control&, std::uint8_t);
+    Dialog (*ok)(Control&);
+};
+const TwoChoices kLogChoices{IDC_LOG_ON, IDC_LOG_OFF, log_dialog_choose, log_dialog_ok};
+const TwoChoices kPrivateChoices{IDC_PRIVATE_ON, IDC_PRIVATE_OFF, private_dialog_choose, private_dialog_ok};
 
-void show_private_choice(HWND dialog, std::uint8_t choice) {
-    ::CheckDlgButton(dialog, IDC_PRIVATE_ON, choice == 1 ? BST_CHECKED : BST_UNCHECKED);
-    ::CheckDlgButton(dialog, IDC_PRIVATE_OFF, choice == 1 ? BST_UNCHECKED : BST_CHECKED);
+void show_choice(HWND dialog, const TwoChoices& c, std::uint8_t choice) {
+    ::CheckDlgButton(dialog, c.on, choice == 1 ? BST_CHECKED : BST_UNCHECKED);
+    ::CheckDlgButton(dialog, c.off, choice == 1 ? BST_UNCHECKED : BST_CHECKED);
 }
 
 void init_dialog(App& app, HWND dialog, int resource) {
-    if (resource == IDD_LOG) show_log_choice(dialog, app.control.pending_log_choice);
-    if (resource == IDD_PRIVATE) show_private_choice(dialog, app.control.pending_private_choice);
+    if (resource == IDD_LOG) show_choice(dialog, kLogChoices, app.control.pending_log_choice);
+    if (resource == IDD_PRIVATE) show_choice(dialog, kPrivateChoices, app.control.pending_private_choice);
+}
+
+INT_PTR choice_command(App& app, HWND dialog, WORD command, const TwoChoices& c) {
+    if (command == c.on || command == c.off) {
+        std::uint8_t choice = command == c.on ? 1 : 0;
+        show_choice(dialog, c, choice);
+        c.choose(app.control, choice);
+        return TRUE;
+    }
+    if (command != IDOK) return FALSE;
+    if (c.ok(app.control) == Dialog::Ends) end_dialog(app, dialog, IDOK);
+    return TRUE;
 }
 
 // Each dialog's commands but cancel, which every dialog answers alike.
@@ -51,36 +68,10 @@ INT_PTR port_command(App& app, HWND dialog, WORD command) {
     return TRUE;
 }
 
-INT_PTR log_command(App& app, HWND dialog, WORD command) {
-    switch (command) {
-        case IDC_LOG_ON:
-        case IDC_LOG_OFF: {
-            std::uint8_t choice = command == IDC_LOG_ON ? 1 : 0;
-            show_log_choice(dialog, choice);
-            log_dialog_choose(app.control, choice);
-            return TRUE;
-        }
-        case IDOK:
-            if (log_dialog_ok(app.control) == Dialog::Ends) end_dialog(app, dialog, IDOK);
-            return TRUE;
-        default: return FALSE;
-    }
-}
+INT_PTR log_command(App& app, HWND dialog, WORD command) { return choice_command(app, dialog, command, kLogChoices); }
 
 INT_PTR private_command(App& app, HWND dialog, WORD command) {
-    switch (command) {
-        case IDC_PRIVATE_ON:
-        case IDC_PRIVATE_OFF: {
-            std::uint8_t choice = command == IDC_PRIVATE_ON ? 1 : 0;
-            show_private_choice(dialog, choice);
-            private_dialog_choose(app.control, choice);
-            return TRUE;
-        }
-        case IDOK:
-            if (private_dialog_ok(app.control) == Dialog::Ends) end_dialog(app, dialog, IDOK);
-            return TRUE;
-        default: return FALSE;
-    }
+    return choice_command(app, dialog, command, kPrivateChoices);
 }
 
 INT_PTR id_password_command(App& app, HWND dialog, WORD command) {
