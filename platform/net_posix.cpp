@@ -146,9 +146,7 @@ AcceptResult accept_connection(Socket listener, Socket& out, std::string& peer) 
             return AcceptResult::NonePending;
         return errno == EMFILE || errno == ENFILE ? AcceptResult::OutOfDescriptors : AcceptResult::Failed;
     }
-    char text[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, &addr.sin_addr, text, sizeof text);
-    peer = text;
+    peer = dotted(addr.sin_addr);
     return AcceptResult::Accepted;
 }
 

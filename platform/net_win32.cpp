@@ -164,9 +164,7 @@ AcceptResult accept_connection(Socket listener, Socket& out, std::string& peer) 
     // An accepted socket inherits the listener's non-blocking mode; set it
     // anyway, since the reading side depends on it.
     set_nonblocking(s, true);
-    char text[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, &addr.sin_addr, text, sizeof text);
-    peer = text;
+    peer = dotted(addr.sin_addr);
     out = static_cast<Socket>(s);
     return AcceptResult::Accepted;
 }

@@ -15,14 +15,8 @@ const { chromium } = require('playwright-core');
 
 const http = require('./lib/http');
 const { startServer } = require('./lib/server');
+const { BINARY, OUT, CHROMIUM, CREDENTIAL, LOGIN_TITLE, CHROMIUM_ARGS } = require('./lib/browser');
 
-const ROOT = path.resolve(__dirname, '..', '..');
-const BINARY = process.env.KOMOREBI_BIN || path.join(ROOT, 'build', 'komorebi');
-const OUT = process.env.KOMOREBI_E2E_OUT || path.join(ROOT, 'build', 'e2e');
-const CHROMIUM = process.env.CHROMIUM || '/usr/bin/chromium';
-const CREDENTIAL = 'quietharborlights';
-
-const LOGIN_TITLE = 'コモレビ　－ログイン－';
 const EMPTY_ID_ALERT = '[ ＩＤ ]が入力されていません。入力して下さい。';
 const EMPTY_PASSWORD_ALERT = '[ パスワード ]が入力されていません。入力して下さい。';
 const BLOCK_TIME = /時間　：　(\d{4})年(\d{1,2})月(\d{1,2})日(\d{1,2})時(\d{1,2})分(\d{1,2})秒/;
@@ -44,14 +38,7 @@ before(async () => {
     executablePath: CHROMIUM,
     headless: true,
     viewport: { width: 1280, height: 800 },
-    args: [
-      '--no-sandbox',
-      '--disable-gpu',
-      '--disable-background-networking',
-      '--disable-component-update',
-      '--disable-sync',
-      '--no-first-run',
-    ],
+    args: CHROMIUM_ARGS,
   });
   page = context.pages()[0] || (await context.newPage());
   // Every alert, confirm or prompt is recorded; a test that expects one

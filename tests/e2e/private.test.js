@@ -11,13 +11,7 @@ const { chromium } = require('playwright-core');
 
 const http = require('./lib/http');
 const { startServer } = require('./lib/server');
-
-const ROOT = path.resolve(__dirname, '..', '..');
-const BINARY = process.env.KOMOREBI_BIN || path.join(ROOT, 'build', 'komorebi');
-const OUT = process.env.KOMOREBI_E2E_OUT || path.join(ROOT, 'build', 'e2e');
-const CHROMIUM = process.env.CHROMIUM || '/usr/bin/chromium';
-const CREDENTIAL = 'quietharborlights';
-const LOGIN_TITLE = 'コモレビ　－ログイン－';
+const { BINARY, OUT, CHROMIUM, CREDENTIAL, LOGIN_TITLE, CHROMIUM_ARGS } = require('./lib/browser');
 
 let board;
 let other;
@@ -29,8 +23,7 @@ before(async () => {
   browser = await chromium.launch({
     executablePath: CHROMIUM,
     headless: true,
-    args: ['--no-sandbox', '--disable-gpu', '--disable-background-networking', '--disable-component-update',
-      '--disable-sync', '--no-first-run'],
+    args: CHROMIUM_ARGS,
   });
   await http.login(board.port, CREDENTIAL, CREDENTIAL);  // the board's pages exist from here on
 });
