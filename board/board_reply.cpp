@@ -17,36 +17,44 @@ std::vector<Section> menu_sections(int page, const platform::LocalTime& now) {
                     SectionMode::Replace}};
 }
 
-void fail_on(RewriteResult r, const char* page) {
-    if (r == RewriteResult::PageMissing) fail_request(std::string("cannot open ") + page);
-    if (r == RewriteResult::WorkFileFailed) fail_request(std::string("cannot rewrite ") + page);
-}
-
 }  // namespace
 
-void board_reply(Board& b, server::Reply& reply, std::optional<std::int32_t> cookie) {
+std::string plan_board_reply(Board& b, platform::FileGroup& group, bool login, const Section* new_page_link) {
+    using Undo = platform::FileGroup::Undo;
     // The main page's frame section.
-    {
-        platform::TextReader test;
-        if (!test.open(paths::kMainPage)) write_main_template(b.CurrentPage);
-    }
-    fail_on(rewrite_sections(paths::kMainPage, paths::kMainWork,
-                             {Section{kPlainStart, kPlainEnd, frame_line(b.CurrentPage), SectionMode::Replace}}),
-            paths::kMainPage);
+    std::string main = ensure_page(paths::kMainPage, [&b] { return main_template_text(b.CurrentPage); });
+    std::string new_main = rewrite_text(
+        main, {Section{kPlainStart, kPlainEnd, frame_line(b.CurrentPage), SectionMode::Replace}});
+    if (new_main != main) group.replace(paths::kMainPage, paths::kMainWork, new_main, Undo::Restore, main);
 
-    // The menu's current page and update time, in one pass.
-    ensure_page(paths::kMenuPage, write_menu_template);
-    fail_on(rewrite_sections(paths::kMenuPage, paths::kMenuWork, menu_sections(b.CurrentPage, b.clock())),
-            paths::kMenuPage);
+    // The menu: a new page's link, then the current page and update time in one pass.
+    std::string menu = ensure_page(paths::kMenuPage, menu_template_text);
+    std::string new_menu = new_page_link ? rewrite_text(menu, {*new_page_link}, 400) : menu;
+    new_menu = rewrite_text(new_menu, menu_sections(b.CurrentPage, b.clock()));
+    if (new_menu != menu) group.replace(paths::kMenuPage, paths::kMenuWork, new_menu, Undo::Restore, menu);
 
-    ensure_page(paths::kInputPage, write_input_template);
-    if (cookie) ensure_page(paths::kTextPage1, write_text_template);
+    ensure_page(paths::kInputPage, input_template_text);
+    if (login) ensure_page(paths::kTextPage1, text_template_text);
+    return new_main;
+}
 
-    platform::RawReader main_page;
-    if (!main_page.open(paths::kMainPage)) fail_request("cannot open the main page");
+void commit_or_fail(platform::FileGroup& group) {
+    platform::FileStatus s = group.commit();
+    if (!s.ok()) fail_request("cannot replace " + group.failed_file() + ": " + platform::reason_text(s));
+}
+
+void send_board_reply(const Board& b, server::Reply& reply, const std::string& main_page,
+                      std::optional<std::int32_t> cookie) {
     std::string extra(cache_header(b));
     if (cookie) extra = "Set-Cookie: SESSIONID=" + std::to_string(*cookie) + ";\n" + extra;
     server::file_reply(reply, main_page, "text/html\n", extra);
+}
+
+void board_reply(Board& b, server::Reply& reply, std::optional<std::int32_t> cookie) {
+    platform::FileGroup group;
+    std::string main_page = plan_board_reply(b, group, cookie.has_value());
+    commit_or_fail(group);
+    send_board_reply(b, reply, main_page, cookie);
 }
 
 std::string_view cache_header(const Board& b) {
@@ -54,11 +62,7 @@ std::string_view cache_header(const Board& b) {
 }
 
 void login_page_reply(const Board& b, server::Reply& reply) {
-    platform::RawReader page;
-    if (!page.open(paths::kLoginPage)) {
-        write_login_template();
-        if (!page.open(paths::kLoginPage)) fail_request("cannot open the login page");
-    }
+    std::string page = ensure_page(paths::kLoginPage, login_template_text);
     server::file_reply(reply, page, "text/html\n", cache_header(b));
 }
 
@@ -77,7 +81,7 @@ int selected_page(std::string_view path) {
 void page_select(Board& b, std::string_view path) {
     b.ShownPage = selected_page(path);
     try {
-        ensure_page(paths::kMenuPage, write_menu_template);
+        ensure_page(paths::kMenuPage, menu_template_text);
     } catch (const RequestFailure&) {
         return;  // page select never answers, not even with the error page
     }

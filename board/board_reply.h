@@ -6,6 +6,8 @@
 #include <string_view>
 
 #include "board/board.h"
+#include "board/pages.h"
+#include "platform/text_file.h"
 #include "server/reply.h"
 
 namespace board {
@@ -15,6 +17,18 @@ namespace board {
 // text page 1) exist, and sends the main page. With a cookie value it is the
 // login reply and carries "Set-Cookie: SESSIONID=%d;".
 void board_reply(Board& b, server::Reply& reply, std::optional<std::int32_t> cookie = std::nullopt);
+
+// The board reply in parts, for a request that replaces other files with the
+// pages in one group (a post, a login): plans the main page's and the menu's
+// new bytes into group (the menu with a new page's link first, when given)
+// and returns the main page's new bytes, which go out once the group is
+// committed. The login reply also makes sure text page 1 exists.
+std::string plan_board_reply(Board& b, platform::FileGroup& group, bool login,
+                             const Section* new_page_link = nullptr);
+// Commits the group; a failure (nothing replaced) ends the request.
+void commit_or_fail(platform::FileGroup& group);
+void send_board_reply(const Board& b, server::Reply& reply, const std::string& main_page,
+                      std::optional<std::int32_t> cookie);
 
 // Sends the login page, writing it first when it is missing.
 void login_page_reply(const Board& b, server::Reply& reply);

@@ -1,6 +1,8 @@
 #include "board/pages.h"
 
 #include <cstring>
+#include <functional>
+#include <optional>
 
 #include "board/paths.h"
 #include "board/request_failure.h"
@@ -11,56 +13,13 @@
 namespace board {
 namespace {
 
-// Sinks for the copy below: one writes the work file, the other checks, byte
-// for byte as stored, whether the copy would equal the page as it is.
-struct FileSink {
-    platform::TextWriter& out;
+// Collects the copy as text (line feeds, not yet stored form).
+struct StringSink {
+    std::string text;
     bool put(std::string_view s) {
-        out.write(s);
+        text += s;
         return true;
     }
-};
-
-class SameBytesSink {
-public:
-    explicit SameBytesSink(const std::string& page) { raw_.open(page); }
-    bool same() const { return same_; }
-    // False as soon as the copy differs from the stored page.
-    bool put(std::string_view s) {
-        while (same_ && !s.empty()) {
-            size_t lf = s.find('\n');
-            std::string_view run = s.substr(0, lf);
-            same_ = expect(run) && (lf == std::string_view::npos || expect("\r\n"));
-            s = lf == std::string_view::npos ? std::string_view{} : s.substr(lf + 1);
-        }
-        return same_;
-    }
-    bool at_end() {
-        char c;
-        return same_ && !refill() && raw_.read(&c, 1) == 0;
-    }
-
-private:
-    bool refill() {
-        if (pos_ < len_) return true;
-        len_ = raw_.read(buf_, sizeof buf_);
-        pos_ = 0;
-        return len_ > 0;
-    }
-    bool expect(std::string_view want) {
-        while (!want.empty()) {
-            if (!refill()) return false;
-            size_t n = std::min(want.size(), len_ - pos_);
-            if (std::memcmp(buf_ + pos_, want.data(), n) != 0) return false;
-            pos_ += n;
-            want.remove_prefix(n);
-        }
-        return true;
-    }
-    platform::RawReader raw_;
-    char buf_[16384];
-    size_t pos_ = 0, len_ = 0;
-    bool same_ = true;
 };
 
 // The section copy: markers are always written; a handled start marker is
@@ -96,22 +55,33 @@ void copy_sections(platform::TextReader& in, Sink& out, const std::vector<Sectio
 
 }  // namespace
 
+std::string rewrite_text(const std::string& stored, const std::vector<Section>& sections, size_t line_size) {
+    platform::TextReader in;
+    in.open_bytes(stored);
+    StringSink sink;
+    copy_sections(in, sink, sections, line_size);
+    return platform::stored_text(sink.text);
+}
+
+std::optional<std::string> read_page(const std::string& page) {
+    std::string stored;
+    platform::FileStatus s = platform::read_file(page, stored);
+    if (s.missing()) return std::nullopt;
+    if (!s.ok()) fail_request("cannot read " + page + ": " + platform::reason_text(s));
+    return stored;
+}
+
 RewriteResult rewrite_sections(const std::string& page, const std::string& work,
                                const std::vector<Section>& sections, size_t line_size) {
-    platform::TextReader in;
-    if (!in.open(page)) return RewriteResult::PageMissing;
-    {
-        SameBytesSink check(page);
-        copy_sections(in, check, sections, line_size);
-        if (check.at_end()) return RewriteResult::Unchanged;
-    }
-    in.rewind();
-    platform::AtomicFile out(page, work);
-    if (!out.ok()) return RewriteResult::WorkFileFailed;
-    FileSink sink{out.out()};
-    copy_sections(in, sink, sections, line_size);
-    in.close();
-    return out.commit() ? RewriteResult::Written : RewriteResult::WorkFileFailed;
+    std::string stored;
+    platform::FileStatus s = platform::read_file(page, stored);
+    if (s.missing()) return RewriteResult::PageMissing;
+    if (!s.ok()) return RewriteResult::ReadFailed;
+    std::string rewritten = rewrite_text(stored, sections, line_size);
+    if (rewritten == stored) return RewriteResult::Unchanged;
+    platform::FileGroup group;
+    group.replace(page, work, std::move(rewritten), platform::FileGroup::Undo::Restore, stored);
+    return group.commit().ok() ? RewriteResult::Written : RewriteResult::WorkFileFailed;
 }
 
 std::string frame_line(int page) {
@@ -153,16 +123,17 @@ const char* const kScriptEnd = "//-->\n</script>\n</head>\n<body>\n";
 const char* const kPageEnd = "</body>\n</html>\n";
 
 void write_page(const char* path, const std::string& text) {
+    platform::make_directory(paths::kData);
+    platform::make_directory(paths::kHtmlDir);
     platform::AtomicFile file(path, platform::work_name_for(path));
-    if (!file.ok()) fail_request(std::string("cannot create ") + path);
-    file.out().write(text);
-    if (!file.commit()) fail_request(std::string("cannot write ") + path);
+    file.write(text);
+    platform::FileStatus s = file.commit();
+    if (!s.ok()) fail_request(std::string("cannot write ") + path + ": " + platform::reason_text(s));
 }
 
 }  // namespace
 
-void write_login_template() {
-    platform::make_directory(paths::kHtmlDir);
+std::string login_template_text() {
     std::string t = page_head(false) + kScriptMeta + kStyleMeta + kCharsetMeta;
     t += "<title>コモレビ　－ログイン－</title>\n";
     t += kScriptStart;
@@ -193,23 +164,20 @@ void write_login_template() {
          "<input type='reset' name='リセット' value='リセット'>\n"
          "</form>\n"
          "<hr>\n";
-    write_page(paths::kLoginPage, t + kPageEnd);
+    return t + kPageEnd;
 }
 
-void write_text_template() {
-    platform::make_directory(paths::kHtmlDir);
+std::string text_template_text() {
     std::string t = page_head(true) + kCharsetMeta;
     t += "<title>コモレビ　－テキスト－</title>\n"
          "</head>\n"
          "<body>\n";
     t += kPlainStart;
     t += kPlainEnd;
-    write_page(paths::kTextPage1, t + kPageEnd);
+    return t + kPageEnd;
 }
 
-void write_main_template(int current_page) {
-    platform::make_directory(paths::kData);
-    platform::make_directory(paths::kHtmlDir);
+std::string main_template_text(int current_page) {
     std::string t = page_head(false) + kCharsetMeta;
     t += "<title>コモレビ －メイン－</title>\n"
          "</head>\n"
@@ -226,12 +194,10 @@ void write_main_template(int current_page) {
          "</frameset>\n"
          "</frameset>\n"
          "</html>\n";
-    write_page(paths::kMainPage, t);
+    return t;
 }
 
-void write_menu_template() {
-    platform::make_directory(paths::kData);
-    platform::make_directory(paths::kHtmlDir);
+std::string menu_template_text() {
     std::string t = page_head(false);
     t += "<title>コモレビ　－メニュー－</title>\n"
          "<meta http-equiv='content-script-type' content='text/javascript'>\n";
@@ -269,12 +235,10 @@ void write_menu_template() {
          "<form name='logout' method='post' action='wbk_logout.cgi' target='_top'>\n"
          "<input type='submit' name='logout' value='ログアウトします。'>\n"
          "</form>\n";
-    write_page(paths::kMenuPage, t + kPageEnd);
+    return t + kPageEnd;
 }
 
-void write_input_template() {
-    platform::make_directory(paths::kData);
-    platform::make_directory(paths::kHtmlDir);
+std::string input_template_text() {
     std::string t = page_head(false) + kScriptMeta + kStyleMeta + kCharsetMeta;
     t += "<title>コモレビ　－入力－</title>\n";
     t += kScriptStart;
@@ -320,43 +284,44 @@ void write_input_template() {
          "</form>\n"
          "<hr>\n"
          "<p>伝言板を終了する場合は、メニューから[ログアウト]ボタンを押すか、ブラウザーを閉じて下さい。</p>\n";
-    write_page(paths::kInputPage, t + kPageEnd);
+    return t + kPageEnd;
 }
 
-void ensure_page(const char* path, void (*write_template)()) {
-    {
-        platform::TextReader test;
-        if (test.open(path)) return;
-    }
-    write_template();
-    platform::TextReader again;
-    if (!again.open(path)) fail_request(std::string("cannot open ") + path);
+void write_login_template() { write_page(paths::kLoginPage, login_template_text()); }
+void write_text_template() { write_page(paths::kTextPage1, text_template_text()); }
+void write_main_template(int current_page) { write_page(paths::kMainPage, main_template_text(current_page)); }
+void write_menu_template() { write_page(paths::kMenuPage, menu_template_text()); }
+void write_input_template() { write_page(paths::kInputPage, input_template_text()); }
+
+std::string ensure_page(const char* path, const std::function<std::string()>& template_text) {
+    if (std::optional<std::string> stored = read_page(path)) return *stored;
+    std::string text = template_text();
+    write_page(path, text);
+    return platform::stored_text(text);
+}
+
+std::string new_text_page(const std::string& page1) {
+    return rewrite_text(page1, {Section{kPlainStart, kPlainEnd, "", SectionMode::Replace}}, 110);
 }
 
 void make_new_text_page(int current_page) {
-    ensure_page(paths::kTextPage1, write_text_template);
-    platform::TextReader page1;
-    if (!page1.open(paths::kTextPage1)) fail_request("cannot open text page 1");
+    std::string page1 = ensure_page(paths::kTextPage1, text_template_text);
     if (current_page == 1) return;
-    platform::make_directory(paths::kHtmlDir);
-    std::string path = text_page_path(current_page);
-    platform::AtomicFile out(path, paths::kTextWork);
-    if (!out.ok()) fail_request("cannot create " + path);
-    FileSink sink{out.out()};
-    copy_sections(page1, sink, {Section{kPlainStart, kPlainEnd, "", SectionMode::Replace}}, 110);
-    page1.close();
-    if (!out.commit()) fail_request("cannot write " + path);
+    platform::FileGroup out;
+    out.replace(text_page_path(current_page), paths::kTextWork, new_text_page(page1), platform::FileGroup::Undo::Remove);
+    platform::FileStatus s = out.commit();
+    if (!s.ok()) fail_request("cannot write " + text_page_path(current_page) + ": " + platform::reason_text(s));
 }
 
 ResetOutcome reset_messages(Board& b) {
     platform::BoardLockGuard guard(b.lock);
-    b.CurrentPage = 1;
-    b.MessageNo = 0;
-    b.ShownPage = 1;
-    if (!write_counters(0, 1)) return {ResetResult::CountersOrMainPage, paths::kCounters};
+    // A board that has never started has no counters file: its start makes
+    // one with these very counters, and nothing else is written here.
+    std::string old_counters;
+    if (!platform::read_file(paths::kCounters, old_counters).ok()) return {ResetResult::CountersOrMainPage, paths::kCounters};
     struct Step {
         const char* page;
-        void (*write_template)();
+        std::function<std::string()> template_text;
         const char* work;
         Section section;
         ResetResult page_result;
@@ -364,30 +329,49 @@ ResetOutcome reset_messages(Board& b) {
         const char* work_named;
     };
     const Step steps[] = {
-        {paths::kMainPage, [] { write_main_template(1); }, paths::kMainWork,
+        {paths::kMainPage, [] { return main_template_text(1); }, paths::kMainWork,
          Section{kPlainStart, kPlainEnd, frame_line(1), SectionMode::Replace}, ResetResult::CountersOrMainPage,
          ResetResult::MainWork, paths::kMainWork},
-        {paths::kTextPage1, write_text_template, paths::kTextWork,
+        {paths::kTextPage1, text_template_text, paths::kTextWork,
          Section{kPlainStart, kPlainEnd, "", SectionMode::Replace}, ResetResult::TextPage1, ResetResult::TextWork,
          paths::kTextWork},
         // No text of its own exists for the menu's work file: the owner is told of the menu page.
-        {paths::kMenuPage, write_menu_template, paths::kMenuWork,
+        {paths::kMenuPage, menu_template_text, paths::kMenuWork,
          Section{kPageLinkStart, kPageLinkEnd, page_link_line(1), SectionMode::Replace}, ResetResult::MenuPage,
          ResetResult::MenuWork, paths::kMenuPage},
     };
+    // The counters go first: once they say no messages on page 1, a crash
+    // before the pages follow leaves what the start's repair makes agree
+    // with them (it drops the blocks and links the counters do not count).
+    platform::FileGroup group;
+    group.replace(paths::kCounters, platform::work_name_for(paths::kCounters), platform::stored_text(counters_text(0, 1)),
+                  platform::FileGroup::Undo::Restore, old_counters);
     for (const Step& step : steps) {
         // Before the first login no page exists yet: it is written from its
         // template. The reset runs outside any request, so a page that cannot
-        // be written is reported like a page that cannot be opened.
+        // be read or written is reported like a page that cannot be opened.
+        std::string page;
         try {
-            ensure_page(step.page, step.write_template);
+            page = ensure_page(step.page, step.template_text);
         } catch (const RequestFailure&) {
             return {step.page_result, step.page};
         }
-        RewriteResult r = rewrite_sections(step.page, step.work, {step.section});
-        if (r == RewriteResult::PageMissing) return {step.page_result, step.page};
-        if (r == RewriteResult::WorkFileFailed) return {step.work_result, step.work_named};
+        std::string rewritten = rewrite_text(page, {step.section});
+        if (rewritten != page)
+            group.replace(step.page, step.work, std::move(rewritten), platform::FileGroup::Undo::Restore, page);
     }
+    if (!group.commit().ok()) {
+        const std::string& failed = group.failed_file();
+        for (const Step& step : steps) {
+            if (failed == step.page) return {step.page_result, step.page};
+            if (failed == step.work) return {step.work_result, step.work_named};
+        }
+        return {ResetResult::CountersOrMainPage, paths::kCounters};
+    }
+    // Memory follows the disk: the counters change only once their file holds them.
+    b.CurrentPage = 1;
+    b.MessageNo = 0;
+    b.ShownPage = 1;
     return {};
 }
 

@@ -2,6 +2,8 @@
 // The board's static pages: their templates, the program-point markers that
 // enclose their sections, and the one mechanism that rewrites sections.
 #include <cstddef>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,14 +42,19 @@ struct Section {
 enum class RewriteResult {
     Written,         // the page now holds the new text
     Unchanged,       // the new text would equal the old: nothing was written
-    PageMissing,     // the page cannot be opened
-    WorkFileFailed,  // the work file cannot be created or written
+    PageMissing,     // the page does not exist
+    ReadFailed,      // the page exists but cannot be read: nothing was written
+    WorkFileFailed,  // the work file cannot be written, or the page not replaced
 };
 
-// Copies page through work line by line (reads of at most line_size - 1
-// bytes), writing each handled section's new lines after its start marker,
-// and moves the work file over the page in one atomic, durable step. A
-// rewrite that would leave the page's bytes as they are writes nothing.
+// A page's stored bytes copied line by line (reads of at most line_size - 1
+// bytes), each handled section's new lines written after its start marker:
+// the new stored bytes.
+std::string rewrite_text(const std::string& stored, const std::vector<Section>& sections, size_t line_size = 500);
+
+// Reads page whole through rewrite_text, writes the result through work and
+// moves it over the page in one atomic, durable step. A rewrite that would
+// leave the page's bytes as they are writes nothing.
 RewriteResult rewrite_sections(const std::string& page, const std::string& work,
                                const std::vector<Section>& sections, size_t line_size = 500);
 
@@ -58,20 +65,32 @@ std::string update_time_line(const std::string& date_time);  // "<p>%s</p>\n"
 std::string page_link_line(int page);         // the menu's link to a page
 std::string text_page_path(int page);         // "DATA/HTML/wbk_text_%d.html"
 
-// Page templates. Each makes its directories and writes its page whole; a page
-// that cannot be written ends the request (request failure).
+// A page's stored bytes; nothing when it does not exist. A page that exists
+// but cannot be read ends the request (request failure).
+std::optional<std::string> read_page(const std::string& page);
+
+// Page templates: their texts, and writers that make the directories and
+// write the page whole; a page that cannot be written ends the request
+// (request failure).
+std::string login_template_text();
+std::string main_template_text(int current_page);
+std::string menu_template_text();
+std::string input_template_text();
+std::string text_template_text();
 void write_login_template();  // DATA/HTML/index.html
 void write_main_template(int current_page);
 void write_menu_template();
 void write_input_template();
 void write_text_template();
 
-// Makes sure a page exists: opens it, and writes its template when it cannot.
-// A page still missing afterwards ends the request.
-void ensure_page(const char* path, void (*write_template)());
+// A page's stored bytes, its template written first when the page does not
+// exist. A page that cannot be read, or a template that cannot be written,
+// ends the request.
+std::string ensure_page(const char* path, const std::function<std::string()>& template_text);
 
-// Creates the text page of current_page from text page 1 with an empty
-// message section. Page 1 is never copied onto itself.
+// A new text page: text page 1 with an empty message section.
+std::string new_text_page(const std::string& page1);
+// Writes the text page of current_page so. Page 1 is never copied onto itself.
 void make_new_text_page(int current_page);
 
 // The message reset's outcome: the owner is told of the file that failed
@@ -86,7 +105,8 @@ struct ResetOutcome {
 
 // The message reset: sets the counters to no messages on page 1 and rewrites the main page's
 // frame, text page 1's messages and the menu's page links, under the board
-// lock; the first failure stops it. Other text pages stay as they are. A page
+// lock, all or nothing: a failure puts back what was replaced, and the
+// counters in memory change only when every file holds the reset. Other text pages stay as they are. A page
 // that does not exist yet (before the first login) is written from its
 // template first; one that cannot be written is reported as missing. The
 // counters file is not made when DATA/MESSAGE does not exist: the program's

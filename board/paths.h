@@ -3,10 +3,13 @@
 namespace board::paths {
 inline constexpr const char* kData = "DATA";
 inline constexpr const char* kSettings = "DATA/settings.ini";
+inline constexpr const char* kSettingsWork = "DATA/settings_work.ini";
 inline constexpr const char* kMessageDir = "DATA/MESSAGE/";
 inline constexpr const char* kCounters = "DATA/MESSAGE/0.ini";
+inline constexpr const char* kCountersWork = "DATA/MESSAGE/0_work.ini";
 inline constexpr const char* kIdPasswordDir = "DATA/IDPASSWORD";
 inline constexpr const char* kCredentials = "DATA/IDPASSWORD/idpassword.ini";
+inline constexpr const char* kCredentialsWork = "DATA/IDPASSWORD/idpassword_work.ini";
 inline constexpr const char* kSessionDir = "DATA/SESSION";
 inline constexpr const char* kSessions = "DATA/SESSION/session.ini";
 inline constexpr const char* kSessionsWork = "DATA/SESSION/session_work.ini";

@@ -1,7 +1,10 @@
 #include "board/posting.h"
 
 #include <cstring>
+#include <optional>
+#include <vector>
 
+#include "board/board_reply.h"
 #include "board/form.h"
 #include "board/pages.h"
 #include "board/paths.h"
@@ -111,68 +114,140 @@ std::string message_block(platform::TextReader& record) {
            "</p>\n" + "<p>内容　：　" + text + "</p>\n" + "<hr>\n";
 }
 
-// The block of record message_no; a record that cannot be opened fails the request.
-std::string block_of(int message_no) {
-    platform::TextReader record;
-    if (!record.open(message_record_path(message_no))) fail_request("cannot open the message record");
-    return message_block(record);
-}
-
-// The newest block of a text page, as read: the lines after the message
-// section's start marker through the first "<hr>" line. Empty when the
-// section holds no block.
-std::string newest_block(const std::string& page) {
+// The lines of a text page's message section, as read in 500-byte pieces.
+std::vector<std::string> section_lines(const std::string& stored) {
     platform::TextReader in;
-    if (!in.open(page)) return {};
+    in.open_bytes(stored);
+    std::vector<std::string> lines;
     char line[500];
     size_t n;
     while ((n = in.read_line(line, sizeof line)) > 0 && !is_marker_line({line, n}, kPlainStart)) {
     }
-    std::string block;
-    while ((n = in.read_line(line, sizeof line)) > 0 && !is_marker_line({line, n}, kPlainEnd)) {
-        block.append(line, n);
-        if (std::string_view(line, n) == "<hr>\n") return block;
-    }
-    return {};
+    while ((n = in.read_line(line, sizeof line)) > 0 && !is_marker_line({line, n}, kPlainEnd))
+        lines.emplace_back(line, n);
+    return lines;
 }
 
-// The blocks of the posts cut off after they stored the counters and before
-// their block reached the current text page. Records MessageNo, MessageNo - 1,
-// ... are this page's messages, newest first, as its section lists them: the
-// ones newer than the page's newest block go above it, newest first. When no
-// record gives that block (the section is empty, or still holds a page of an
-// earlier round of page numbers), the section gets every record's block.
-void complete_blocks(Board& b) {
-    std::string page = text_page_path(b.CurrentPage);
-    std::string newest = newest_block(page);
-    std::string missing;
-    int message_no = b.MessageNo;
-    for (; message_no >= 1; --message_no) {
-        std::string block = block_of(message_no);
-        if (block == newest) break;
-        missing += block;
-    }
-    if (missing.empty()) return;
-    SectionMode mode = message_no == 0 ? SectionMode::Replace : SectionMode::Prepend;
-    rewrite_sections(page, paths::kTextWork, {Section{kPlainStart, kPlainEnd, missing, mode}});
+bool ends_block(const std::string& line) { return line == "<hr>\n"; }
+
+// A file the start cannot read stops it, named with the system's reason.
+bool read_for_repair(const std::string& path, std::optional<std::string>& stored, FileTrouble* trouble) {
+    std::string bytes;
+    platform::FileStatus s = platform::read_file(path, bytes);
+    stored.reset();
+    if (s.ok()) stored = std::move(bytes);
+    if (s.failed() && trouble) *trouble = FileTrouble{path, s};
+    return !s.failed();
 }
 
-// The menu's link to a page that a post cut off before its page-link step began.
-void complete_page_link(int page) {
-    const std::string link = page_link_line(page);
-    {
-        platform::TextReader menu;
-        if (!menu.open(paths::kMenuPage)) return;  // the next request writes it from its template
-        char line[400];
-        size_t n;
-        while ((n = menu.read_line(line, sizeof line)) > 0)
-            if (std::string_view(line, n) == link) return;
+// Replaces path with stored when that differs from what is there.
+bool replace_for_repair(const std::string& path, const std::string& work, const std::string& old,
+                        const std::string& stored, FileTrouble* trouble) {
+    if (stored == old) return true;
+    platform::FileGroup group;
+    group.replace(path, work, stored, old.empty() ? platform::FileGroup::Undo::Remove : platform::FileGroup::Undo::Restore,
+                  old);
+    platform::FileStatus s = group.commit();
+    if (!s.ok() && trouble) *trouble = FileTrouble{group.failed_file(), s};
+    return s.ok();
+}
+
+// The current text page's blocks made to agree with MessageNo. A post writes
+// its page before the counters file, so a post cut off between the two has
+// one block too many: the newest blocks beyond MessageNo go. A board written
+// before posts were ordered so may lack blocks: records MessageNo,
+// MessageNo - 1, ... newer than the page's newest block go above it, newest
+// first; when no record gives that block (an empty section), the section gets
+// every record's block.
+bool repair_blocks(Board& b, FileTrouble* trouble) {
+    const std::string page = text_page_path(b.CurrentPage);
+    std::optional<std::string> stored;
+    if (!read_for_repair(page, stored, trouble)) return false;
+    bool existed = stored.has_value();
+    if (!stored) {
+        if (b.MessageNo < 1) return true;  // the first post makes it
+        std::optional<std::string> page1;
+        if (!read_for_repair(paths::kTextPage1, page1, trouble)) return false;
+        stored = new_text_page(page1 ? *page1 : platform::stored_text(text_template_text()));
     }
-    rewrite_sections(paths::kMenuPage, paths::kMenuWork,
-                     {Section{kPageLinkStart, kPageLinkEnd, link, SectionMode::Prepend}}, 400);
+    std::vector<std::string> lines = section_lines(*stored);
+    int blocks = 0;
+    for (const std::string& line : lines) blocks += ends_block(line) ? 1 : 0;
+    std::string section;
+    SectionMode mode = SectionMode::Prepend;
+    if (blocks > b.MessageNo) {
+        int drop = blocks - b.MessageNo;
+        size_t at = 0;
+        for (; at < lines.size() && drop > 0; ++at) drop -= ends_block(lines[at]) ? 1 : 0;
+        for (; at < lines.size(); ++at) section += lines[at];
+        mode = SectionMode::Replace;
+    } else if (blocks < b.MessageNo) {
+        std::string newest;
+        for (const std::string& line : lines) {
+            newest += line;
+            if (ends_block(line)) break;
+        }
+        int message_no = b.MessageNo;
+        for (; message_no >= 1; --message_no) {
+            std::optional<std::string> record;
+            if (!read_for_repair(message_record_path(message_no), record, trouble)) return false;
+            if (!record) break;
+            std::string block = block_of_stored(*record);
+            if (block == newest) break;
+            section += block;
+        }
+        if (message_no == 0) mode = SectionMode::Replace;
+    }
+    if (section.empty() && mode == SectionMode::Prepend) return true;
+    return replace_for_repair(page, paths::kTextWork, existed ? *stored : std::string(),
+                              rewrite_text(*stored, {Section{kPlainStart, kPlainEnd, section, mode}}), trouble);
+}
+
+// The menu's links agree with CurrentPage: a link to a later page, which a
+// post cut off before its counters added, goes; the current page's link,
+// when a board written before posts were ordered so lacks it, comes on top.
+bool repair_links(Board& b, FileTrouble* trouble) {
+    std::optional<std::string> menu;
+    if (!read_for_repair(paths::kMenuPage, menu, trouble)) return false;
+    if (!menu) return true;  // written from its template by the next request
+    platform::TextReader in;
+    in.open_bytes(*menu);
+    char line[400];
+    size_t n;
+    while ((n = in.read_line(line, sizeof line)) > 0 && !is_marker_line({line, n}, kPageLinkStart)) {
+    }
+    const std::string current = page_link_line(b.CurrentPage);
+    std::string links;
+    bool has_current = false;
+    while ((n = in.read_line(line, sizeof line)) > 0 && !is_marker_line({line, n}, kPageLinkEnd)) {
+        std::string text(line, n);
+        int page = selected_page(text);
+        if (page > b.CurrentPage && text == page_link_line(page)) continue;
+        has_current = has_current || text == current;
+        links += text;
+    }
+    if (!has_current) links = current + links;
+    return replace_for_repair(paths::kMenuPage, paths::kMenuWork, *menu,
+                              rewrite_text(*menu, {Section{kPageLinkStart, kPageLinkEnd, links, SectionMode::Replace}}, 400),
+                              trouble);
+}
+
+bool repair_frame(Board& b, FileTrouble* trouble) {
+    std::optional<std::string> main;
+    if (!read_for_repair(paths::kMainPage, main, trouble)) return false;
+    if (!main) return true;
+    return replace_for_repair(
+        paths::kMainPage, paths::kMainWork, *main,
+        rewrite_text(*main, {Section{kPlainStart, kPlainEnd, frame_line(b.CurrentPage), SectionMode::Replace}}), trouble);
 }
 
 }  // namespace
+
+std::string block_of_stored(std::string stored) {
+    platform::TextReader record;
+    record.open_bytes(std::move(stored));
+    return message_block(record);
+}
 
 std::string message_record_path(int message_no) {
     return "DATA/MESSAGE/" + std::to_string(message_no) + ".txt";
@@ -201,69 +276,70 @@ std::string escape_html(std::string_view text) {
     return out;
 }
 
-bool store_step(Board& b, const server::Request& request) {
+void post(Board& b, const server::Request& request, server::Reply& reply) {
+    using Undo = platform::FileGroup::Undo;
     auto name = form_field(request.body, "name", kNameRules);
     auto title = form_field(request.body, "title", kNameRules);
     auto text = form_field(request.body, "text", kTextRules);
-    if (!name || name->empty() || !title || title->empty() || !text || text->empty()) return false;
+    // A refused post (a missing or empty field) changes nothing and gets the board as it was.
+    if (!name || name->empty() || !title || title->empty() || !text || text->empty()) return board_reply(b, reply);
 
     std::string when = platform::date_time_text(b.clock());
-    // The counters in memory move on only once the counters file holds them:
-    // a post that fails uses up no message number.
     int message_no = b.MessageNo + 1;
     int page = b.CurrentPage;
     if (message_no > 100) {
         message_no = 1;
         page = page == 100000000 ? 1 : page + 1;
     }
-    std::string path = message_record_path(message_no);
-    platform::AtomicFile record(path, platform::work_name_for(path));
-    if (!record.ok()) fail_request("cannot create " + path);
-    record.out().write("ClientIpAddress=" + request.ClientAddress + "\n" + single_line(*title) + "\n" +
-                       single_line(*name) + "\n" + when + "\n" + *text + "\n");
-    if (!record.commit()) fail_request("cannot write " + path);
-    if (!write_counters(message_no, page)) fail_request("cannot write the counters file");
+    std::string record = platform::stored_text("ClientIpAddress=" + request.ClientAddress + "\n" + single_line(*title) +
+                                               "\n" + single_line(*name) + "\n" + when + "\n" + *text + "\n");
+    std::string block = block_of_stored(record);
+
+    // The text page: the block on top of its message section; the first
+    // message of a page replaces what an earlier round left there, and a page
+    // that does not exist yet is made from text page 1.
+    std::string page_path = text_page_path(page);
+    std::optional<std::string> old_page = read_page(page_path);
+    std::string base = old_page ? *old_page : new_text_page(ensure_page(paths::kTextPage1, text_template_text));
+    SectionMode mode = message_no == 1 ? SectionMode::Replace : SectionMode::Prepend;
+
+    // One group, replaced in this order: the record, the text page, the main
+    // page and the menu, and last the counters file, which makes the post
+    // count. A failure puts every file back: the post is on no page. A crash
+    // before the counters leaves at most a block and a link that the start
+    // takes away again; after them, the post is whole.
+    platform::FileGroup group;
+    std::string record_path = message_record_path(message_no);
+    group.replace(record_path, platform::work_name_for(record_path), record, Undo::Keep);
+    group.replace(page_path, paths::kTextWork, rewrite_text(base, {Section{kPlainStart, kPlainEnd, block, mode}}),
+                  old_page ? Undo::Restore : Undo::Remove, old_page.value_or(std::string()));
+    Section link{kPageLinkStart, kPageLinkEnd, page_link_line(page), SectionMode::Prepend};
+    bool new_link = message_no == 1 && page != 1;
+    std::int32_t current = b.CurrentPage;
+    b.CurrentPage = page;  // the main page frames the post's page
+    std::string main_page;
+    try {
+        main_page = plan_board_reply(b, group, false, new_link ? &link : nullptr);
+    } catch (...) {
+        b.CurrentPage = current;
+        throw;
+    }
+    b.CurrentPage = current;
+    group.replace(paths::kCounters, platform::work_name_for(paths::kCounters),
+                  platform::stored_text(counters_text(message_no, page)), Undo::Restore,
+                  platform::stored_text(counters_text(b.MessageNo, b.CurrentPage)));
+    commit_or_fail(group);
+    // Memory follows the disk.
     b.MessageNo = message_no;
     b.CurrentPage = page;
-    return true;
+    send_board_reply(b, reply, main_page, std::nullopt);
 }
 
-void render_step(Board& b) {
-    std::string block = block_of(b.MessageNo);
-    std::string page = text_page_path(b.CurrentPage);
-    {
-        platform::TextReader test;
-        if (!test.open(page)) make_new_text_page(b.CurrentPage);
-    }
-    SectionMode mode = b.MessageNo == 1 ? SectionMode::Replace : SectionMode::Prepend;
-    RewriteResult r = rewrite_sections(page, paths::kTextWork, {Section{kPlainStart, kPlainEnd, block, mode}});
-    if (r == RewriteResult::PageMissing || r == RewriteResult::WorkFileFailed)
-        fail_request("cannot rewrite " + page);
-}
-
-void page_link_step(Board& b) {
-    ensure_page(paths::kMenuPage, write_menu_template);
-    // Only the first message of a page above page 1 adds a link; any other
-    // post would copy the menu unchanged.
-    if (b.MessageNo != 1 || b.CurrentPage == 1) return;
-    RewriteResult r = rewrite_sections(
-        paths::kMenuPage, paths::kMenuWork,
-        {Section{kPageLinkStart, kPageLinkEnd, page_link_line(b.CurrentPage), SectionMode::Prepend}}, 400);
-    if (r == RewriteResult::PageMissing || r == RewriteResult::WorkFileFailed)
-        fail_request("cannot rewrite the menu page");
-}
-
-void complete_started_page(Board& b) {
-    if (b.MessageNo < 1) return;
-    try {
-        {
-            platform::TextReader test;
-            if (!test.open(text_page_path(b.CurrentPage))) make_new_text_page(b.CurrentPage);
-        }
-        if (b.CurrentPage != 1) complete_page_link(b.CurrentPage);
-        complete_blocks(b);
-    } catch (const RequestFailure&) {
-    }
+std::string repair_pages(Board& b) {
+    FileTrouble trouble;
+    if (b.MessageNo < 0) return {};
+    if (repair_blocks(b, &trouble) && repair_links(b, &trouble) && repair_frame(b, &trouble)) return {};
+    return "[" + trouble.file + "] " + platform::reason_text(trouble.status);
 }
 
 }  // namespace board

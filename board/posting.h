@@ -4,27 +4,31 @@
 #include <string>
 
 #include "board/board.h"
+#include "server/reply.h"
 #include "server/request.h"
 
 namespace board {
 
-// True when stored; false when a field is missing or empty, which changes
-// nothing at all. MessageNo and CurrentPage move on once the record and the
-// counters file are stored; a request failure before leaves them as they were.
-bool store_step(Board& b, const server::Request& request);
-void render_step(Board& b);
-void page_link_step(Board& b);
+// Posts the request's message and sends the board reply: the record, the
+// block on top of the current text page (a new page after 100 messages), a
+// new page's link in the menu and the counters, all or nothing. A missing
+// or empty field changes nothing. MessageNo and CurrentPage move on once
+// the files hold the post; a request failure leaves them and every page as
+// they were.
+void post(Board& b, const server::Request& request, server::Reply& reply);
 
-// Start calls this after loading the counters. A post cut off (the process
-// killed) after it stored the counters may have left its message without its
-// block on the current text page and, when it began a new page, that page
-// without its text page or without its link in the menu; no later post adds
-// any of them. They are made here: the text page from text page 1, the link
-// at the top of the menu's links, and the missing blocks from their records
-// above the page's newest block, newest first. A page that is complete costs
-// reading its newest block and one record. A file that cannot be read or
-// written now is left for the next start.
-void complete_started_page(Board& b);
+// Start calls this after loading the counters: it makes the pages agree
+// with them after a crash. The current text page gets exactly MessageNo
+// blocks (a post cut off before its counters loses its block; blocks missing
+// on a board written before posts were ordered so come from their records),
+// the menu one link per page, newest first, and the main page frames the
+// current page. A page that agrees costs only reading it. The result names
+// a file that cannot be read or written, with the system's reason; empty
+// when the pages agree.
+std::string repair_pages(Board& b);
+
+// The message block of a record's stored bytes, as the text page shows it.
+std::string block_of_stored(std::string stored);
 
 // The message record's path: "DATA/MESSAGE/%d.txt".
 std::string message_record_path(int message_no);

@@ -6,6 +6,7 @@
 #include "board/pages.h"
 #include "board/paths.h"
 #include "board/posting.h"
+#include "board/request_failure.h"
 #include "board/session.h"
 #include "board/state.h"
 #include "platform/text_file.h"
@@ -31,8 +32,6 @@ void handle_get(Board& b, const server::Request& request, server::Reply& reply) 
     std::string name;
     if (path.empty()) {
         name = paths::kLoginPage;
-        platform::RawReader test;
-        if (!test.open(name)) write_login_template();
     } else if (path.find("wbk_select_") != std::string_view::npos) {
         if (allowed) page_select(b, path);
         return;
@@ -45,8 +44,21 @@ void handle_get(Board& b, const server::Request& request, server::Reply& reply) 
     // Windows file system ignores case.
     std::string folded = name;
     for (char& c : folded) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (folded.find(".ini") != std::string::npos) return server::not_found_reply(reply);
+    // The pages the board rewrites are read whole before the reply starts:
+    // no handle stays open on a page while a slow client drains it, so the
+    // page can be replaced meanwhile (Windows refuses to replace an open file).
+    size_t base = name.find_last_of('/') + 1;
+    if (name.compare(base, 4, "wbk_") == 0 || name == paths::kLoginPage) {
+        std::string bytes;
+        platform::FileStatus s = platform::read_file(name, bytes);
+        if (s.missing() && name == paths::kLoginPage) bytes = ensure_page(paths::kLoginPage, login_template_text);
+        else if (s.missing()) return server::not_found_reply(reply);
+        else if (!s.ok()) fail_request("cannot read " + name + ": " + platform::reason_text(s));
+        return server::file_reply(reply, bytes, server::content_type_for(name), cache_header(b));
+    }
     platform::RawReader file;
-    if (folded.find(".ini") != std::string::npos || !file.open(name)) return server::not_found_reply(reply);
+    if (!file.open(name)) return server::not_found_reply(reply);
     server::file_reply(reply, file, server::content_type_for(name), cache_header(b));
 }
 
@@ -59,13 +71,7 @@ void route_post(Board& b, const server::Request& request, server::Reply& reply) 
         if (!trusted || login(b, request, reply) != LoginResult::LoggedIn) login_page_reply(b, reply);
     } else if (path.find("wbk_write.cgi") != std::string_view::npos) {
         if (!trusted || !session_check(b, request)) return login_page_reply(b, reply);
-        // A refused post (a missing or empty field) changes nothing and gets
-        // the board as it was.
-        if (store_step(b, request)) {
-            render_step(b);
-            page_link_step(b);
-        }
-        board_reply(b, reply);
+        post(b, request, reply);
     } else if (path.find("wbk_reload.cgi") != std::string_view::npos) {
         if (!trusted || !session_check(b, request)) return login_page_reply(b, reply);
         board_reply(b, reply);
@@ -93,9 +99,8 @@ std::string served_file_name(std::string_view path) {
 }
 
 void respond(Board& b, const server::Request& request, server::Reply& reply) {
-    // Every file the request replaces is durable before the reply says so.
-    platform::DirectorySyncBatch durable;
-    reply.before_first_send([&durable] { durable.flush(); });
+    // Every file the request replaces is durable before the reply says so:
+    // each group of files is synced, folders included, before its reply is made.
     try {
         if (!request.has_path) return;
         if (request.method == "GET")
@@ -114,7 +119,8 @@ namespace {
 // What the owner is told when the board's files do not load as they should.
 std::string load_notice(const Board& b, LoadResult r) {
     switch (r) {
-        case LoadResult::Loaded: return {};
+        case LoadResult::Loaded:
+        case LoadResult::StateUnreadable: return {};  // the start fails, naming the file
         case LoadResult::CountersUncreatable:
             return std::string("[") + paths::kCounters + "]ファイルの作成に失敗しました。\n伝言板サーバーを開始できません。";
         case LoadResult::CountersUnreadable:
@@ -130,18 +136,38 @@ std::string load_notice(const Board& b, LoadResult r) {
 
 }  // namespace
 
-bool prepare_to_serve(Board& b) {
+// Work files that a crash left beside the files they were to replace.
+void remove_left_work_files() {
+    const char* const work_files[] = {paths::kCountersWork, paths::kCredentialsWork, paths::kSessionsWork,
+                                      paths::kSettingsWork, paths::kMainWork, paths::kMenuWork, paths::kTextWork,
+                                      "DATA/HTML/index_work.html", "DATA/HTML/wbk_input_work.html",
+                                      "DATA/HTML/wbk_text_1_work.html"};
+    for (const char* work : work_files) platform::remove_file(work);
+    for (const std::string& name : platform::list_directory(paths::kMessageDir)) {
+        // The records' work files: "<n>_work.txt".
+        size_t digits = name.find_first_not_of("0123456789");
+        if (digits > 0 && digits != std::string::npos && name.compare(digits, std::string::npos, "_work.txt") == 0)
+            platform::remove_file(paths::kMessageDir + name);
+    }
+}
+
+std::string prepare_to_serve(Board& b) {
     std::string notice;
-    bool ready;
+    std::string trouble_text;
     {
         platform::BoardLockGuard guard(b.lock);
-        LoadResult r = load_board_state(b);
+        remove_left_work_files();
+        FileTrouble trouble;
+        LoadResult r = load_board_state(b, &trouble);
+        if (r == LoadResult::StateUnreadable)
+            trouble_text = "[" + trouble.file + "] " + platform::reason_text(trouble.status);
+        else if (r == LoadResult::CountersUncreatable)
+            trouble_text = std::string("[") + paths::kCounters + "] cannot be created";
         notice = load_notice(b, r);
-        ready = r != LoadResult::CountersUncreatable;
-        if (ready) complete_started_page(b);
+        if (trouble_text.empty()) trouble_text = repair_pages(b);
     }
     if (!notice.empty() && b.owner_notice) b.owner_notice(notice, "エラーメッセージ");
-    return ready;
+    return trouble_text;
 }
 
 server::Handler request_handler(Board& b) {

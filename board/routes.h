@@ -21,10 +21,13 @@ server::Handler request_handler(Board& b);
 // error page.
 void respond(Board& b, const server::Request& request, server::Reply& reply);
 
-// The start's preparation: loads the counters and the credentials and
-// completes a page that a crash cut off. False when the counters file cannot
-// be created, which keeps the server from starting.
-bool prepare_to_serve(Board& b);
+// The start's preparation: removes the work files a crash left, loads the
+// counters and the credentials and makes the pages agree with the counters
+// (repair_pages). Empty when the board can serve; otherwise the file that
+// keeps the server from starting, with the system's reason: a counters file
+// that cannot be created, a state file or page that exists but cannot be read,
+// a page the repair cannot write.
+std::string prepare_to_serve(Board& b);
 
 // "DATA/HTML/<path>" when path may be served: nothing outside DATA/HTML
 // (no ".." segment, backslash, colon, leading "/", control byte) and no file

@@ -25,20 +25,14 @@ std::optional<std::string_view> session_field(std::string_view line, std::string
     return value.substr(0, value.find(':'));
 }
 
-// Opens the session file for appending, making its directories when missing.
-bool append_to_sessions(platform::TextWriter& out) {
-    if (out.open(paths::kSessions, platform::TextWriter::Mode::Append)) return true;
-    platform::make_directory(paths::kData);
-    platform::make_directory(paths::kSessionDir);
-    return out.open(paths::kSessions, platform::TextWriter::Mode::Append);
-}
-
-// Opens the session file for reading; when there is none yet, creates it empty
-// (the reader then stays closed: there are no lines).
-void open_sessions(platform::TextReader& in) {
-    if (in.open(paths::kSessions)) return;
-    platform::TextWriter create;
-    if (!append_to_sessions(create) || !create.close()) fail_request("cannot create the session file");
+// The session file's stored bytes; empty when there is none yet. A file that
+// cannot be read ends the request: nothing is written over sessions that
+// could not be read.
+std::string read_sessions() {
+    std::string stored;
+    platform::FileStatus s = platform::read_file(paths::kSessions, stored);
+    if (s.failed()) fail_request("cannot read the session file: " + platform::reason_text(s));
+    return stored;
 }
 
 // The login log's failure, for the owner. The front end shows it without
@@ -60,22 +54,23 @@ std::int32_t draw_cookie_value(Board& b) {
     return static_cast<std::int32_t>(b.random() % 2147483647u) + 1;
 }
 
+std::string session_line(Board& b, const std::string& address, std::int32_t cookie) {
+    return "ipaddress=" + address + ":cookieid=" + std::to_string(cookie) + ":time=" + platform::timestamp_text(b.clock());
+}
+
 // The line goes in whole or not at all: the old lines and the new one are
-// written aside and moved over the file. An append that a full disk cut short
-// would leave a piece of a line, and the next login's line glued to it.
-void store_session_line(Board& b, const std::string& address, std::int32_t cookie) {
-    std::string line = "ipaddress=" + address + ":cookieid=" + std::to_string(cookie) +
-                       ":time=" + platform::timestamp_text(b.clock());
-    platform::TextReader in;
-    open_sessions(in);
-    platform::AtomicFile out(paths::kSessions, paths::kSessionsWork);
-    if (!out.ok()) fail_request("cannot open the session file");
-    char piece[kSessionLineSize];
-    size_t n;
-    while ((n = in.read_line(piece, sizeof piece)) > 0) out.out().write(std::string_view(piece, n));
-    in.close();
-    out.out().write(line);
-    if (!out.commit()) fail_request("cannot write the session file");
+// written aside and moved over the file, after the pages of the login reply,
+// so that a session exists only once its reply could be made.
+void plan_session_line(Board& b, platform::FileGroup& group, const std::string& address, std::int32_t cookie) {
+    std::string old;
+    platform::FileStatus s = platform::read_file(paths::kSessions, old);
+    if (s.failed()) fail_request("cannot read the session file: " + platform::reason_text(s));
+    if (s.missing()) {
+        platform::make_directory(paths::kData);
+        platform::make_directory(paths::kSessionDir);
+    }
+    group.replace(paths::kSessions, paths::kSessionsWork, old + platform::stored_text(session_line(b, address, cookie)),
+                  s.missing() ? platform::FileGroup::Undo::Remove : platform::FileGroup::Undo::Restore, old);
 }
 
 std::string login_log_path(const platform::LocalTime& t) {
@@ -87,14 +82,19 @@ void login_log(Board& b, const std::string& address, bool success) {
     platform::LocalTime now = b.clock();
     std::string path = login_log_path(now);
     platform::TextWriter out;
-    if (!out.open(path, platform::TextWriter::Mode::Append)) {
+    platform::FileStatus opened = out.open(path, platform::TextWriter::Mode::Append);
+    if (!opened.ok()) {
         platform::make_directory(paths::kLogDir);
-        if (!out.open(path, platform::TextWriter::Mode::Append)) return tell_owner_log_failed(b);
+        opened = out.open(path, platform::TextWriter::Mode::Append);
     }
-    out.write(std::string("Login=") + (success ? "true" : "false") + " ： IP=" + address +
-              " : Time=" + platform::timestamp_text(now));
-    // A line the disk does not take (a full disk) is told once until a line is written again.
-    bool written = out.close();
+    bool written = opened.ok();
+    if (written) {
+        out.write(std::string("Login=") + (success ? "true" : "false") + " ： IP=" + address +
+                  " : Time=" + platform::timestamp_text(now));
+        written = out.close().ok();
+    }
+    // A line that cannot be written (a log that cannot be opened, a full
+    // disk) is told once until a line is written again.
     if (!written && !b.log_failing) tell_owner_log_failed(b);
     b.log_failing = !written;
 }
@@ -167,8 +167,11 @@ LoginResult login(Board& b, const server::Request& request, server::Reply& reply
     }
     b.guessing.erase(request.ClientAddress);
     std::int32_t cookie = draw_cookie_value(b);
-    store_session_line(b, request.ClientAddress, cookie);
-    board_reply(b, reply, cookie);
+    platform::FileGroup group;
+    std::string main_page = plan_board_reply(b, group, true);
+    plan_session_line(b, group, request.ClientAddress, cookie);
+    commit_or_fail(group);
+    send_board_reply(b, reply, main_page, cookie);
     login_log(b, request.ClientAddress, true);
     return LoginResult::LoggedIn;
 }
@@ -177,7 +180,17 @@ bool session_check(Board&, const server::Request& request) {
     const std::optional<std::string>& cookie = request.session_cookie;
     if (!cookie) return false;
     platform::TextReader in;
-    open_sessions(in);
+    platform::FileStatus s = in.open(paths::kSessions);
+    if (s.failed()) fail_request("cannot read the session file: " + platform::reason_text(s));
+    if (s.missing()) {
+        // There is none until the first login: made empty, as a check always has.
+        platform::make_directory(paths::kData);
+        platform::make_directory(paths::kSessionDir);
+        platform::WriteHandle create;
+        if (!create.open(paths::kSessions, platform::WriteHandle::Mode::Append).ok() || !create.close().ok())
+            fail_request("cannot create the session file");
+        return false;
+    }
     char line[kSessionLineSize];
     size_t n;
     while ((n = in.read_line(line, sizeof line)) > 0)
@@ -189,10 +202,9 @@ void logout(Board&, const server::Request& request) {
     const std::optional<std::string>& cookie = request.session_cookie;
     if (!cookie) return;
     platform::TextReader in;
-    open_sessions(in);
-    if (!in.is_open()) return;
-    platform::AtomicFile out(paths::kSessions, paths::kSessionsWork);
-    if (!out.ok()) fail_request("cannot create the session work file");
+    in.open_bytes(read_sessions());
+    const std::string old = in.stored();
+    std::string kept;
     bool dropped = false;
     char line[kSessionLineSize];
     size_t n;
@@ -201,11 +213,14 @@ void logout(Board&, const server::Request& request) {
         if (session_line_matches(text, request.ClientAddress, *cookie))
             dropped = true;
         else
-            out.out().write(text);
+            kept += text;
     }
-    in.close();
     if (!dropped) return;  // nothing to remove: the file stays as it is
-    if (!out.commit()) fail_request("cannot write the session file");
+    // A session that cannot be removed is told (the error page), not taken for gone.
+    platform::FileGroup group;
+    group.replace(paths::kSessions, paths::kSessionsWork, platform::stored_text(kept), platform::FileGroup::Undo::Restore,
+                  old);
+    commit_or_fail(group);
 }
 
 void hourly_session_sweep(Board& b) {
@@ -219,10 +234,11 @@ void hourly_session_sweep(Board& b) {
         return;
     }
     if (b.sweep_done) return;
+    // No sessions yet: nothing to sweep. A file that cannot be read stays as
+    // it is, and the sweep is tried again at the next call of this minute.
     platform::TextReader in;
-    if (!in.open(paths::kSessions)) return;  // no sessions yet: nothing to sweep
-    platform::AtomicFile out(paths::kSessions, paths::kSessionsWork);
-    if (!out.ok()) return;  // tried again at the next call of this minute
+    if (!in.open(paths::kSessions).ok()) return;
+    std::string kept;
     int previous = now.hour == 0 ? 23 : now.hour - 1;
     char line[kSessionLineSize];
     while (in.read_line(line, sizeof line) > 0) {
@@ -234,10 +250,11 @@ void hourly_session_sweep(Board& b) {
         if (std::strlen(time) > 17) hour_text[1] = time[17];
         int hour = std::atoi(hour_text);
         if (hour < 0 || hour > 23) return;  // the file stays as it was; tried again
-        if (hour == now.hour || hour == previous) out.out().write(line);
+        if (hour == now.hour || hour == previous) kept += line;
     }
-    in.close();
-    if (out.commit()) b.sweep_done = true;
+    platform::AtomicFile out(paths::kSessions, paths::kSessionsWork);
+    out.write(kept);
+    if (out.commit().ok()) b.sweep_done = true;
 }
 
 Upkeep::Upkeep(Board& b, std::chrono::milliseconds every)

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "board/board.h"
+#include "platform/text_file.h"
 #include "server/reply.h"
 #include "server/request.h"
 
@@ -32,9 +33,10 @@ bool session_check(Board& b, const server::Request& request);
 // Removes the sessions of the request's client and cookie.
 void logout(Board& b, const server::Request& request);
 
-// Appends "ipaddress=%s:cookieid=%d:time=%s" to the session file, whole or not
-// at all: the file is written aside with the new line and replaced.
-void store_session_line(Board& b, const std::string& address, std::int32_t cookie);
+// Plans the session file with "ipaddress=%s:cookieid=%d:time=%s" appended
+// into group: whole or not at all. A session file that cannot be read ends
+// the request.
+void plan_session_line(Board& b, platform::FileGroup& group, const std::string& address, std::int32_t cookie);
 
 // Appends one line to the day's login log when LogEnabled is 1.
 void login_log(Board& b, const std::string& address, bool success);

@@ -21,19 +21,21 @@ int parse_int(const char* text) {
     return static_cast<int>(v);
 }
 
-static bool write_lines(const char* path, std::initializer_list<std::string> lines) {
+static platform::FileStatus write_lines(const char* path, std::initializer_list<std::string> lines) {
     platform::AtomicFile file(path, platform::work_name_for(path));
-    if (!file.ok()) return false;
-    for (const std::string& line : lines) file.out().write(line);
+    for (const std::string& line : lines) file.write(line);
     return file.commit();
 }
 
-bool write_counters(int message_no, int current_page) {
-    return write_lines(paths::kCounters, {"message=" + std::to_string(message_no) + "\n",
-                                          "page=" + std::to_string(current_page) + "\n"});
+std::string counters_text(int message_no, int current_page) {
+    return "message=" + std::to_string(message_no) + "\n" + "page=" + std::to_string(current_page) + "\n";
 }
 
-bool write_credentials(const std::string& id, const std::string& password) {
+platform::FileStatus write_counters(int message_no, int current_page) {
+    return write_lines(paths::kCounters, {counters_text(message_no, current_page)});
+}
+
+platform::FileStatus write_credentials(const std::string& id, const std::string& password) {
     return write_lines(paths::kCredentials, {"ID=" + id + "\n", "PASSWORD=" + password + "\n"});
 }
 
@@ -67,16 +69,26 @@ static void take_counter(char* line, const char* key, int low, int high, std::in
 }
 
 // What cannot be read is assumed as on a new board: no messages on page 1.
-static LoadResult load_counters(Board& b) {
+// Only a file that does not exist is made with its defaults: one that
+// exists but cannot be read stops the load with nothing changed or written.
+static bool unreadable(const platform::FileStatus& s, const char* file, FileTrouble* trouble) {
+    if (!s.failed()) return false;
+    if (trouble) *trouble = FileTrouble{file, s};
+    return true;
+}
+
+static LoadResult load_counters(Board& b, FileTrouble* trouble) {
+    platform::TextReader in;
+    platform::FileStatus opened = in.open(paths::kCounters);
+    if (unreadable(opened, paths::kCounters, trouble)) return LoadResult::StateUnreadable;
     b.MessageNo = 0;
     b.CurrentPage = 1;
     b.ShownPage = 1;
-    platform::TextReader in;
-    if (!in.open(paths::kCounters)) {
+    if (opened.missing()) {
         platform::make_directory(paths::kData);
         platform::make_directory(paths::kMessageDir);
-        if (!write_counters(0, 1)) return LoadResult::CountersUncreatable;
-        if (!in.open(paths::kCounters)) return LoadResult::CountersUnreadable;
+        if (!write_counters(0, 1).ok()) return LoadResult::CountersUncreatable;
+        if (!in.open(paths::kCounters).ok()) return LoadResult::CountersUnreadable;
     }
     bool message_found = false;
     bool page_found = false;
@@ -90,30 +102,33 @@ static LoadResult load_counters(Board& b) {
     return message_found && page_found ? LoadResult::Loaded : LoadResult::CountersInvalid;
 }
 
-static LoadResult load_credentials(Board& b) {
+static LoadResult load_credentials(Board& b, FileTrouble* trouble) {
     platform::TextReader in;
-    if (!in.open(paths::kCredentials, platform::LineEnds::Binary)) {
+    platform::FileStatus opened = in.open(paths::kCredentials, platform::LineEnds::Binary);
+    if (unreadable(opened, paths::kCredentials, trouble)) return LoadResult::StateUnreadable;
+    if (opened.missing()) {
         platform::make_directory(paths::kIdPasswordDir);
-        if (!write_credentials(kDefaultCredential, kDefaultCredential)) return LoadResult::CredentialsUncreatable;
-        if (!in.open(paths::kCredentials, platform::LineEnds::Binary)) return LoadResult::CredentialsUnreadable;
+        if (!write_credentials(kDefaultCredential, kDefaultCredential).ok()) return LoadResult::CredentialsUncreatable;
+        if (!in.open(paths::kCredentials, platform::LineEnds::Binary).ok()) return LoadResult::CredentialsUnreadable;
     }
     char line[200];
     while (in.read_line(line, sizeof line) > 0) {
         if (take_value_after(line, "ID=")) b.LoginId = credential_value(line);
         if (take_value_after(line, "PASSWORD=")) b.LoginPassword = credential_value(line);
     }
-    in.close();
     if (!b.LoginId.empty() && !b.LoginPassword.empty()) return LoadResult::Loaded;
-    if (!write_credentials(kDefaultCredential, kDefaultCredential)) return LoadResult::CredentialsUnwritable;
+    if (!write_credentials(kDefaultCredential, kDefaultCredential).ok()) return LoadResult::CredentialsUnwritable;
     b.LoginId = kDefaultCredential;
     b.LoginPassword = kDefaultCredential;
     return LoadResult::Loaded;
 }
 
-OwnerSettings load_owner_settings() {
+OwnerSettings load_owner_settings(platform::FileStatus* status) {
     OwnerSettings settings;
     platform::TextReader in;
-    if (!in.open(paths::kSettings)) return settings;
+    platform::FileStatus opened = in.open(paths::kSettings);
+    if (status) *status = opened;
+    if (!opened.ok()) return settings;
     char line[200];
     while (in.read_line(line, sizeof line) > 0) {
         if (take_value_after(line, "port=")) {
@@ -130,14 +145,17 @@ bool save_owner_settings(const OwnerSettings& settings) {
     platform::make_directory(paths::kData);
     return write_lines(paths::kSettings, {"port=" + std::to_string(settings.port) + "\n",
                                           "log=" + std::to_string(settings.log) + "\n",
-                                          "private=" + std::to_string(settings.private_reading) + "\n"});
+                                          "private=" + std::to_string(settings.private_reading) + "\n"})
+        .ok();
 }
 
-LoadResult load_board_state(Board& b) {
+LoadResult load_board_state(Board& b, FileTrouble* trouble) {
     // The credentials are loaded even when the counters are not, so that the
     // owner's visitors can still log in.
-    LoadResult counters = load_counters(b);
-    LoadResult credentials = load_credentials(b);
+    LoadResult counters = load_counters(b, trouble);
+    if (counters == LoadResult::StateUnreadable) return counters;
+    LoadResult credentials = load_credentials(b, trouble);
+    if (credentials == LoadResult::StateUnreadable) return credentials;
     return counters != LoadResult::Loaded ? counters : credentials;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // The two settings files: the counters file and the credentials file.
 #include "board/board.h"
+#include "platform/fs.h"
 #include "server/listener.h"
 
 namespace board {
@@ -17,14 +18,22 @@ enum class LoadResult {
     CredentialsUncreatable = -4,  // missing and cannot be created
     CredentialsUnreadable = -5,   // created but cannot be read
     CredentialsUnwritable = -6,   // an empty ID or password, and the file cannot be written again
+    StateUnreadable = -7,         // a file exists but cannot be read: nothing changed, the start fails
 };
-LoadResult load_board_state(Board& b);
+// A file that cannot be read or written, with the system's reason.
+struct FileTrouble {
+    std::string file;
+    platform::FileStatus status;
+};
+LoadResult load_board_state(Board& b, FileTrouble* trouble = nullptr);
 
-// Writes "message=%d\n" and "page=%d\n" through the atomic durable replace.
-bool write_counters(int message_no, int current_page);
+// "message=%d\n" "page=%d\n": the counters file's text.
+std::string counters_text(int message_no, int current_page);
+// Writes the counters file through the atomic durable replace.
+platform::FileStatus write_counters(int message_no, int current_page);
 
 // Writes "ID=%s\n" and "PASSWORD=%s\n" through the atomic durable replace.
-bool write_credentials(const std::string& id, const std::string& password);
+platform::FileStatus write_credentials(const std::string& id, const std::string& password);
 
 // The owner's settings that outlive a launch, kept in DATA/settings.ini as
 // "key=value" lines. A missing or unreadable value is its default.
@@ -33,7 +42,8 @@ struct OwnerSettings {
     std::uint8_t log = 0;              // LogEnabled
     std::uint8_t private_reading = 0;  // PrivateReading
 };
-OwnerSettings load_owner_settings();
+// status, when given, tells a missing file from one that cannot be read.
+OwnerSettings load_owner_settings(platform::FileStatus* status = nullptr);
 // Through the atomic durable replace; false when it cannot be written.
 bool save_owner_settings(const OwnerSettings& settings);
 

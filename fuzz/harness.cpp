@@ -736,7 +736,7 @@ public:
         std::filesystem::remove_all("DATA", ec);
         CHECK(!ec, "cannot clear DATA: " + ec.message());
         std::filesystem::create_directories("DATA/MESSAGE", ec);
-        CHECK(board::write_counters(p.message_no, p.page), "cannot write the counters file");
+        CHECK(board::write_counters(p.message_no, p.page).ok(), "cannot write the counters file");
         b_.clock = [this] {
             // One second later at every look; hour 0, so the sweep keeps
             // what this run stores.
@@ -754,7 +754,11 @@ public:
         b_.LogEnabled = p.log ? 1 : 0;
         CHECK(board::load_board_state(b_) == board::LoadResult::Loaded, "the board does not load");
         CHECK(b_.MessageNo == p.message_no && b_.CurrentPage == p.page, "the board loads other counters");
-        if (p.session) board::store_session_line(b_, "127.0.0.1", static_cast<std::int32_t>(kRandom + 1));
+        if (p.session) {
+            platform::FileGroup group;
+            board::plan_session_line(b_, group, "127.0.0.1", static_cast<std::int32_t>(kRandom + 1));
+            CHECK(group.commit().ok(), "cannot store the session line");
+        }
         if (p.page == 100000000) {
             // The board is about to go round to page 1, which holds messages
             // from long ago: the first message there must clear them.

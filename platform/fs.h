@@ -1,14 +1,35 @@
 #pragma once
-// The few file-system calls that differ between Windows and POSIX. In the
-// platform layer failures come back as results (false, an enum, nothing);
-// nothing throws.
+// The file calls the board is built on, the same on Windows and POSIX. Every
+// call tells three outcomes apart: done, "does not exist" (only that makes a
+// default or a template), and any other failure, which keeps the system's
+// error number for the owner. In the platform layer failures come back as
+// results; nothing throws.
+//
+// Each call passes the file-call seam (file_faults.h) first, which tests use
+// to make a chosen call fail.
+#include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace platform {
 
+struct FileStatus {
+    enum class Kind { Done, Missing, Failed };
+    Kind kind = Kind::Done;
+    int error = 0;  // errno, or GetLastError on Windows; 0 when done
+
+    bool ok() const { return kind == Kind::Done; }
+    bool missing() const { return kind == Kind::Missing; }
+    bool failed() const { return kind == Kind::Failed; }
+};
+
+// The system's words for a failure ("No space left on device"), in the
+// program's narrow text (Shift_JIS on Windows).
+std::string reason_text(const FileStatus& status);
+
 // Makes one directory level; the result says nothing useful (an existing
-// directory is no error) and callers ignore it.
+// directory is no error): a failure shows up at the next file call.
 void make_directory(const std::string& path);
 // Makes every missing level of path (separated by "/", or also "\\" on Windows).
 inline void make_directories(const std::string& path) {
@@ -22,20 +43,50 @@ inline void make_directories(const std::string& path) {
         make_directory(path.substr(0, at));
     make_directory(path);
 }
-bool remove_file(const std::string& path);
-// Moves from over to in one atomic step, replacing an existing to.
-bool replace_file(const std::string& from, const std::string& to);
-// Pushes a file's written bytes to the disk.
-bool sync_file(std::FILE* file);
-// Makes a rename in the directory that holds path survive a power loss.
-void sync_directory_of(const std::string& path);
-// Opens a file for reading in binary mode without waiting on it (a FIFO or a
-// device does not block the caller), shared so that the file may be replaced
-// (renamed over) while it is open. Null when it cannot be opened.
+
+// Reads a regular file whole, as stored bytes. A read error is a failure,
+// never a short file; anything but a regular file (a directory, a FIFO, a
+// device) is a failure too. Opened shared, so that it may be replaced meanwhile.
+FileStatus read_file(const std::string& path, std::string& bytes);
+
+// A file open for writing; closed when dropped.
+class WriteHandle {
+public:
+    WriteHandle() = default;
+    ~WriteHandle() { close(); }
+    WriteHandle(const WriteHandle&) = delete;
+    WriteHandle& operator=(const WriteHandle&) = delete;
+
+    enum class Mode { Truncate, Append };
+    FileStatus open(const std::string& path, Mode mode);
+    bool is_open() const { return handle_ != kClosed; }
+    FileStatus write(const char* data, size_t n);  // all of it, or a failure
+    FileStatus sync();                             // the written bytes on the disk
+    FileStatus close();
+
+private:
+    static constexpr std::intptr_t kClosed = -1;
+    std::intptr_t handle_ = kClosed;  // a descriptor, or a Windows HANDLE
+    std::string path_;
+};
+
+// Moves from over to in one atomic step, replacing an existing to (also one
+// that is open for reading).
+FileStatus replace_file(const std::string& from, const std::string& to);
+FileStatus remove_file(const std::string& path);
+// Makes the renames in the directory that holds path survive a power loss.
+FileStatus sync_directory_of(const std::string& path);
+
+// For sending a file that no one rewrites (pictures): opened for reading in
+// binary mode without waiting on it (a FIFO or a device does not block the
+// caller), shared so that it may be replaced while it is open. Null when it
+// cannot be opened.
 std::FILE* open_for_reading(const std::string& path);
 // The stored size of an open regular file; -1 for anything else (a
 // directory, a device), which is not a file to read or send.
 long long regular_file_size(std::FILE* file);
 bool change_directory(const std::string& path);
+// The names in a directory (not "." and ".."); empty when it cannot be read.
+std::vector<std::string> list_directory(const std::string& path);
 
 }  // namespace platform

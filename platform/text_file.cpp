@@ -6,52 +6,36 @@
 
 namespace platform {
 
-bool TextReader::open(const std::string& path, LineEnds ends) {
-    close();
-    file_ = open_for_reading(path);
-    if (file_ && regular_file_size(file_) < 0) close();
+std::string stored_text(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() + text.size() / 16);
+    for (char c : text) {
+        if (c == '\n') out += '\r';
+        out += c;
+    }
+    return out;
+}
+
+FileStatus TextReader::open(const std::string& path, LineEnds ends) {
     ends_ = ends;
-    pos_ = len_ = 0;
-    return file_ != nullptr;
-}
-
-void TextReader::close() {
-    if (file_) std::fclose(file_);
-    file_ = nullptr;
-    pos_ = len_ = 0;
-}
-
-void TextReader::rewind() {
-    if (file_) std::rewind(file_);
-    pos_ = len_ = 0;
-}
-
-bool TextReader::fill() {
-    if (pos_ < len_) return true;
-    if (!file_) return false;
-    len_ = std::fread(buf_, 1, sizeof buf_, file_);
     pos_ = 0;
-    return len_ > 0;
+    return read_file(path, bytes_);
 }
 
-int TextReader::get() {
-    if (!fill()) return EOF;
-    return static_cast<unsigned char>(buf_[pos_++]);
-}
-
-int TextReader::peek() {
-    if (!fill()) return EOF;
-    return static_cast<unsigned char>(buf_[pos_]);
+void TextReader::open_bytes(std::string stored, LineEnds ends) {
+    bytes_ = std::move(stored);
+    ends_ = ends;
+    pos_ = 0;
 }
 
 size_t TextReader::read_line(char* line, size_t size) {
     if (size == 0) return 0;
     size_t n = 0;
-    while (n + 1 < size) {
-        int c = get();
-        if (c == EOF) break;
-        if (c == '\r' && ends_ == LineEnds::Text && peek() == '\n') c = get();
-        line[n++] = static_cast<char>(c);
+    const size_t end = bytes_.size();
+    while (n + 1 < size && pos_ < end) {
+        char c = bytes_[pos_++];
+        if (c == '\r' && ends_ == LineEnds::Text && pos_ < end && bytes_[pos_] == '\n') c = bytes_[pos_++];
+        line[n++] = c;
         if (c == '\n') break;
     }
     line[n] = '\0';
@@ -88,98 +72,104 @@ size_t RawReader::read(char* out, size_t n) {
     return got;
 }
 
-bool TextWriter::open(const std::string& path, Mode mode) {
-    close();
-    failed_ = false;
-    file_ = std::fopen(path.c_str(), mode == Mode::Truncate ? "wb" : "ab");
-    return file_ != nullptr;
+FileStatus TextWriter::open(const std::string& path, Mode mode) {
+    text_.clear();
+    return file_.open(path, mode);
 }
 
-void TextWriter::write(const char* data, size_t n) {
-    if (!file_) return;
-    const char* end = data + n;
-    while (data < end) {
-        const char* lf = static_cast<const char*>(std::memchr(data, '\n', end - data));
-        size_t run = (lf ? lf : end) - data;
-        if (run && std::fwrite(data, 1, run, file_) != run) failed_ = true;
-        if (!lf) break;
-        if (std::fwrite("\r\n", 1, 2, file_) != 2) failed_ = true;
-        data = lf + 1;
+FileStatus TextWriter::close() {
+    std::string stored = stored_text(text_);
+    text_.clear();
+    FileStatus written = file_.write(stored.data(), stored.size());
+    FileStatus closed = file_.close();
+    return written.ok() ? closed : written;
+}
+
+void FileGroup::replace(std::string target, std::string work, std::string stored, Undo undo, std::string old) {
+    files_.push_back(Entry{std::move(target), std::move(work), std::move(stored), std::move(old), undo});
+}
+
+FileStatus FileGroup::write_aside(const Entry& e, const std::string& bytes) {
+    WriteHandle out;
+    FileStatus s = out.open(e.work, WriteHandle::Mode::Truncate);
+    if (s.ok()) s = out.write(bytes.data(), bytes.size());
+    if (s.ok()) s = out.sync();
+    FileStatus closed = out.close();
+    if (s.ok()) s = closed;
+    if (!s.ok()) failed_file_ = e.work;
+    return s;
+}
+
+// Puts back the first `replaced` targets, newest first. A call that fails
+// here is a second failure: what is left is what a crash would leave.
+void FileGroup::put_back(size_t replaced) {
+    for (size_t i = replaced; i-- > 0;) {
+        const Entry& e = files_[i];
+        if (e.undo == Undo::Remove) {
+            remove_file(e.target);
+        } else if (e.undo == Undo::Restore) {
+            if (!write_aside(e, e.old).ok() || !replace_file(e.work, e.target).ok()) {
+                remove_file(e.work);
+                continue;
+            }
+        } else {
+            continue;
+        }
+        sync_directory_of(e.target);
     }
 }
 
-bool TextWriter::sync() {
-    if (!file_) return false;
-    if (std::fflush(file_) != 0) failed_ = true;
-    if (!sync_file(file_)) failed_ = true;
-    return !failed_;
-}
-
-bool TextWriter::close() {
-    if (!file_) return !failed_;
-    if (std::fclose(file_) != 0) failed_ = true;
-    file_ = nullptr;
-    return !failed_;
-}
-
-AtomicFile::AtomicFile(std::string target, std::string work)
-    : target_(std::move(target)), work_(std::move(work)) {
-    out_.open(work_, TextWriter::Mode::Truncate);
-}
-
-AtomicFile::~AtomicFile() {
-    if (!done_ && out_.is_open()) {
-        out_.close();
-        remove_file(work_);
+FileStatus FileGroup::commit() {
+    failed_file_.clear();
+    for (size_t i = 0; i < files_.size(); ++i) {
+        FileStatus s = write_aside(files_[i], files_[i].stored);
+        if (!s.ok()) {
+            for (size_t j = 0; j <= i; ++j) remove_file(files_[j].work);
+            return s;
+        }
     }
-}
-
-bool AtomicFile::commit() {
-    if (done_ || !out_.is_open()) return false;
-    done_ = true;
-    bool ok = out_.sync();
-    ok = out_.close() && ok;
-    if (ok) ok = replace_file(work_, target_);
-    if (!ok) {
-        remove_file(work_);
-        return false;
+    for (size_t i = 0; i < files_.size(); ++i) {
+        FileStatus s = replace_file(files_[i].work, files_[i].target);
+        if (!s.ok()) {
+            failed_file_ = files_[i].target;
+            for (size_t j = i; j < files_.size(); ++j) remove_file(files_[j].work);
+            put_back(i);
+            return s;
+        }
     }
-    if (DirectorySyncBatch* batch = DirectorySyncBatch::current())
-        batch->add(target_);
-    else
-        sync_directory_of(target_);
-    return true;
+    // Each folder once, in the order of its first file.
+    std::vector<std::string> dirs;
+    for (const Entry& e : files_) {
+        std::string dir = e.target.substr(0, e.target.find_last_of('/') + 1);
+        bool seen = false;
+        for (const std::string& d : dirs) seen = seen || d == dir;
+        if (seen) continue;
+        dirs.push_back(dir);
+        FileStatus s = sync_directory_of(e.target);
+        if (!s.ok()) {
+            failed_file_ = e.target;
+            put_back(files_.size());
+            return s;
+        }
+    }
+    return {};
 }
 
-namespace {
-thread_local DirectorySyncBatch* current_batch = nullptr;
-
-std::string directory_of(const std::string& path) {
-    size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? "." : path.substr(0, slash);
-}
-}  // namespace
-
-DirectorySyncBatch::DirectorySyncBatch() : outer_(current_batch) { current_batch = this; }
-
-DirectorySyncBatch::~DirectorySyncBatch() {
-    flush();
-    current_batch = outer_;
-}
-
-DirectorySyncBatch* DirectorySyncBatch::current() { return current_batch; }
-
-// dirs_ keeps one file path per directory that waits for its sync.
-void DirectorySyncBatch::add(const std::string& path) {
-    std::string dir = directory_of(path);
-    for (const std::string& waiting : dirs_)
-        if (directory_of(waiting) == dir) return;
-    dirs_.push_back(path);
-}
-
-void DirectorySyncBatch::flush() {
-    for (const std::string& path : dirs_) sync_directory_of(path);
-    dirs_.clear();
+FileStatus AtomicFile::commit() {
+    // The old bytes are kept to be put back when the folder's sync fails;
+    // a file that exists but cannot be read is not written over.
+    std::string old;
+    FileStatus read = read_file(target_, old);
+    if (read.failed()) {
+        failed_file_ = target_;
+        return read;
+    }
+    FileGroup group;
+    group.replace(target_, work_, stored_text(text_), read.ok() ? FileGroup::Undo::Restore : FileGroup::Undo::Remove,
+                  std::move(old));
+    FileStatus s = group.commit();
+    failed_file_ = group.failed_file();
+    return s;
 }
 
 std::string work_name_for(const std::string& path) {

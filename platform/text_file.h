@@ -3,6 +3,11 @@
 // every host: a line feed written is stored as CR LF (also after a CR); CR LF
 // read back is one line feed; a lone CR stays. Lines are read in fixed-size
 // pieces exactly like fgets.
+//
+// The board's files are small, so they are read whole and written whole: a
+// reader has either the whole file or a failure, never a piece of it taken
+// for the end, and a writer replaces a file only with a text written whole
+// beside it.
 #include <cstddef>
 #include <cstdio>
 #include <string>
@@ -10,43 +15,41 @@
 #include <utility>
 #include <vector>
 
+#include "platform/fs.h"
 #include "platform/sjis.h"
 
 namespace platform {
 
 enum class LineEnds { Text, Binary };
 
+// The stored form of a text: every line feed as CR LF.
+std::string stored_text(std::string_view text);
+
 class TextReader {
 public:
     TextReader() = default;
-    explicit TextReader(const std::string& path, LineEnds ends = LineEnds::Text) { open(path, ends); }
-    ~TextReader() { close(); }
-    TextReader(const TextReader&) = delete;
-    TextReader& operator=(const TextReader&) = delete;
 
-    bool open(const std::string& path, LineEnds ends = LineEnds::Text);
-    bool is_open() const { return file_ != nullptr; }
-    void close();
-    void rewind();
+    // Reads the file whole. Missing and Failed leave the reader empty.
+    FileStatus open(const std::string& path, LineEnds ends = LineEnds::Text);
+    // Lines of bytes already in memory, as stored.
+    void open_bytes(std::string stored, LineEnds ends = LineEnds::Text);
+    void rewind() { pos_ = 0; }
+    // The file as stored.
+    const std::string& stored() const { return bytes_; }
 
     // Like fgets(line, size, file): reads at most size - 1 bytes, stopping after
     // a line feed, and ends them with a zero byte. Returns the number of bytes
-    // read; 0 means the end of the file.
+    // read; 0 means the end of the file (a read error failed the open).
     size_t read_line(char* line, size_t size);
 
 private:
-    bool fill();
-    int get();
-    int peek();
-
-    std::FILE* file_ = nullptr;
+    std::string bytes_;
     LineEnds ends_ = LineEnds::Text;
     size_t pos_ = 0;
-    size_t len_ = 0;
-    char buf_[16384];
 };
 
-// Reads a file as stored bytes, for sending and comparing.
+// Reads a file as stored bytes, for sending a file that no one rewrites
+// (pictures and the like) as the connection drains.
 class RawReader {
 public:
     RawReader() = default;
@@ -75,72 +78,63 @@ private:
     long long position_ = 0;
 };
 
+// Appends (or writes) a text file in one write at close: the login log.
 class TextWriter {
 public:
-    enum class Mode { Truncate, Append };
-    TextWriter() = default;
-    ~TextWriter() { close(); }
-    TextWriter(const TextWriter&) = delete;
-    TextWriter& operator=(const TextWriter&) = delete;
-
-    bool open(const std::string& path, Mode mode);
-    bool is_open() const { return file_ != nullptr; }
-    void write(const char* data, size_t n);
-    void write(std::string_view s) { write(s.data(), s.size()); }
-    // Pushes everything to the operating system and then to the disk.
-    bool sync();
-    // Closes the file; false when any write failed.
-    bool close();
-    bool failed() const { return failed_; }
+    using Mode = WriteHandle::Mode;
+    FileStatus open(const std::string& path, Mode mode);
+    void write(std::string_view s) { text_ += s; }
+    // Writes what was given, as stored text, and closes the file.
+    FileStatus close();
 
 private:
-    std::FILE* file_ = nullptr;
-    bool failed_ = false;
+    WriteHandle file_;
+    std::string text_;
 };
 
-// A file written whole beside its target and then moved over it in one
-// atomic step, after its bytes have reached the disk. Until commit the target
-// is untouched; a writer that is dropped without commit removes its work file.
+// Files replaced together. Each new text is written beside its target and
+// synced; then the targets are replaced one by one, in the order they were
+// given, and their folders synced. A failure at any step puts back every
+// target already replaced (its old bytes, or no file where there was none)
+// and removes the work files, so that the group takes effect whole or not
+// at all. A crash part-way leaves the targets replaced in order: the board's
+// start repairs by that order.
+class FileGroup {
+public:
+    enum class Undo {
+        Keep,     // a failure later leaves the new file (nothing refers to it yet)
+        Restore,  // a failure later puts the old bytes back
+        Remove,   // a failure later removes the file: there was none
+    };
+    // stored: the new bytes as stored (see stored_text); old: the bytes to put back.
+    void replace(std::string target, std::string work, std::string stored, Undo undo, std::string old = {});
+    bool empty() const { return files_.empty(); }
+    FileStatus commit();
+    // The file whose call failed (a work file while writing, a target while replacing).
+    const std::string& failed_file() const { return failed_file_; }
+
+private:
+    struct Entry {
+        std::string target, work, stored, old;
+        Undo undo;
+    };
+    FileStatus write_aside(const Entry& e, const std::string& bytes);
+    void put_back(size_t replaced);
+    std::vector<Entry> files_;
+    std::string failed_file_;
+};
+
+// One file written whole beside its target and moved over it once it is on
+// the disk (a group of one, whose old bytes are put back on a failure).
 class AtomicFile {
 public:
-    AtomicFile(std::string target, std::string work);
-    ~AtomicFile();
-    AtomicFile(const AtomicFile&) = delete;
-    AtomicFile& operator=(const AtomicFile&) = delete;
-
-    bool ok() const { return out_.is_open(); }
-    TextWriter& out() { return out_; }
-    // Write, flush, sync, rename over the target, sync the directory.
-    // False (and the target unchanged) when any step failed.
-    bool commit();
+    AtomicFile(std::string target, std::string work) : target_(std::move(target)), work_(std::move(work)) {}
+    void write(std::string_view text) { text_ += text; }
+    FileStatus commit();
+    const std::string& failed_file() const { return failed_file_; }
 
 private:
-    std::string target_;
-    std::string work_;
-    TextWriter out_;
-    bool done_ = false;
-};
-
-// While a batch is open on a thread, the directory syncs that make its
-// committed renames durable wait in it, and each directory is synced once
-// when the batch is flushed: a request that replaces three files in two
-// directories syncs two directories, not three times. The request flushes
-// before its reply goes out, so nothing is acknowledged before it is durable.
-class DirectorySyncBatch {
-public:
-    DirectorySyncBatch();
-    ~DirectorySyncBatch();  // flushes
-    DirectorySyncBatch(const DirectorySyncBatch&) = delete;
-    DirectorySyncBatch& operator=(const DirectorySyncBatch&) = delete;
-
-    void flush();
-    // The innermost open batch of this thread, if any.
-    static DirectorySyncBatch* current();
-    void add(const std::string& path);
-
-private:
-    std::vector<std::string> dirs_;
-    DirectorySyncBatch* outer_;
+    std::string target_, work_, text_, failed_file_;
 };
 
 // The work file beside a file written whole: "DATA/MESSAGE/0.ini" gives

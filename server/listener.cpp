@@ -250,9 +250,13 @@ StartResult start(Server& s) {
     if (s.ServerState == RunState::Running) return StartResult::AlreadyRunning;
     s.start_error.clear();
     s.start_reason.clear();
-    if (s.handler.before_start && !s.handler.before_start()) {
-        s.start_error = "the board's files cannot be made ready";
-        return StartResult::NotReady;
+    if (s.handler.before_start) {
+        std::string trouble = s.handler.before_start();
+        if (!trouble.empty()) {
+            s.start_error = "the board's files cannot be made ready: " + trouble;
+            s.start_reason = trouble;
+            return StartResult::NotReady;
+        }
     }
     if (!net::startup()) {
         s.start_error = "the sockets library cannot be started";

@@ -29,8 +29,9 @@ enum class StartResult { Started = 0, AlreadyRunning = 1, NoSocket = 2, BindFail
 struct Handler {
     // Answers one whole request; called on the accept thread, one request at a time.
     std::function<void(const Request&, Reply&)> respond;
-    // Runs at each start before anything is bound; false: the start fails (NotReady).
-    std::function<bool()> before_start;
+    // Runs at each start before anything is bound; a text (why, for the
+    // owner) makes the start fail (NotReady).
+    std::function<std::string()> before_start;
 };
 
 struct Server {

@@ -63,6 +63,18 @@ void file_reply(Reply& reply, platform::RawReader& file, std::string_view conten
     file.close();
 }
 
+void file_reply(Reply& reply, std::string_view bytes, std::string_view content_type, std::string_view extra_header) {
+    std::string header = "HTTP/1.0 200 OK\n";
+    header += extra_header;
+    header += "Content-Type: ";
+    header += content_type;
+    header += "Content-Length: " + std::to_string(bytes.size()) + "\n\n";
+    PieceCutter pieces(reply);
+    pieces.add(header.data(), header.size());
+    pieces.add(bytes.data(), bytes.size());
+    pieces.finish();
+}
+
 void not_found_reply(Reply& reply) {
     static const char text[] =
         "HTTP/1.0 200 OK\n"

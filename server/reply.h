@@ -45,6 +45,10 @@ inline constexpr size_t kSendPiece = 1024;
 // given, is one more header line (ending in a line feed) after the status line.
 void file_reply(Reply& reply, platform::RawReader& file, std::string_view content_type,
                 std::string_view extra_header = {});
+// The same reply for a file already read whole (the pages the board rewrites:
+// no handle stays open on them while the connection drains).
+void file_reply(Reply& reply, std::string_view bytes, std::string_view content_type,
+                std::string_view extra_header = {});
 void not_found_reply(Reply& reply);
 void error_page_reply(Reply& reply);
 

@@ -66,7 +66,7 @@ bool start_server(Control& c, Owner owner) {
             break;
         case server::StartResult::ListenFailed: text += port + "で接続を待つことができませんでした。" + reason; break;
         case server::StartResult::NoSocket: text += "通信の準備（ソケットの作成）に失敗しました。" + reason; break;
-        default: text += "伝言板のファイルか通信の準備に失敗しました。\nDATA フォルダーを確認して下さい。"; break;
+        default: text += "伝言板のファイルか通信の準備に失敗しました。\nDATA フォルダーを確認して下さい。" + reason; break;
     }
     c.boxes.ok(text, kErrorCaption, owner);
     return false;
@@ -176,7 +176,7 @@ Dialog id_password_dialog_ok(Control& c, const std::string& typed_id, const std:
         // A board that has never started has no folder for them yet.
         platform::make_directory(board::paths::kData);
         platform::make_directory(board::paths::kIdPasswordDir);
-        written = board::write_credentials(id, password);
+        written = board::write_credentials(id, password).ok();
         if (written) {
             c.board.LoginId = id;
             c.board.LoginPassword = password;

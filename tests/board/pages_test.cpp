@@ -153,11 +153,12 @@ TEST_F(Pages, NewTextPageForPageOneOnlyWritesItsTemplate) {
 TEST_F(Pages, TemplateThatCannotBeWrittenFailsTheRequest) {
     ASSERT_EQ(std::system("rm -rf DATA/HTML && mkdir -p DATA && touch DATA/HTML"), 0);
     EXPECT_THROW(board::write_text_template(), board::RequestFailure);
-    EXPECT_THROW(board::ensure_page(board::paths::kMenuPage, board::write_menu_template), board::RequestFailure);
+    EXPECT_THROW(board::ensure_page(board::paths::kMenuPage, board::menu_template_text), board::RequestFailure);
 }
 
 TEST_F(Pages, ResetReportsAPageItCannotWriteFromItsTemplateAsMissing) {
     make_dirs("DATA/MESSAGE");
+    write_file("DATA/MESSAGE/0.ini", "message=0\r\npage=1\r\n");
     make_dirs("DATA/HTML/wbk_text_1_work.html");  // text page 1 cannot be written
     board::Board b;
     board::ResetOutcome outcome = board::reset_messages(b);

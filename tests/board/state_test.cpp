@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
 
 #include "board/routes.h"
 #include "board/state.h"
@@ -151,9 +154,26 @@ TEST_F(StateLoad, AStartOnUnreadableCountersTellsTheOwnerWhatItAssumed) {
     counters("page=3\r\n");
     std::vector<std::string> told;
     b.owner_notice = [&](const std::string& text, const std::string&) { told.push_back(text); };
-    EXPECT_TRUE(board::prepare_to_serve(b)) << "the board still serves";
+    EXPECT_EQ(board::prepare_to_serve(b), "") << "the board still serves";
     ASSERT_EQ(told.size(), 1u);
     EXPECT_EQ(told[0], sjis(u8"[DATA/MESSAGE/0.ini]ファイルを読み込めませんでした。\nメッセージ数＝0、ページ番号＝3として続けます。"));
+}
+
+TEST_F(StateLoad, AFileThatExistsButCannotBeReadIsNeverOverwrittenWithDefaults) {
+    // A directory in the file's place: it exists, and it cannot be read.
+    make_dirs("DATA/MESSAGE/0.ini");
+    write_file("DATA/IDPASSWORD/idpassword.ini", "ID=owner\r\nPASSWORD=secret\r\n");
+    std::string trouble = board::prepare_to_serve(b);
+    EXPECT_EQ(trouble.rfind("[DATA/MESSAGE/0.ini] ", 0), 0u) << trouble;
+    EXPECT_EQ(b.CurrentPage, 0) << "nothing assumed";
+    rmdir("DATA/MESSAGE/0.ini");
+    counters("message=3\r\npage=1\r\n");
+    make_dirs("DATA/IDPASSWORD/idpassword.ini.d");
+    rename("DATA/IDPASSWORD/idpassword.ini", "DATA/IDPASSWORD/keep");
+    rename("DATA/IDPASSWORD/idpassword.ini.d", "DATA/IDPASSWORD/idpassword.ini");
+    EXPECT_EQ(board::load_board_state(b), board::LoadResult::StateUnreadable);
+    EXPECT_NE(b.LoginId, "quietharborlights") << "the credentials are not the public default";
+    EXPECT_EQ(read_file("DATA/MESSAGE/0.ini"), "message=3\r\npage=1\r\n");
 }
 
 TEST_F(StateLoad, OwnerSettingsOutliveALaunchAndJunkIsTheDefault) {

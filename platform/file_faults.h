@@ -1,0 +1,44 @@
+#pragma once
+// The file-call seam. Every file call of fs.h (open, read, write, sync,
+// rename, remove, directory sync) asks the seam first. The program never sets
+// a hook, so every call goes ahead; the fault-injection tests set one that
+// counts the calls and makes a chosen one fail, or lets it run and fails
+// every later one, as a process killed right after it would leave the disk.
+#include <atomic>
+#include <string>
+
+namespace platform {
+
+enum class FileOp { Open, Read, Write, Sync, Rename, Remove, DirectorySync };
+
+enum class FileFault {
+    None,          // the call goes ahead
+    DiskFull,      // ENOSPC / ERROR_DISK_FULL
+    IoError,       // EIO / ERROR_IO_DEVICE
+    Permission,    // EACCES / ERROR_ACCESS_DENIED
+    TooManyFiles,  // EMFILE / ERROR_TOO_MANY_OPEN_FILES
+};
+
+using FileFaultHook = FileFault (*)(FileOp op, const std::string& path);
+
+inline std::atomic<FileFaultHook> file_fault_hook{nullptr};
+
+inline FileFault file_fault_for(FileOp op, const std::string& path) {
+    FileFaultHook hook = file_fault_hook.load(std::memory_order_relaxed);
+    return hook ? hook(op, path) : FileFault::None;
+}
+
+inline const char* file_op_name(FileOp op) {
+    switch (op) {
+        case FileOp::Open: return "open";
+        case FileOp::Read: return "read";
+        case FileOp::Write: return "write";
+        case FileOp::Sync: return "sync";
+        case FileOp::Rename: return "rename";
+        case FileOp::Remove: return "remove";
+        case FileOp::DirectorySync: return "directory sync";
+    }
+    return "?";
+}
+
+}  // namespace platform

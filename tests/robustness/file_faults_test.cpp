@@ -1,0 +1,414 @@
+// Every file call of every operation made to fail in turn, or the process
+// stopped right after it, and the board checked afterwards: now, and after a
+// start on what is left on the disk. For each operation its file calls are
+// counted first; then, for every call K and every fault, the operation runs
+// on a fresh copy of its board and the checks below must hold.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <map>
+#include <optional>
+
+#include "board/board_reply.h"
+#include "board/pages.h"
+#include "board/paths.h"
+#include "board/posting.h"
+#include "board/routes.h"
+#include "board/session.h"
+#include "board/state.h"
+#include "platform/file_faults.h"
+#include "platform/fs.h"
+#include "support/test_support.h"
+#include "window/control.h"
+
+using namespace testing_support;
+using platform::FileFault;
+using platform::FileOp;
+
+namespace {
+
+enum class Fault { DiskFullOnce, DiskFullForGood, IoError, Permission, TooManyFiles, Crash };
+const Fault kFaults[] = {Fault::DiskFullOnce, Fault::DiskFullForGood, Fault::IoError,
+                         Fault::Permission,   Fault::TooManyFiles,    Fault::Crash};
+const char* fault_name(Fault f) {
+    switch (f) {
+        case Fault::DiskFullOnce: return "disk full once";
+        case Fault::DiskFullForGood: return "disk full for good";
+        case Fault::IoError: return "I/O error";
+        case Fault::Permission: return "permission";
+        case Fault::TooManyFiles: return "too many open files";
+        case Fault::Crash: return "crash after the call";
+    }
+    return "?";
+}
+
+// The seam's state: calls counted from 1; call `target` gets `fault`.
+struct Injector {
+    int calls = 0;
+    int target = 0;  // 0: count only
+    Fault fault = Fault::IoError;
+    bool crashed = false;
+    std::string hit;  // the call that got the fault
+} injector;
+
+FileFault inject(FileOp op, const std::string& path) {
+    Injector& in = injector;
+    int k = ++in.calls;
+    if (in.crashed) return FileFault::IoError;  // nothing more reaches the disk
+    if (in.target == 0 || k < in.target) return FileFault::None;
+    if (k == in.target) in.hit = std::string(platform::file_op_name(op)) + " " + path;
+    bool write_like = op == FileOp::Write || op == FileOp::Sync;
+    switch (in.fault) {
+        // From call K on the disk has no room: every call that needs room fails.
+        case Fault::DiskFullForGood: return write_like ? FileFault::DiskFull : FileFault::None;
+        case Fault::Crash:
+            if (k == in.target) in.crashed = true;
+            return FileFault::None;
+        default: break;
+    }
+    if (k != in.target) return FileFault::None;
+    switch (in.fault) {
+        case Fault::DiskFullOnce: return FileFault::DiskFull;
+        case Fault::IoError: return FileFault::IoError;
+        case Fault::Permission: return FileFault::Permission;
+        default: return FileFault::TooManyFiles;
+    }
+}
+
+std::map<std::string, std::string> snapshot() {
+    std::map<std::string, std::string> files;
+    std::function<void(const std::string&)> walk = [&](const std::string& dir) {
+        for (const std::string& name : list_dir(dir)) {
+            std::string path = dir + "/" + name;
+            std::string bytes;
+            if (platform::read_file(path, bytes).ok())
+                files[path] = bytes;
+            else
+                walk(path);
+        }
+    };
+    walk("DATA");
+    return files;
+}
+
+void restore(const std::map<std::string, std::string>& files) {
+    ASSERT_EQ(std::system("rm -rf DATA"), 0);
+    for (const auto& [path, bytes] : files) {
+        make_dirs(path.substr(0, path.find_last_of('/')));
+        write_file(path, bytes);
+    }
+}
+
+int count(const std::string& hay, const std::string& needle) {
+    int n = 0;
+    for (size_t at = hay.find(needle); at != std::string::npos; at = hay.find(needle, at + 1)) ++n;
+    return n;
+}
+
+bool is_error_page(const std::string& reply) {
+    return reply.find(sjis(u8"伝言板サーバーが不安定になっています。")) != std::string::npos;
+}
+
+class FileFaults : public TempDirTest {
+protected:
+    void TearDown() override {
+        platform::file_fault_hook = nullptr;
+        TempDirTest::TearDown();
+    }
+
+    // A started board with a clock that can move.
+    void start(board::Board& b) {
+        b.clock = [this] { return now; };
+        ASSERT_EQ(board::prepare_to_serve(b), "");
+    }
+    std::string request(board::Board& b, const std::string& text, const std::string& address = "127.0.0.1") {
+        Recorder rec;
+        board::respond(b, server::parse_request(text, address), rec.reply);
+        return rec.all();
+    }
+    std::string login(board::Board& b, const std::string& address = "127.0.0.1") {
+        std::string reply = request(
+            b, post_request("wbk_login.cgi", "id=" + b.LoginId + "&password=" + b.LoginPassword), address);
+        size_t at = reply.find("SESSIONID=");
+        if (at == std::string::npos) return {};
+        at += 10;
+        return reply.substr(at, reply.find(';', at) - at);
+    }
+    std::string post(board::Board& b, const std::string& cookie, const std::string& text) {
+        return request(b, post_request("wbk_write.cgi", "name=n&title=t&text=" + text,
+                                       "Cookie: SESSIONID=" + cookie + "\r\n"));
+    }
+
+    // The files parse and agree with the counters: the counters and
+    // credentials files whole, every page's markers in place once, every
+    // block of the current page whole, exactly MessageNo of them, one menu
+    // link per page, every session line whole, no work file left.
+    void check_board(const board::Board& b, const std::string& when) {
+        SCOPED_TRACE(when);
+        std::string counters = read_file(board::paths::kCounters);
+        EXPECT_EQ(counters, platform::stored_text(board::counters_text(b.MessageNo, b.CurrentPage)));
+        std::string credentials = read_file(board::paths::kCredentials);
+        EXPECT_EQ(credentials, "ID=" + b.LoginId + "\r\nPASSWORD=" + b.LoginPassword + "\r\n");
+        auto marker = [](std::string_view m) { return std::string(m.substr(0, m.size() - 1)) + "\r\n"; };
+        std::string page = read_file(board::text_page_path(b.CurrentPage));
+        if (b.MessageNo > 0 || !page.empty()) {
+            ASSERT_EQ(count(page, marker(board::kPlainStart)), 1);
+            ASSERT_EQ(count(page, marker(board::kPlainEnd)), 1);
+            size_t from = page.find(marker(board::kPlainStart)) + marker(board::kPlainStart).size();
+            std::string section = page.substr(from, page.find(marker(board::kPlainEnd)) - from);
+            EXPECT_EQ(count(section, "<hr>\r\n"), b.MessageNo) << "blocks on the current page";
+            EXPECT_EQ(count(section, sjis(u8"<p>時間　：　")), b.MessageNo) << "every block whole";
+            EXPECT_EQ(count(section, sjis(u8"<p>内容　：　")), b.MessageNo) << "every block whole";
+        }
+        std::string menu = read_file(board::paths::kMenuPage);
+        if (!menu.empty()) {
+            for (std::string_view m : {board::kPageLinkStart, board::kPageLinkEnd, board::kCurrentPageStart,
+                                       board::kCurrentPageEnd, board::kUpdateTimeStart, board::kUpdateTimeEnd})
+                EXPECT_EQ(count(menu, marker(m)), 1);
+            EXPECT_EQ(count(menu, "wbk_select_"), b.CurrentPage) << "one link per page";
+            EXPECT_EQ(count(menu, "wbk_select_" + std::to_string(b.CurrentPage) + ".cgi"), 1);
+        }
+        std::string main_page = read_file(board::paths::kMainPage);
+        if (!main_page.empty()) {
+            EXPECT_EQ(count(main_page, marker(board::kPlainEnd)), 1);
+        }
+        std::string sessions = read_file(board::paths::kSessions);
+        EXPECT_TRUE(sessions.empty() || sessions.substr(sessions.size() - 2) == "\r\n") << "no torn session line";
+        EXPECT_EQ(count(sessions, "ipaddress="), count(sessions, "\r\n"));
+        EXPECT_EQ(count(sessions, ":time="), count(sessions, "\r\n"));
+    }
+    void check_no_work_files() {
+        for (const char* dir : {"DATA", "DATA/MESSAGE", "DATA/HTML", "DATA/SESSION", "DATA/IDPASSWORD"})
+            for (const std::string& name : list_dir(dir)) EXPECT_EQ(name.find("_work"), std::string::npos) << name;
+    }
+    // How often a posted text stands on the pages 1..CurrentPage + 1.
+    int shown(const board::Board& b, const std::string& text) {
+        int n = 0;
+        for (int p = 1; p <= b.CurrentPage + 1; ++p) n += count(read_file(board::text_page_path(p)), text + "</br>");
+        return n;
+    }
+
+    struct Operation {
+        std::string name;
+        std::function<void(board::Board&)> prepare;  // the board before: built once, then copied
+        // Runs the operation; returns what the visitor or the owner was told.
+        std::function<std::string(board::Board&, window::Control&)> run;
+        // Checks after a restart, given the answer (empty after a crash).
+        std::function<void(board::Board&, const std::string& answer, bool crashed)> after;
+        bool starts_itself = false;  // the operation is the start: the board is only loaded before it
+    };
+
+    // Counts the operation's calls, then fails each in turn with each fault.
+    void run_all(const Operation& op) {
+        std::map<std::string, std::string> before;
+        {
+            board::Board b;
+            start(b);
+            op.prepare(b);
+            before = snapshot();
+        }
+        platform::file_fault_hook = inject;
+        int calls = 0;
+        {
+            restore(before);
+            board::Board b;
+            loaded(b, op);
+            server::Server s{board::request_handler(b)};
+            window::Control c{s, b, yes_boxes()};
+            injector = Injector{};
+            op.run(b, c);
+            calls = injector.calls;
+        }
+        ASSERT_GT(calls, 0);
+        int cases = 0;
+        for (int k = 1; k <= calls; ++k) {
+            for (Fault fault : kFaults) {
+                restore(before);
+                board::Board b;
+                injector = Injector{};
+                loaded(b, op);
+                server::Server s{board::request_handler(b)};
+                window::Control c{s, b, yes_boxes()};
+                injector = Injector{0, k, fault, false, {}};
+                std::string answer = op.run(b, c);
+                bool crashed = injector.crashed;
+                std::string hit = injector.hit;
+                injector = Injector{};
+                SCOPED_TRACE(op.name + ", call " + std::to_string(k) + " (" + hit + "), " + fault_name(fault));
+                if (!crashed && !op.starts_itself) check_board(b, "now");
+                board::Board again;
+                start(again);
+                check_board(again, "after a restart");
+                check_no_work_files();
+                op.after(again, crashed ? std::string() : answer, crashed);
+                // The board then serves and takes a post.
+                std::string cookie = login(again);
+                ASSERT_FALSE(cookie.empty());
+                int messages = again.MessageNo;
+                EXPECT_FALSE(is_error_page(post(again, cookie, "afterwards")));
+                EXPECT_EQ(again.MessageNo, messages == 100 ? 1 : messages + 1);
+                check_board(again, "after the next post");
+                ++cases;
+                if (HasFatalFailure()) return;
+            }
+        }
+        platform::file_fault_hook = nullptr;
+        std::printf("%s: %d file calls, %d cases\n", op.name.c_str(), calls, cases);
+        RecordProperty("cases", cases);
+    }
+
+    void loaded(board::Board& b, const Operation& op) {
+        if (!op.starts_itself) return start(b);
+        b.clock = [this] { return now; };
+    }
+
+    window::MessageBoxes yes_boxes() {
+        return {[this](const std::string& t, const std::string&, window::Owner) { told = t; },
+                [](const std::string&, const std::string&, window::Owner) { return true; }};
+    }
+
+    // A posting operation whose text must be on its page exactly once when
+    // the visitor got the board, on none when the error page, and wholly
+    // there or absent after a crash.
+    Operation posting(const std::string& name, int messages_before) {
+        return {name,
+                [this, messages_before](board::Board& b) {
+                    cookie_ = login(b);
+                    for (int i = 0; i < messages_before; ++i) post(b, cookie_, "m" + std::to_string(i));
+                },
+                [this](board::Board& b, window::Control&) { return post(b, cookie_, "THEPOST"); },
+                [this](board::Board& b, const std::string& answer, bool crashed) {
+                    int n = shown(b, "THEPOST");
+                    if (crashed)
+                        EXPECT_LE(n, 1);
+                    else if (is_error_page(answer))
+                        EXPECT_EQ(n, 0) << "a post that got the error page is on no page";
+                    else
+                        EXPECT_EQ(n, 1) << "a post that got the board is on its page once";
+                }};
+    }
+
+    platform::LocalTime now = fixed_clock(2011, 4, 28, 0, 6, 25)();
+    std::string cookie_;
+    std::string told;
+};
+
+TEST_F(FileFaults, FirstPost) { run_all(posting("the first post", 0)); }
+TEST_F(FileFaults, FiftyFirstPost) { run_all(posting("the 51st post", 50)); }
+TEST_F(FileFaults, PostThatStartsANewPage) { run_all(posting("the 101st post", 100)); }
+
+TEST_F(FileFaults, Login) {
+    std::string cookie;
+    run_all({"login", [this](board::Board& b) { login(b, "10.0.0.9"); },
+             [&](board::Board& b, window::Control&) {
+                 cookie = login(b);
+                 return cookie;
+             },
+             [&](board::Board& b, const std::string& answer, bool) {
+                 if (!answer.empty()) {
+                     std::string reload = post_request("wbk_reload.cgi", "", "Cookie: SESSIONID=" + cookie + "\r\n");
+                     EXPECT_NE(request(b, reload).find("wbk_text_"), std::string::npos)
+                         << "a login that got its cookie works after a restart";
+                 }
+                 EXPECT_EQ(count(read_file(board::paths::kSessions), "10.0.0.9"), 1) << "the other visitor's session stays";
+             }});
+}
+
+TEST_F(FileFaults, Logout) {
+    run_all({"logout", [this](board::Board& b) { cookie_ = login(b); },
+             [this](board::Board& b, window::Control&) {
+                 return request(b, post_request("wbk_logout.cgi", "", "Cookie: SESSIONID=" + cookie_ + "\r\n"));
+             },
+             [this](board::Board&, const std::string& answer, bool crashed) {
+                 int left = count(read_file(board::paths::kSessions), ":cookieid=" + cookie_ + ":");
+                 if (!crashed && !is_error_page(answer)) { EXPECT_EQ(left, 0) << "a logout told as done is done"; }
+             }});
+}
+
+TEST_F(FileFaults, ReloadAndPageSelect) {
+    run_all({"reload and page select",
+             [this](board::Board& b) {
+                 cookie_ = login(b);
+                 post(b, cookie_, "one");
+             },
+             [this](board::Board& b, window::Control&) {
+                 request(b, "GET /wbk_select_1.cgi HTTP/1.0\r\n\r\n");
+                 return request(b, post_request("wbk_reload.cgi", "", "Cookie: SESSIONID=" + cookie_ + "\r\n"));
+             },
+             [this](board::Board& b, const std::string&, bool) { EXPECT_EQ(shown(b, "one"), 1); }});
+}
+
+TEST_F(FileFaults, Sweep) {
+    run_all({"the hourly sweep",
+             [this](board::Board& b) {
+                 login(b, "10.0.0.1");  // at 00:06: swept at 02:00
+                 now.hour = 2;
+                 login(b, "10.0.0.2");
+             },
+             [this](board::Board& b, window::Control&) {
+                 now.hour = 2;
+                 now.minute = 0;
+                 board::hourly_session_sweep(b);
+                 return std::string();
+             },
+             [this](board::Board&, const std::string&, bool) {
+                 std::string sessions = read_file(board::paths::kSessions);
+                 EXPECT_EQ(count(sessions, "10.0.0.2"), 1) << "a session of this hour stays";
+                 EXPECT_LE(count(sessions, "10.0.0.1"), 1);
+             }});
+}
+
+TEST_F(FileFaults, Reset) {
+    run_all({"the message reset",
+             [this](board::Board& b) {
+                 cookie_ = login(b);
+                 for (int i = 0; i < 101; ++i) post(b, cookie_, "m" + std::to_string(i));
+             },
+             [this](board::Board&, window::Control& c) {
+                 told.clear();
+                 window::message_reset_dialog_ok(c);
+                 return told;
+             },
+             [this](board::Board& b, const std::string& answer, bool crashed) {
+                 bool done = answer.find(sjis(u8"正常に終了しました")) != std::string::npos;
+                 if (done) { EXPECT_EQ(b.MessageNo, 0); }
+                 if (!crashed && !done) { EXPECT_EQ(b.CurrentPage, 2) << "a failed reset changes nothing"; }
+             }});
+}
+
+TEST_F(FileFaults, IdChangeAndSettings) {
+    run_all({"the ID change and a settings change", [](board::Board&) {},
+             [](board::Board&, window::Control& c) {
+                 board::save_owner_settings({8080, 1, 0});
+                 return window::id_password_dialog_ok(c, "owner", "secret") == window::Dialog::Ends ? c.board.LoginId
+                                                                                                      : std::string();
+             },
+             [](board::Board& b, const std::string& answer, bool) {
+                 if (answer == "owner") { EXPECT_EQ(b.LoginPassword, "secret") << "a change told as done is kept"; }
+                 bool old_pair = b.LoginId == "quietharborlights" && b.LoginPassword == "quietharborlights";
+                 bool new_pair = b.LoginId == "owner" && b.LoginPassword == "secret";
+                 EXPECT_TRUE(old_pair || new_pair) << b.LoginId << " / " << b.LoginPassword;
+                 board::OwnerSettings kept = board::load_owner_settings();
+                 EXPECT_TRUE(kept.port == 53790 || kept.port == 8080);
+             }});
+}
+
+TEST_F(FileFaults, StartThatRepairsAPostCutOff) {
+    // A post stopped after its page and before its counters: the start takes its block away.
+    run_all({"a start with its repair",
+             [this](board::Board& b) {
+                 cookie_ = login(b);
+                 for (int i = 0; i < 3; ++i) post(b, cookie_, "m" + std::to_string(i));
+                 std::string counters = read_file(board::paths::kCounters);
+                 post(b, cookie_, "CUT");
+                 write_file(board::paths::kCounters, counters);
+             },
+             [](board::Board& b, window::Control&) { return board::prepare_to_serve(b); },
+             [this](board::Board& b, const std::string&, bool) {
+                 EXPECT_EQ(shown(b, "CUT"), 0);
+                 EXPECT_EQ(b.MessageNo, 3);
+             },
+             true});
+}
+
+}  // namespace
