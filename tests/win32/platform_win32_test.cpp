@@ -17,13 +17,15 @@ class WindowsFiles : public TempDirTest {};
 TEST_F(WindowsFiles, TextWriterStoresCrLfAndTheReaderGivesLineFeedsBack) {
     {
         platform::TextWriter out;
-        ASSERT_TRUE(out.open("a.txt", platform::TextWriter::Mode::Truncate));
+        ASSERT_TRUE(out.open("a.txt", platform::TextWriter::Mode::Truncate).ok());
         out.write("one\ntwo\r\nthree");
-        ASSERT_TRUE(out.sync());
-        ASSERT_TRUE(out.close());
+        ASSERT_TRUE(out.close().ok());
     }
     EXPECT_EQ(read_file("a.txt"), "one\r\ntwo\r\r\nthree");
-    platform::TextReader in("a.txt");
+    platform::TextReader in;
+    ASSERT_TRUE(in.open("a.txt").ok());
+    EXPECT_TRUE(platform::TextReader().open("none.txt").missing());
+    EXPECT_TRUE(platform::TextReader().open("nodir/none.txt").missing());
     char line[64];
     ASSERT_GT(in.read_line(line, sizeof line), 0u);
     EXPECT_STREQ(line, "one\n");
@@ -34,14 +36,14 @@ TEST_F(WindowsFiles, TextWriterStoresCrLfAndTheReaderGivesLineFeedsBack) {
 TEST_F(WindowsFiles, ReplaceFileMovesOverAnExistingFile) {
     write_file("target.ini", "old contents that are longer\r\n");
     write_file("work.ini", "new\r\n");
-    ASSERT_TRUE(platform::replace_file("work.ini", "target.ini"));
+    ASSERT_TRUE(platform::replace_file("work.ini", "target.ini").ok());
     EXPECT_EQ(read_file("target.ini"), "new\r\n");
     EXPECT_FALSE(file_exists("work.ini"));
 }
 
 TEST_F(WindowsFiles, ReplaceFileFailsWithoutItsSource) {
     write_file("target.ini", "kept");
-    EXPECT_FALSE(platform::replace_file("missing.ini", "target.ini"));
+    EXPECT_FALSE(platform::replace_file("missing.ini", "target.ini").ok());
     EXPECT_EQ(read_file("target.ini"), "kept");
 }
 
@@ -49,9 +51,8 @@ TEST_F(WindowsFiles, AtomicFileCommitReplacesTheTargetAndLeavesNoWorkFile) {
     write_file("0.ini", "message=5\r\npage=2\r\n");
     {
         platform::AtomicFile file("0.ini", "0_work.ini");
-        ASSERT_TRUE(file.ok());
-        file.out().write("message=0\npage=1\n");
-        ASSERT_TRUE(file.commit());
+        file.write("message=0\npage=1\n");
+        ASSERT_TRUE(file.commit().ok());
     }
     EXPECT_EQ(read_file("0.ini"), "message=0\r\npage=1\r\n");
     EXPECT_EQ(list_dir("."), std::vector<std::string>{"0.ini"});
@@ -65,30 +66,19 @@ TEST_F(WindowsFiles, AtomicFileLeavesTheTargetWhenTheMoveIsRefused) {
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     {
         platform::AtomicFile file("0.ini", "0_work.ini");
-        ASSERT_TRUE(file.ok());
-        file.out().write("message=0\n");
-        EXPECT_FALSE(file.commit());
+        file.write("message=0\n");
+        EXPECT_FALSE(file.commit().ok());
     }
     ::CloseHandle(held);
     EXPECT_EQ(read_file("0.ini"), "message=5\r\n");
     EXPECT_FALSE(file_exists("0_work.ini"));
 }
 
-TEST_F(WindowsFiles, AtomicFileDroppedWithoutCommitRemovesItsWorkFile) {
-    write_file("page.html", "old");
-    {
-        platform::AtomicFile file("page.html", "page_work.html");
-        file.out().write("half written");
-    }
-    EXPECT_EQ(read_file("page.html"), "old");
-    EXPECT_FALSE(file_exists("page_work.html"));
-}
-
 TEST_F(WindowsFiles, RemoveFileReportsWhetherAFileWentAway) {
     write_file("x.txt", "x");
-    EXPECT_TRUE(platform::remove_file("x.txt"));
+    EXPECT_TRUE(platform::remove_file("x.txt").ok());
     EXPECT_FALSE(file_exists("x.txt"));
-    EXPECT_FALSE(platform::remove_file("x.txt"));
+    EXPECT_TRUE(platform::remove_file("x.txt").missing());
 }
 
 TEST_F(WindowsFiles, MakeDirectoryMakesOneLevelOnly) {
@@ -114,14 +104,19 @@ TEST_F(WindowsFiles, ADirectoryIsNotARegularFile) {
     std::fclose(f);
 }
 
-TEST_F(WindowsFiles, SyncFilePushesAWrittenFile) {
-    std::FILE* f = std::fopen("s.txt", "wb");
-    ASSERT_NE(f, nullptr);
-    std::fputs("data", f);
-    std::fflush(f);
-    EXPECT_TRUE(platform::sync_file(f));
-    std::fclose(f);
-    EXPECT_EQ(read_file("s.txt"), "data");
+TEST_F(WindowsFiles, WriteHandleWritesSyncsAndAppends) {
+    platform::WriteHandle out;
+    ASSERT_TRUE(out.open("s.txt", platform::WriteHandle::Mode::Truncate).ok());
+    ASSERT_TRUE(out.write("data", 4).ok());
+    EXPECT_TRUE(out.sync().ok());
+    ASSERT_TRUE(out.close().ok());
+    ASSERT_TRUE(out.open("s.txt", platform::WriteHandle::Mode::Append).ok());
+    ASSERT_TRUE(out.write("+", 1).ok());
+    ASSERT_TRUE(out.close().ok());
+    EXPECT_EQ(read_file("s.txt"), "data+");
+    std::string bytes;
+    EXPECT_TRUE(platform::read_file("s.txt", bytes).ok());
+    EXPECT_EQ(bytes, "data+");
 }
 
 TEST_F(WindowsFiles, PathsAreShiftJisWhateverTheAnsiCodePage) {
