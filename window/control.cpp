@@ -13,6 +13,12 @@ std::string open_failed(const char* file) {
     return std::string("[") + file + "]ファイルのオープンに失敗しました。\n何度も発生する場合は再起動して下さい。";
 }
 
+// The credentials file's reader takes any line holding "ID=" or "PASSWORD="
+// for that key, so a value holding one would be read back as the wrong one.
+// Compared byte by byte, as the reader does.
+bool holds_key_of_credentials_file(const std::string& value) {
+    return value.find("ID=") != std::string::npos || value.find("PASSWORD=") != std::string::npos;
+}
 
 }  // namespace
 
@@ -165,6 +171,11 @@ Dialog id_password_dialog_ok(Control& c, const std::string& typed_id, const std:
     }
     if (password.empty()) {
         c.boxes.ok("[パスワード]が、入力されていませんでした。", kConfirmCaption, Owner::Dialog);
+        return Dialog::StaysOpen;
+    }
+    if (holds_key_of_credentials_file(id) || holds_key_of_credentials_file(password)) {
+        c.boxes.ok("[ＩＤ]か[パスワード]に、「ID=」か「PASSWORD=」を含めることはできません。\n別の文字列を入力して下さい。",
+                   kConfirmCaption, Owner::Dialog);
         return Dialog::StaysOpen;
     }
     std::string pair = "ＩＤを、[　" + id + "　]\nパスワードを、[　" + password + "　]\n";

@@ -179,6 +179,25 @@ TEST_F(ControlTest, IdAndPasswordRulesAndTheWrite) {
     EXPECT_EQ(fake.shown.back().text, sjis(u8"ＩＤを、[　新しい　]\nパスワードを、[　pw　]\nに変更しました。"));
 }
 
+TEST_F(ControlTest, CredentialsTheFileCannotHoldAreRefused) {
+    // The file's reader would take "myID=secret" for the ID line.
+    b.LoginId = b.LoginPassword = "old";
+    fake.answers = {true, true, true, true};
+    for (auto [id, password] : {std::pair{"owner", "myID=secret"}, std::pair{"PASSWORD=x", "pw"},
+                                std::pair{"owner", "xPASSWORD="}, std::pair{"ID=", "pw"}}) {
+        EXPECT_EQ(window::id_password_dialog_ok(c, id, password), Dialog::StaysOpen) << id << " " << password;
+        EXPECT_EQ(fake.shown.back().text,
+                  sjis(u8"[ＩＤ]か[パスワード]に、「ID=」か「PASSWORD=」を含めることはできません。\n別の文字列を入力して下さい。"));
+        EXPECT_EQ(fake.shown.back().caption, sjis(u8"確認メッセージ"));
+        EXPECT_EQ(fake.shown.back().owner, Owner::Dialog);
+        EXPECT_FALSE(fake.shown.back().yes_no);
+    }
+    EXPECT_EQ(fake.answers.size(), 4u) << "refused before the confirmation";
+    EXPECT_FALSE(file_exists("DATA/IDPASSWORD/idpassword.ini"));
+    EXPECT_EQ(b.LoginId, "old");
+    EXPECT_EQ(b.LoginPassword, "old");
+}
+
 TEST_F(ControlTest, FailedCredentialsWriteChangesNothing) {
     b.LoginId = "old";
     write_file("DATA", "a file where the directory should be");
