@@ -50,6 +50,8 @@ struct Control {
     std::uint8_t pending_private_choice = 0;
     // The port kept for the next launch: --port changes only this run's.
     std::uint16_t kept_port = server::kDefaultPort;
+    // Private reading kept for the next launch: --private turns it on for this run only.
+    std::uint8_t kept_private = 0;
     std::array<std::string, kStatusLineCount> status;
 };
 

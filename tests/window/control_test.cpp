@@ -164,6 +164,30 @@ TEST_F(ControlTest, CancelledLogChoiceIsRememberedButNotApplied) {
     EXPECT_EQ(b.LogEnabled, 0);
 }
 
+TEST_F(ControlTest, PrivateOptionIsForOneRunAndTheDialogsChoiceIsKept) {
+    window::load_owner_settings(c, std::nullopt, true);
+    EXPECT_EQ(b.PrivateReading, 1);
+    fake.answers = {true};
+    window::log_dialog_choose(c, 1);
+    window::log_dialog_ok(c);
+    EXPECT_EQ(board::load_owner_settings().private_reading, 0) << "--private is for one run, also when the log changes";
+    EXPECT_EQ(b.PrivateReading, 1) << "and stays on for this run";
+    fake.answers = {true};
+    window::private_dialog_choose(c, 1);
+    window::private_dialog_ok(c);
+    EXPECT_EQ(board::load_owner_settings().private_reading, 1) << "the owner's choice is kept";
+    fake.answers = {true};
+    window::log_dialog_choose(c, 0);
+    window::log_dialog_ok(c);
+    EXPECT_EQ(board::load_owner_settings().private_reading, 1);
+    window::load_owner_settings(c, std::nullopt, true);
+    fake.answers = {true};
+    window::private_dialog_choose(c, 0);
+    window::private_dialog_ok(c);
+    EXPECT_EQ(b.PrivateReading, 0);
+    EXPECT_EQ(board::load_owner_settings().private_reading, 0);
+}
+
 TEST_F(ControlTest, IdAndPasswordRulesAndTheWrite) {
     // A board that has never started: no DATA yet.
     EXPECT_EQ(window::id_password_dialog_ok(c, "", "pw"), Dialog::StaysOpen);
