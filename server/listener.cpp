@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 namespace server {
@@ -14,6 +15,7 @@ namespace {
 
 constexpr int kPollSliceMs = 50;       // how often the loop looks at `stopping`
 constexpr int kAcceptPauseMs = 10;     // after an accept that failed
+constexpr int kPollPauseMs = 20;       // after a poll that failed, before the next
 constexpr size_t kAcceptsPerWake = 32;
 constexpr size_t kFileBlock = 64 * 1024;  // a reply's file bytes read ahead of the socket, at most
 constexpr size_t kSpareDescriptors = 32;  // for the board's files, the listener and the spare
@@ -194,7 +196,10 @@ void event_loop(Server& s, net::SocketHandle listener) {
             if (d < wake) wake = d;
         }
         auto wait = std::chrono::ceil<std::chrono::milliseconds>(wake - now).count();
-        net::poll_ready(entries, wait < 0 ? 0 : static_cast<int>(wait));
+        // A poll that fails (no memory, more entries than the descriptor
+        // limit) would fail again at once: pause, so the loop does not spin.
+        if (net::poll_ready(entries, wait < 0 ? 0 : static_cast<int>(wait)) < 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(kPollPauseMs));
         if (s.stopping.load()) break;
 
         now = SteadyClock::now();

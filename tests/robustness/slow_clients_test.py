@@ -171,6 +171,27 @@ def out_of_descriptors(server, bound):
         sock.close()
 
 
+def failing_poll(server, bound):
+    """A descriptor limit lowered below the connections held makes every poll
+    fail; the server waits between tries rather than spinning, and serves
+    again once the limit is back."""
+    pid = server.process.pid
+    before = resource.prlimit(pid, resource.RLIMIT_NOFILE)
+    idle = [socket.create_connection((k.HOST, server.port), timeout=5) for _ in range(30)]
+    time.sleep(0.3)
+    resource.prlimit(pid, resource.RLIMIT_NOFILE, (10, before[1]))
+    cpu0 = cpu_seconds(pid)
+    t0 = time.monotonic()
+    time.sleep(1.0)
+    used = (cpu_seconds(pid) - cpu0) / (time.monotonic() - t0)
+    resource.prlimit(pid, resource.RLIMIT_NOFILE, before)
+    for sock in idle:
+        sock.close()
+    k.check(used < 0.5, f"the server used {used:.0%} of a core while its poll failed")
+    reply = k.exchange(server.port, k.get_request("index.html"), timeout=bound + 5)
+    k.check(reply.startswith(b"HTTP/1.0 200 OK\n"), "no reply once the descriptor limit was back")
+
+
 def run(program, bound):
     board = k.Board("slow")
     server = k.Server(program, board.path)
@@ -238,6 +259,7 @@ def run(program, bound):
             else:
                 k.check(len(got) < LARGE, "a client that read nothing was not cut off")
         out_of_descriptors(server, bound)
+        failing_poll(server, bound)
         k.check(server.process.poll() is None, "the server died")
         k.check(server.stop() == 0, "the server did not end cleanly on SIGTERM")
         passed = True
