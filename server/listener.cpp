@@ -129,6 +129,19 @@ void handle(Server& s, Connection& c) {
     write_reply(c, now);
 }
 
+// Descriptors the connections hold or may come to hold: each its socket, and
+// the file a reply is sent from; a request not yet answered counts its reply's
+// file already, so a crowd that asks for files at once stays within the count.
+size_t descriptors_held(const Table& table) {
+    size_t held = 0;
+    for (auto& c : table) {
+        if (c->done) continue;
+        bool may_hold_file = c->phase != Connection::Phase::Replying || c->file.is_open();
+        held += may_hold_file ? 2 : 1;
+    }
+    return held;
+}
+
 // Closes the connection that has waited longest without a whole request;
 // false when every connection is replying.
 bool shed_longest_waiting(Table& table) {
@@ -168,9 +181,7 @@ bool accept_one(Server& s, net::Socket listener, Table& table, std::vector<Conne
             return false;
     }
     c->socket = net::SocketHandle(socket);
-    size_t open = 0;
-    for (auto& other : table) open += other->done ? 0 : 1;
-    if (open >= s.max_connections && !shed_longest_waiting(table)) return true;
+    if (descriptors_held(table) + 2 > s.max_connections && !shed_longest_waiting(table)) return true;
     c->accepted = SteadyClock::now();
     c->deadline = c->accepted + std::chrono::milliseconds(s.request_timeout_ms);
     read_request(*c, ready);
