@@ -78,6 +78,11 @@ bool start_server(Control& c, Owner owner) {
     return false;
 }
 
+platform::DataLock lock_data_folder() {
+    platform::make_directory(board::paths::kData);
+    return platform::DataLock(std::string(board::paths::kData) + "/komorebi.lock");
+}
+
 void load_owner_settings(Control& c, std::optional<std::uint16_t> port_option, bool private_option) {
     board::OwnerSettings settings = board::load_owner_settings();
     c.kept_port = settings.port;
