@@ -104,7 +104,8 @@ struct PollEntry {
     bool ready = false;       // set by poll: data (or room, with want_write), a new connection, a close, an error
     bool want_write = false;  // wait for room to send instead of data to read
 };
-// Waits up to timeout_ms for any entry to become ready; returns how many did.
+// Waits up to timeout_ms for any entry to become ready; returns how many did,
+// or -1 when the wait itself failed (an interrupted wait is none ready).
 int poll_ready(std::vector<PollEntry>& entries, int timeout_ms);
 
 }  // namespace platform::net

@@ -216,7 +216,8 @@ int poll_ready(std::vector<PollEntry>& entries, int timeout_ms) {
     int n = ::poll(fds.data(), fds.size(), timeout_ms);
     for (size_t i = 0; i < entries.size(); ++i)
         entries[i].ready = n > 0 && (fds[i].revents & (POLLIN | POLLOUT | POLLHUP | POLLERR | POLLNVAL));
-    return n < 0 ? 0 : n;
+    if (n < 0) return errno == EINTR ? 0 : -1;
+    return n;
 }
 
 }  // namespace platform::net

@@ -236,7 +236,7 @@ int poll_ready(std::vector<PollEntry>& entries, int timeout_ms) {
     int n = ::WSAPoll(fds.data(), static_cast<ULONG>(fds.size()), timeout_ms);
     for (size_t i = 0; i < entries.size(); ++i)
         entries[i].ready = n > 0 && (fds[i].revents & (POLLRDNORM | POLLWRNORM | POLLHUP | POLLERR | POLLNVAL));
-    return n < 0 ? 0 : n;
+    return n == SOCKET_ERROR ? -1 : n;
 }
 
 }  // namespace platform::net

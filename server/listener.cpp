@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 namespace server {
@@ -14,6 +15,7 @@ namespace {
 
 constexpr int kPollSliceMs = 50;       // how often the loop looks at `stopping`
 constexpr int kAcceptPauseMs = 10;     // after an accept that failed
+constexpr int kPollPauseMs = 20;       // after a poll that failed, before the next
 constexpr size_t kAcceptsPerWake = 32;
 constexpr size_t kFileBlock = 64 * 1024;  // a reply's file bytes read ahead of the socket, at most
 constexpr size_t kSpareDescriptors = 32;  // for the board's files, the listener and the spare
@@ -127,6 +129,19 @@ void handle(Server& s, Connection& c) {
     write_reply(c, now);
 }
 
+// Descriptors the connections hold or may come to hold: each its socket, and
+// the file a reply is sent from; a request not yet answered counts its reply's
+// file already, so a crowd that asks for files at once stays within the count.
+size_t descriptors_held(const Table& table) {
+    size_t held = 0;
+    for (auto& c : table) {
+        if (c->done) continue;
+        bool may_hold_file = c->phase != Connection::Phase::Replying || c->file.is_open();
+        held += may_hold_file ? 2 : 1;
+    }
+    return held;
+}
+
 // Closes the connection that has waited longest without a whole request;
 // false when every connection is replying.
 bool shed_longest_waiting(Table& table) {
@@ -166,9 +181,7 @@ bool accept_one(Server& s, net::Socket listener, Table& table, std::vector<Conne
             return false;
     }
     c->socket = net::SocketHandle(socket);
-    size_t open = 0;
-    for (auto& other : table) open += other->done ? 0 : 1;
-    if (open >= s.max_connections && !shed_longest_waiting(table)) return true;
+    if (descriptors_held(table) + 2 > s.max_connections && !shed_longest_waiting(table)) return true;
     c->accepted = SteadyClock::now();
     c->deadline = c->accepted + std::chrono::milliseconds(s.request_timeout_ms);
     read_request(*c, ready);
@@ -194,7 +207,10 @@ void event_loop(Server& s, net::SocketHandle listener) {
             if (d < wake) wake = d;
         }
         auto wait = std::chrono::ceil<std::chrono::milliseconds>(wake - now).count();
-        net::poll_ready(entries, wait < 0 ? 0 : static_cast<int>(wait));
+        // A poll that fails (no memory, more entries than the descriptor
+        // limit) would fail again at once: pause, so the loop does not spin.
+        if (net::poll_ready(entries, wait < 0 ? 0 : static_cast<int>(wait)) < 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(kPollPauseMs));
         if (s.stopping.load()) break;
 
         now = SteadyClock::now();

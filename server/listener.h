@@ -58,7 +58,8 @@ struct Server {
     // byte of it leaves for this long.
     int request_timeout_ms = 5000;
     int send_timeout_ms = 5000;
-    // Connections open at once: set at each start from the descriptor limit.
+    // Descriptors the connections may hold at once, a socket each and the
+    // file a reply is sent from: set at each start from the descriptor limit.
     size_t max_connections = 0;
 };
 

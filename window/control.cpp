@@ -13,6 +13,12 @@ std::string open_failed(const char* file) {
     return std::string("[") + file + "]ファイルのオープンに失敗しました。\n何度も発生する場合は再起動して下さい。";
 }
 
+// The credentials file's reader takes any line holding "ID=" or "PASSWORD="
+// for that key, so a value holding one would be read back as the wrong one.
+// Compared byte by byte, as the reader does.
+bool holds_key_of_credentials_file(const std::string& value) {
+    return value.find("ID=") != std::string::npos || value.find("PASSWORD=") != std::string::npos;
+}
 
 }  // namespace
 
@@ -72,12 +78,18 @@ bool start_server(Control& c, Owner owner) {
     return false;
 }
 
+platform::DataLock lock_data_folder() {
+    platform::make_directory(board::paths::kData);
+    return platform::DataLock(std::string(board::paths::kData) + "/komorebi.lock");
+}
+
 void load_owner_settings(Control& c, std::optional<std::uint16_t> port_option, bool private_option) {
     board::OwnerSettings settings = board::load_owner_settings();
     c.kept_port = settings.port;
     c.server.ListenPort = port_option ? *port_option : settings.port;
     c.board.LogEnabled = settings.log;
     c.pending_log_choice = settings.log;
+    c.kept_private = settings.private_reading;
     c.board.PrivateReading = private_option ? 1 : settings.private_reading;
     c.pending_private_choice = c.board.PrivateReading.load();
 }
@@ -92,10 +104,10 @@ void panel_stop(Control& c) {
     server::stop(c.server);
 }
 
-// Keeps the port and the log choice for the next launch; a box says so when
-// the settings file cannot be written.
+// Keeps the port, the log choice and private reading for the next launch; a
+// box says so when the settings file cannot be written.
 static void save_owner_settings(Control& c) {
-    if (!board::save_owner_settings({c.kept_port, c.board.LogEnabled.load(), c.board.PrivateReading.load()}))
+    if (!board::save_owner_settings({c.kept_port, c.board.LogEnabled.load(), c.kept_private}))
         c.boxes.ok(open_failed(board::paths::kSettings), kErrorCaption, Owner::Dialog);
 }
 
@@ -123,27 +135,30 @@ Dialog port_dialog_ok(Control& c, const std::string& text) {
 
 void log_dialog_choose(Control& c, std::uint8_t choice) { c.pending_log_choice = choice ? 1 : 0; }
 
-// OK in a dialog of two choices: the confirmation, then the switch set,
-// kept for the next launch and shown.
-static Dialog confirm_choice(Control& c, std::uint8_t choice, const char* on_text, const char* off_text,
-                             std::atomic<std::uint8_t>& target, bool& changed) {
+// OK in a dialog of two choices: true when the owner confirmed the choice.
+static bool choice_confirmed(Control& c, std::uint8_t choice, const char* on_text, const char* off_text) {
     std::string text = std::string("[ ") + (choice == 1 ? on_text : off_text) + " ]に、設定します。\n宜しいですか？。";
-    if (!c.boxes.yes_no(text, kConfirmCaption, Owner::Dialog)) return Dialog::StaysOpen;
-    target = choice;
-    save_owner_settings(c);
-    changed = true;
-    return Dialog::Ends;
+    return c.boxes.yes_no(text, kConfirmCaption, Owner::Dialog);
 }
 
 Dialog log_dialog_ok(Control& c) {
-    return confirm_choice(c, c.pending_log_choice, "ログを取得する", "ログを停止する", c.board.LogEnabled, c.log_changed);
+    if (!choice_confirmed(c, c.pending_log_choice, "ログを取得する", "ログを停止する")) return Dialog::StaysOpen;
+    c.board.LogEnabled = c.pending_log_choice;
+    save_owner_settings(c);
+    c.log_changed = true;
+    return Dialog::Ends;
 }
 
 void private_dialog_choose(Control& c, std::uint8_t choice) { c.pending_private_choice = choice ? 1 : 0; }
 
 Dialog private_dialog_ok(Control& c) {
-    return confirm_choice(c, c.pending_private_choice, "ログインした人だけが閲覧できる", "誰でも閲覧できる",
-                          c.board.PrivateReading, c.private_changed);
+    if (!choice_confirmed(c, c.pending_private_choice, "ログインした人だけが閲覧できる", "誰でも閲覧できる"))
+        return Dialog::StaysOpen;
+    c.board.PrivateReading = c.pending_private_choice;
+    c.kept_private = c.pending_private_choice;
+    save_owner_settings(c);
+    c.private_changed = true;
+    return Dialog::Ends;
 }
 
 std::string private_reading_status(const Control& c) {
@@ -165,6 +180,11 @@ Dialog id_password_dialog_ok(Control& c, const std::string& typed_id, const std:
     }
     if (password.empty()) {
         c.boxes.ok("[パスワード]が、入力されていませんでした。", kConfirmCaption, Owner::Dialog);
+        return Dialog::StaysOpen;
+    }
+    if (holds_key_of_credentials_file(id) || holds_key_of_credentials_file(password)) {
+        c.boxes.ok("[ＩＤ]か[パスワード]に、「ID=」か「PASSWORD=」を含めることはできません。\n別の文字列を入力して下さい。",
+                   kConfirmCaption, Owner::Dialog);
         return Dialog::StaysOpen;
     }
     std::string pair = "ＩＤを、[　" + id + "　]\nパスワードを、[　" + password + "　]\n";

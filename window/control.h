@@ -11,6 +11,7 @@
 
 #include "board/board.h"
 #include "board/pages.h"
+#include "platform/data_lock.h"
 #include "platform/sjis.h"
 #include "server/listener.h"
 
@@ -29,6 +30,8 @@ struct MessageBoxes {
 inline constexpr const char* kConfirmCaption = "確認メッセージ";
 inline constexpr const char* kErrorCaption = "エラーメッセージ";
 inline constexpr const char* kAboutText = "コモレビ version 1.0";
+inline constexpr const char* kAlreadyRunningText =
+    "このフォルダーのコモレビは、すでに起動しています。\n同じDATAフォルダーで二つ起動することはできません。";
 
 enum StatusLine { kHeading, kState, kIndicator, kAddress, kPort, kUrl, kLog, kStatusLineCount };
 
@@ -50,6 +53,8 @@ struct Control {
     std::uint8_t pending_private_choice = 0;
     // The port kept for the next launch: --port changes only this run's.
     std::uint16_t kept_port = server::kDefaultPort;
+    // Private reading kept for the next launch: --private turns it on for this run only.
+    std::uint8_t kept_private = 0;
     std::array<std::string, kStatusLineCount> status;
 };
 
@@ -63,6 +68,10 @@ bool consume_changes(Control& c);
 
 // Starts the server; when it cannot start, a box says why. True when it runs.
 bool start_server(Control& c, Owner owner);
+
+// Keeps the DATA folder of the current directory to this program while the
+// lock lives, making the folder when missing. InUse: another program runs on it.
+platform::DataLock lock_data_folder();
 
 // The owner's settings kept from the last launch: the port (unless the
 // --port option gives one for this run), the log choice and private reading

@@ -80,6 +80,33 @@ def taken_port_says_why(program, directory):
     k.check(os.path.isdir(os.path.join(fresh, "DATA")), "--dir did not make the missing folder")
 
 
+def files_under(directory):
+    found = {}
+    for root, _, names in os.walk(directory):
+        for name in names:
+            path = os.path.join(root, name)
+            found[os.path.relpath(path, directory)] = k.read(directory, path)
+    return found
+
+
+def second_program_keeps_out(program, server):
+    """A second program on the DATA folder of a running one, with or without
+    its console, says so and ends with a non-zero code; it changes no file
+    and the first one serves on."""
+    before = files_under(server.directory)
+    for mode in (["--start", "--no-console"], []):
+        try:
+            done = subprocess.run([program, "--bind", k.HOST, "--port", str(k.free_port()), "--dir",
+                                   server.directory] + mode, input=b"", capture_output=True, timeout=5)
+        except subprocess.TimeoutExpired:
+            raise k.Failure(f"a second program {mode} on the same DATA ran on")
+        said = done.stderr.decode("utf-8", "replace")
+        k.check(done.returncode != 0, f"a second program {mode} on the same DATA ended with 0")
+        k.check("already running" in said, f"a second program {mode} did not say why: {said!r}")
+        k.check(files_under(server.directory) == before, f"a second program {mode} changed the board's files")
+    k.parse_reply(k.exchange(server.port, k.get_request(""), timeout=HANG))
+
+
 def run(program, cycles, seed):
     rng = random.Random(seed)
     board = k.Board("restart")
@@ -123,6 +150,7 @@ def run(program, cycles, seed):
                 f"{stored} messages counted for {len(client.posted)} answered and {client.unsure} cut posts")
         k.check(shown == stored, f"{shown} blocks on the pages for {stored} counted messages")
 
+        second_program_keeps_out(program, server)
         server.command("quit")
         server.command("y")
         try:

@@ -171,6 +171,70 @@ def out_of_descriptors(server, bound):
         sock.close()
 
 
+def failing_poll(server, bound):
+    """A descriptor limit lowered below the connections held makes every poll
+    fail; the server waits between tries rather than spinning, and serves
+    again once the limit is back."""
+    pid = server.process.pid
+    before = resource.prlimit(pid, resource.RLIMIT_NOFILE)
+    idle = [socket.create_connection((k.HOST, server.port), timeout=5) for _ in range(30)]
+    time.sleep(0.3)
+    resource.prlimit(pid, resource.RLIMIT_NOFILE, (10, before[1]))
+    cpu0 = cpu_seconds(pid)
+    t0 = time.monotonic()
+    time.sleep(1.0)
+    used = (cpu_seconds(pid) - cpu0) / (time.monotonic() - t0)
+    resource.prlimit(pid, resource.RLIMIT_NOFILE, before)
+    for sock in idle:
+        sock.close()
+    k.check(used < 0.5, f"the server used {used:.0%} of a core while its poll failed")
+    reply = k.exchange(server.port, k.get_request("index.html"), timeout=bound + 5)
+    k.check(reply.startswith(b"HTTP/1.0 200 OK\n"), "no reply once the descriptor limit was back")
+
+
+def readers_hold_files(program, bound):
+    """Under a descriptor limit of 64, readers of a large file that hold their
+    socket and the file beside it must leave the board the descriptors it
+    needs: a login that is let in gets the board's reply, never its error
+    page, and once the readers are gone a login is served."""
+    board = k.Board("files")
+    server = k.Server(program, board.path, port=k.free_port(), console=True)
+    readers = []
+    try:
+        html = os.path.join(board.path, "DATA", "HTML")
+        os.makedirs(html)
+        with open(os.path.join(html, "large.png"), "wb") as f:
+            f.write(bytes(range(256)) * (LARGE // 256))
+        server.launch(wait=False)
+        time.sleep(0.3)
+        resource.prlimit(server.process.pid, resource.RLIMIT_NOFILE, (64, 64))
+        server.command("start")  # the connection count is set at the start, from the limit
+        k.check(server.wait_listening(seconds=5.0), "the server with 64 descriptors did not start")
+        for _ in range(40):
+            try:
+                readers.append(LargeReader(server.port, None))
+            except OSError:
+                break  # refused: the server is full
+        time.sleep(0.5)
+        request = k.post_request("wbk_login.cgi", [("id", k.CREDENTIAL), ("password", k.CREDENTIAL)])
+        try:
+            reply = k.exchange(server.port, request, timeout=bound + 5)
+        except OSError:
+            reply = b""  # refused while full
+        k.check(reply == b"" or b"Set-Cookie: SESSIONID=" in reply,
+                f"a login beside {len(readers)} readers of a file got {reply[:400]!r}")
+        for r in readers:
+            r.sock.close()
+        readers = []
+        time.sleep(0.3)
+        k.login(server.port, timeout=bound + 5)
+    finally:
+        for r in readers:
+            r.sock.close()
+        server.kill()
+        board.close(keep=False)
+
+
 def run(program, bound):
     board = k.Board("slow")
     server = k.Server(program, board.path)
@@ -238,6 +302,8 @@ def run(program, bound):
             else:
                 k.check(len(got) < LARGE, "a client that read nothing was not cut off")
         out_of_descriptors(server, bound)
+        failing_poll(server, bound)
+        readers_hold_files(server.program, bound)
         k.check(server.process.poll() is None, "the server died")
         k.check(server.stop() == 0, "the server did not end cleanly on SIGTERM")
         passed = True

@@ -164,6 +164,30 @@ TEST_F(ControlTest, CancelledLogChoiceIsRememberedButNotApplied) {
     EXPECT_EQ(b.LogEnabled, 0);
 }
 
+TEST_F(ControlTest, PrivateOptionIsForOneRunAndTheDialogsChoiceIsKept) {
+    window::load_owner_settings(c, std::nullopt, true);
+    EXPECT_EQ(b.PrivateReading, 1);
+    fake.answers = {true};
+    window::log_dialog_choose(c, 1);
+    window::log_dialog_ok(c);
+    EXPECT_EQ(board::load_owner_settings().private_reading, 0) << "--private is for one run, also when the log changes";
+    EXPECT_EQ(b.PrivateReading, 1) << "and stays on for this run";
+    fake.answers = {true};
+    window::private_dialog_choose(c, 1);
+    window::private_dialog_ok(c);
+    EXPECT_EQ(board::load_owner_settings().private_reading, 1) << "the owner's choice is kept";
+    fake.answers = {true};
+    window::log_dialog_choose(c, 0);
+    window::log_dialog_ok(c);
+    EXPECT_EQ(board::load_owner_settings().private_reading, 1);
+    window::load_owner_settings(c, std::nullopt, true);
+    fake.answers = {true};
+    window::private_dialog_choose(c, 0);
+    window::private_dialog_ok(c);
+    EXPECT_EQ(b.PrivateReading, 0);
+    EXPECT_EQ(board::load_owner_settings().private_reading, 0);
+}
+
 TEST_F(ControlTest, IdAndPasswordRulesAndTheWrite) {
     // A board that has never started: no DATA yet.
     EXPECT_EQ(window::id_password_dialog_ok(c, "", "pw"), Dialog::StaysOpen);
@@ -177,6 +201,25 @@ TEST_F(ControlTest, IdAndPasswordRulesAndTheWrite) {
     EXPECT_EQ(b.LoginId, id);
     EXPECT_EQ(b.LoginPassword, "pw");
     EXPECT_EQ(fake.shown.back().text, sjis(u8"ＩＤを、[　新しい　]\nパスワードを、[　pw　]\nに変更しました。"));
+}
+
+TEST_F(ControlTest, CredentialsTheFileCannotHoldAreRefused) {
+    // The file's reader would take "myID=secret" for the ID line.
+    b.LoginId = b.LoginPassword = "old";
+    fake.answers = {true, true, true, true};
+    for (auto [id, password] : {std::pair{"owner", "myID=secret"}, std::pair{"PASSWORD=x", "pw"},
+                                std::pair{"owner", "xPASSWORD="}, std::pair{"ID=", "pw"}}) {
+        EXPECT_EQ(window::id_password_dialog_ok(c, id, password), Dialog::StaysOpen) << id << " " << password;
+        EXPECT_EQ(fake.shown.back().text,
+                  sjis(u8"[ＩＤ]か[パスワード]に、「ID=」か「PASSWORD=」を含めることはできません。\n別の文字列を入力して下さい。"));
+        EXPECT_EQ(fake.shown.back().caption, sjis(u8"確認メッセージ"));
+        EXPECT_EQ(fake.shown.back().owner, Owner::Dialog);
+        EXPECT_FALSE(fake.shown.back().yes_no);
+    }
+    EXPECT_EQ(fake.answers.size(), 4u) << "refused before the confirmation";
+    EXPECT_FALSE(file_exists("DATA/IDPASSWORD/idpassword.ini"));
+    EXPECT_EQ(b.LoginId, "old");
+    EXPECT_EQ(b.LoginPassword, "old");
 }
 
 TEST_F(ControlTest, FailedCredentialsWriteChangesNothing) {

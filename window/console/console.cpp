@@ -271,8 +271,9 @@ int run_console(Control& c, int input_fd, std::FILE* out, bool start) {
         consume_changes(c);
         session.show_status();
     }
-    c.board.owner_notice = nullptr;
+    // The accept thread may call the notice until the server has stopped.
     server::stop(c.server);
+    c.board.owner_notice = nullptr;
     return 0;
 }
 
@@ -284,6 +285,7 @@ int run_without_console(Control& c, bool start) {
     if (started != server::StartResult::Started) {
         std::fprintf(stderr, "komorebi: the server did not start (code %d): %s\n", static_cast<int>(started),
                      c.server.start_error.c_str());
+        server::stop(c.server);
         c.board.owner_notice = nullptr;
         return 1;
     }
@@ -298,6 +300,7 @@ int run_without_console(Control& c, bool start) {
         if (sigwait(&set, &sig) == 0 && (sig == SIGINT || sig == SIGTERM)) break;
     }
     server::stop(c.server);
+    c.board.owner_notice = nullptr;
     return 0;
 }
 

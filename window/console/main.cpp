@@ -36,6 +36,13 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "komorebi: cannot change to %s\n", options.dir->c_str());
         return 2;
     }
+    // Before anything reads or writes DATA: a second program there would
+    // mix its writes with the first one's.
+    platform::DataLock data_lock = window::lock_data_folder();
+    if (data_lock.state() == platform::DataLock::State::InUse) {
+        std::fprintf(stderr, "komorebi: another komorebi is already running on this DATA folder\n");
+        return 1;
+    }
     if (options.no_console) {
         // Block the stop signals before any thread starts, so that every
         // thread inherits the mask and the main thread alone takes them.

@@ -62,6 +62,14 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
         show_usage(instance, "cannot change to the directory of --dir");
         return 2;
     }
+    // Before anything reads or writes DATA: a second program there would
+    // mix its writes with the first one's.
+    platform::DataLock data_lock = window::lock_data_folder();
+    if (data_lock.state() == platform::DataLock::State::InUse) {
+        ::MessageBoxW(nullptr, to_wide(window::kAlreadyRunningText).c_str(), to_wide(window::kErrorCaption).c_str(),
+                      MB_OK | MB_TASKMODAL);
+        return 1;
+    }
 
     board::Board board;
     board::Upkeep upkeep(board);
