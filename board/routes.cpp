@@ -54,7 +54,7 @@ void handle_get(Board& b, const server::Request& request, server::Reply& reply) 
         platform::FileStatus s = platform::read_file(name, bytes);
         if (s.missing() && name == paths::kLoginPage) bytes = ensure_page(paths::kLoginPage, login_template_text);
         else if (s.missing()) return server::not_found_reply(reply);
-        else if (!s.ok()) fail_request("cannot read " + name + ": " + platform::reason_text(s));
+        else if (!s.ok()) return server::error_page_reply(reply);  // exists, cannot be read now
         return server::file_reply(reply, bytes, server::content_type_for(name), cache_header(b));
     }
     platform::RawReader file;
