@@ -111,6 +111,17 @@ TEST_F(ControlTest, PortRulesTakeWholeNumbersAsTypedAndRefuseTheRest) {
     window::log_dialog_choose(c, 1);
     window::log_dialog_ok(c);
     EXPECT_EQ(board::load_owner_settings().port, 18432) << "--port is for one run, also when the log changes";
+    // The proxy line survives the program's own rewrites of the file; --proxy names this run's only.
+    write_file(board::paths::kSettings, "port=18432\r\nlog=1\r\nprivate=0\r\nproxy=127.0.0.9\r\n");
+    window::load_owner_settings(c, std::nullopt, false, std::string("127.0.0.2"));
+    EXPECT_EQ(s.trusted_proxy, "127.0.0.2");
+    fake.answers = {true};
+    window::log_dialog_choose(c, 0);
+    window::log_dialog_ok(c);
+    EXPECT_EQ(board::load_owner_settings().proxy, "127.0.0.9");
+    window::load_owner_settings(c, std::nullopt);
+    EXPECT_EQ(s.trusted_proxy, "127.0.0.9");
+    EXPECT_NE(window::proxy_status(c).find("127.0.0.9"), std::string::npos);
     EXPECT_EQ(window::parse_port_text("0"), 0) << "the system's choice";
     EXPECT_EQ(window::parse_options({"--port", sjis(u8"８０８０")}).port, 8080) << "one parser for the option too";
 }

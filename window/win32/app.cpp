@@ -57,6 +57,7 @@ void update_title(App& app) {
     if (!app.main) return;
     std::wstring title = load_text(app.instance, IDS_APP_TITLE);
     if (app.control.board.PrivateReading.load() == 1) title += to_wide("　［閲覧制限中］");
+    if (app.control.server.trusted_proxy) title += to_wide("　［プロキシ経由］");
     if (uses_default_credentials(app.control)) title += to_wide("　※ＩＤとパスワードが初期値のままです。変更して下さい。");
     ::SetWindowTextW(app.main, title.c_str());
 }
