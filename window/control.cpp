@@ -85,7 +85,11 @@ platform::DataLock lock_data_folder() {
 
 void load_owner_settings(Control& c, std::optional<std::uint16_t> port_option, bool private_option,
                          std::optional<std::string> proxy_option) {
-    board::OwnerSettings settings = board::load_owner_settings();
+    platform::FileStatus read;
+    board::OwnerSettings settings = board::load_owner_settings(&read);
+    // A settings file that exists but cannot be read is never written over
+    // with the defaults taken for it: this run's changes stay this run's.
+    c.settings_unreadable = read.failed();
     c.kept_proxy = settings.proxy;
     if (proxy_option) c.server.trusted_proxy = proxy_option;
     else if (!settings.proxy.empty()) c.server.trusted_proxy = settings.proxy;
@@ -112,7 +116,8 @@ void panel_stop(Control& c) {
 // Keeps the port, the log choice and private reading for the next launch; a
 // box says so when the settings file cannot be written.
 static void save_owner_settings(Control& c) {
-    if (!board::save_owner_settings({c.kept_port, c.board.LogEnabled.load(), c.kept_private, c.kept_proxy}))
+    if (c.settings_unreadable ||
+        !board::save_owner_settings({c.kept_port, c.board.LogEnabled.load(), c.kept_private, c.kept_proxy}))
         c.boxes.ok(open_failed(board::paths::kSettings), kErrorCaption, Owner::Dialog);
 }
 

@@ -7,6 +7,7 @@
 #include "board/pages.h"
 #include "board/paths.h"
 #include "board/state.h"
+#include "platform/file_faults.h"
 #include "window/control.h"
 #include "window/options.h"
 #include "support/test_support.h"
@@ -122,6 +123,18 @@ TEST_F(ControlTest, PortRulesTakeWholeNumbersAsTypedAndRefuseTheRest) {
     window::load_owner_settings(c, std::nullopt);
     EXPECT_EQ(s.trusted_proxy, "127.0.0.9");
     EXPECT_NE(window::proxy_status(c).find("127.0.0.9"), std::string::npos);
+    // A settings file that cannot be read at launch is not written over with defaults.
+    platform::file_fault_hook = [](platform::FileOp op, const std::string& path) {
+        return op == platform::FileOp::Read && path.find("settings.ini") != std::string::npos ? platform::FileFault::IoError
+                                                                                            : platform::FileFault::None;
+    };
+    window::load_owner_settings(c, std::nullopt);
+    platform::file_fault_hook = nullptr;
+    fake.answers = {true};
+    window::log_dialog_choose(c, 1);
+    window::log_dialog_ok(c);
+    EXPECT_EQ(read_file(board::paths::kSettings), "port=18432\r\nlog=0\r\nprivate=0\r\nproxy=127.0.0.9\r\n");
+    EXPECT_EQ(fake.shown.back().caption, sjis(u8"エラーメッセージ")) << "and the owner is told";
     EXPECT_EQ(window::parse_port_text("0"), 0) << "the system's choice";
     EXPECT_EQ(window::parse_options({"--port", sjis(u8"８０８０")}).port, 8080) << "one parser for the option too";
 }
