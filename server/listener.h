@@ -93,7 +93,7 @@ struct Server {
 // False when the sockets library cannot be started.
 bool network_initialisation(Server& s);
 StartResult start(Server& s);
-// Waits until the accept thread has ended.
+// Waits until the event loop and the board thread have ended.
 void stop(Server& s);
 // False when the sockets library cannot be started.
 bool set_port(Server& s, std::uint16_t port);
