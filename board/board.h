@@ -1,12 +1,27 @@
 #pragma once
 // The board state record: the counters, the credentials, the log switch, the
-// clock and the one lock, shared by the accept thread, the window thread and
-// the upkeep. Errors in the board: a request that cannot go on throws
+// clock and the one lock, shared by the server's threads, the window thread
+// and the upkeep. Errors in the board: a request that cannot go on throws
 // RequestFailure, which the board's request entry (routes.h) turns into the
 // error page; the owner's operations (state load, reset) return enum results.
+//
+// The threads, and what each touches:
+// - the server's board thread: every request that needs the board (each
+//   POST, page select, a page that must be written first, a session check
+//   the held sessions cannot answer), under `lock`, one at a time.
+// - the server's event loop: a GET of a file, read whole or streamed without
+//   any lock (pages are replaced by rename, so it sees the old file or the
+//   new one whole); with private reading on, its session check reads the
+//   held sessions under `sessions_lock` only, never waiting for `lock`.
+// - the window thread (the owner's operations) and the upkeep's thread (the
+//   hourly sweep): under `lock`.
+// Whoever changes the session file holds `lock`, and then `sessions_lock`
+// only to hand over the file's new bytes.
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <unordered_map>
 
@@ -39,11 +54,20 @@ struct Board {
     std::function<std::uint64_t()> random = platform::secure_random_u64;
 
     // Hands a message for the owner to the front end (the login log's failure).
-    // Called on the accept thread; it must not wait for the owner.
+    // Called on the board thread; it must not wait for the owner.
     std::function<void(const std::string& text, const std::string& caption)> owner_notice;
 
     // 1 while the hourly sweep has already run in the present minute 0.
     bool sweep_done = false;
+
+    // The session file's stored bytes as the board last read or wrote them:
+    // the session check of a GET on the event loop reads these, not the
+    // file, so that it never waits for a post. Null while unknown (before
+    // the start's load, when the file is missing or cannot be read, after a
+    // failed replace): then the board thread checks from the file. Replaced
+    // under `lock` and `sessions_lock`, read under `sessions_lock`.
+    std::mutex sessions_lock;
+    std::shared_ptr<const std::string> held_sessions;
 
     // Failed logins by client address, which slow guessing (see login).
     // Read and written under `lock`.

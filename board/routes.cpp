@@ -26,27 +26,51 @@ bool foreign_origin(const server::Request& request) {
            !server::equals_ignoring_case(*request.origin, request.scheme + "://" + *request.host);
 }
 
-void handle_get(Board& b, const server::Request& request, server::Reply& reply) {
+// The login page as stored, for the event loop, which writes nothing:
+// false (nothing sent) when it is missing and must be written first.
+bool stored_login_page_reply(const Board& b, server::Reply& reply) {
+    std::optional<std::string> page = read_page(paths::kLoginPage);
+    if (!page) return false;
+    server::file_reply(reply, *page, "text/html\n", cache_header(b));
+    return true;
+}
+
+// A GET. On the board thread (board_locked: the caller holds the board lock)
+// it is always answered. On the event loop it is answered when it needs only
+// files read, and otherwise false comes back with nothing sent: a page
+// select, a login page that must be written first, a session check that the
+// held sessions cannot answer.
+bool handle_get(Board& b, const server::Request& request, server::Reply& reply, bool board_locked) {
     std::string_view path = request.path;
+    bool select = path.find("wbk_select_") != std::string_view::npos;
+    if (select && !board_locked) return false;
     // While reading is private, nothing but the login page is read without a session.
     bool login_page = path.empty() || path == "index.html";
-    bool allowed = login_page || b.PrivateReading.load() != 1 || session_check(b, request);
+    bool allowed = login_page || b.PrivateReading.load() != 1;
+    if (!allowed && board_locked) {
+        allowed = session_check(b, request);
+    } else if (!allowed) {
+        std::optional<bool> held = held_session_check(b, request);
+        if (!held) return false;
+        allowed = *held;
+    }
     std::string name;
     if (path.empty()) {
         name = paths::kLoginPage;
-    } else if (path.find("wbk_select_") != std::string_view::npos) {
+    } else if (select) {
         if (allowed) page_select(b, path);
-        return;
+        return true;
     } else {
-        if (!allowed) return login_page_reply(b, reply);
+        if (!allowed && !board_locked) return stored_login_page_reply(b, reply);
+        if (!allowed) return login_page_reply(b, reply), true;
         name = served_file_name(path);
-        if (name.empty()) return server::not_found_reply(reply);
+        if (name.empty()) return server::not_found_reply(reply), true;
     }
     // Settings files are never served, in any case of their name: the
     // Windows file system ignores case.
     std::string folded = name;
     for (char& c : folded) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (folded.find(".ini") != std::string::npos) return server::not_found_reply(reply);
+    if (folded.find(".ini") != std::string::npos) return server::not_found_reply(reply), true;
     // The pages the board rewrites are read whole before the reply starts:
     // no handle stays open on a page while a slow client drains it, so the
     // page can be replaced meanwhile (Windows refuses to replace an open file).
@@ -54,14 +78,20 @@ void handle_get(Board& b, const server::Request& request, server::Reply& reply) 
     if (name.compare(base, 4, "wbk_") == 0 || name == paths::kLoginPage) {
         std::string bytes;
         platform::FileStatus s = platform::read_file(name, bytes);
-        if (s.missing() && name == paths::kLoginPage) bytes = ensure_page(paths::kLoginPage, login_template_text);
-        else if (s.missing()) return server::not_found_reply(reply);
-        else if (!s.ok()) return server::error_page_reply(reply);  // exists, cannot be read now
-        return server::file_reply(reply, bytes, server::content_type_for(name), cache_header(b));
+        if (s.missing() && name == paths::kLoginPage) {
+            if (!board_locked) return false;
+            bytes = ensure_page(paths::kLoginPage, login_template_text);
+        } else if (s.missing()) {
+            return server::not_found_reply(reply), true;
+        } else if (!s.ok()) {
+            return server::error_page_reply(reply), true;  // exists, cannot be read now
+        }
+        return server::file_reply(reply, bytes, server::content_type_for(name), cache_header(b)), true;
     }
     platform::RawReader file;
-    if (!file.open(name)) return server::not_found_reply(reply);
+    if (!file.open(name)) return server::not_found_reply(reply), true;
     server::file_reply(reply, file, server::content_type_for(name), cache_header(b));
+    return true;
 }
 
 // A post from another site's page is handled as one without a session:
@@ -107,7 +137,7 @@ void respond(Board& b, const server::Request& request, server::Reply& reply) {
     try {
         if (!request.has_path) return;
         if (request.method == "GET")
-            handle_get(b, request, reply);
+            handle_get(b, request, reply, true);
         else if (request.method == "POST")
             route_post(b, request, reply);
     } catch (const std::exception&) {
@@ -154,6 +184,19 @@ void remove_left_work_files() {
     }
 }
 
+bool answer_at_once(Board& b, const server::Request& request, server::Reply& reply) {
+    try {
+        // Only a POST always needs the board; a request without a path, or
+        // of another method, is answered with nothing, as respond would.
+        if (request.method == "POST" && request.has_path) return false;
+        if (request.method != "GET" || !request.has_path) return true;
+        return handle_get(b, request, reply, false);
+    } catch (const std::exception&) {
+        if (!reply.started()) server::error_page_reply(reply);
+        return true;
+    }
+}
+
 std::string prepare_to_serve(Board& b) {
     std::string notice;
     std::string trouble_text;
@@ -168,6 +211,7 @@ std::string prepare_to_serve(Board& b) {
             trouble_text = std::string("[") + paths::kCounters + "] cannot be created";
         notice = load_notice(b, r);
         if (trouble_text.empty()) trouble_text = repair_pages(b);
+        load_held_sessions(b);
     }
     if (!notice.empty() && b.owner_notice) b.owner_notice(notice, "エラーメッセージ");
     return trouble_text;
@@ -178,7 +222,10 @@ server::Handler request_handler(Board& b) {
                                platform::BoardLockGuard guard(b.lock);
                                respond(b, request, reply);
                            },
-                           [&b] { return prepare_to_serve(b); }};
+                           [&b] { return prepare_to_serve(b); },
+                           [&b](const server::Request& request, server::Reply& reply) {
+                               return answer_at_once(b, request, reply);
+                           }};
 }
 
 }  // namespace board

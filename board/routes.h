@@ -12,9 +12,16 @@
 
 namespace board {
 
-// What the server serves the board with: each request under the board lock,
-// and the board state loaded at each start.
+// What the server serves the board with: on the event loop, each GET that
+// only reads files (answer_at_once); on the board thread, every other request
+// under the board lock; and the board state loaded at each start.
 server::Handler request_handler(Board& b);
+
+// On the event loop, without the board lock: answers a request that needs
+// only files read (a GET of a page or a picture; with private reading on,
+// checked against the held sessions) and returns true; false, with nothing
+// sent, for a request that needs the board thread.
+bool answer_at_once(Board& b, const server::Request& request, server::Reply& reply);
 
 // Handles one whole request: one request in, exactly one reaction out. The
 // caller holds the board lock. A request that fails on the way gets the

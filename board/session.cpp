@@ -29,11 +29,37 @@ std::optional<std::string_view> session_field(std::string_view line, std::string
 // The session file's stored bytes; empty when there is none yet. A file that
 // cannot be read ends the request: nothing is written over sessions that
 // could not be read.
-std::string read_sessions() {
+std::string read_sessions(Board& b) {
     std::string stored;
     platform::FileStatus s = platform::read_file(paths::kSessions, stored);
     if (s.failed()) fail_request("cannot read the session file: " + platform::reason_text(s));
+    hold_sessions(b, s.ok() ? std::make_shared<const std::string>(stored) : nullptr);
     return stored;
+}
+
+// True when the session file's stored bytes hold a line of this address and
+// cookie, read line by line as the file is.
+bool sessions_hold(std::string stored, std::string_view address, std::string_view cookie) {
+    platform::TextReader in;
+    in.open_bytes(std::move(stored));
+    char line[kSessionLineSize];
+    size_t n;
+    while ((n = in.read_line(line, sizeof line)) > 0)
+        if (session_line_matches(std::string_view(line, n), address, cookie)) return true;
+    return false;
+}
+
+// Commits a group that replaces the session file with stored, then holds
+// those bytes; a failure leaves the held sessions unknown (the file may be
+// either) and ends the request.
+void commit_sessions(Board& b, platform::FileGroup& group, std::string stored) {
+    try {
+        commit_or_fail(group);
+    } catch (...) {
+        hold_sessions(b, nullptr);
+        throw;
+    }
+    hold_sessions(b, std::make_shared<const std::string>(std::move(stored)));
 }
 
 // The login log's failure, for the owner. The front end shows it without
@@ -67,7 +93,7 @@ std::string session_line(Board& b, const std::string& address, std::uint64_t coo
 // The line goes in whole or not at all: the old lines and the new one are
 // written aside and moved over the file, after the pages of the login reply,
 // so that a session exists only once its reply could be made.
-void plan_session_line(Board& b, platform::FileGroup& group, const std::string& address, std::uint64_t cookie) {
+std::string plan_session_line(Board& b, platform::FileGroup& group, const std::string& address, std::uint64_t cookie) {
     std::string old;
     platform::FileStatus s = platform::read_file(paths::kSessions, old);
     if (s.failed()) fail_request("cannot read the session file: " + platform::reason_text(s));
@@ -75,8 +101,33 @@ void plan_session_line(Board& b, platform::FileGroup& group, const std::string& 
         platform::make_directory(paths::kData);
         platform::make_directory(paths::kSessionDir);
     }
-    group.replace(paths::kSessions, paths::kSessionsWork, old + platform::stored_text(session_line(b, address, cookie)),
+    std::string stored = old + platform::stored_text(session_line(b, address, cookie));
+    group.replace(paths::kSessions, paths::kSessionsWork, stored,
                   s.missing() ? platform::FileGroup::Undo::Remove : platform::FileGroup::Undo::Restore, old);
+    return stored;
+}
+
+void hold_sessions(Board& b, std::shared_ptr<const std::string> stored) {
+    std::lock_guard<std::mutex> guard(b.sessions_lock);
+    b.held_sessions = std::move(stored);
+}
+
+void load_held_sessions(Board& b) {
+    std::string stored;
+    platform::FileStatus s = platform::read_file(paths::kSessions, stored);
+    hold_sessions(b, s.ok() ? std::make_shared<const std::string>(std::move(stored)) : nullptr);
+}
+
+std::optional<bool> held_session_check(Board& b, const server::Request& request) {
+    const std::optional<std::string>& cookie = request.session_cookie;
+    if (!cookie) return false;
+    std::shared_ptr<const std::string> held;
+    {
+        std::lock_guard<std::mutex> guard(b.sessions_lock);
+        held = b.held_sessions;
+    }
+    if (!held) return std::nullopt;
+    return sessions_hold(*held, request.ClientAddress, *cookie);
 }
 
 std::string login_log_path(const platform::LocalTime& t) {
@@ -179,40 +230,42 @@ LoginResult login(Board& b, const server::Request& request, server::Reply& reply
     std::uint64_t cookie = draw_cookie_value(b);
     platform::FileGroup group;
     std::string main_page = plan_board_reply(b, group, true);
-    plan_session_line(b, group, request.ClientAddress, cookie);
-    commit_or_fail(group);
+    std::string sessions = plan_session_line(b, group, request.ClientAddress, cookie);
+    commit_sessions(b, group, std::move(sessions));
     send_board_reply(b, reply, main_page, cookie);
     login_log(b, request.ClientAddress, LoginOutcome::Success);
     return LoginResult::LoggedIn;
 }
 
-bool session_check(Board&, const server::Request& request) {
+bool session_check(Board& b, const server::Request& request) {
     const std::optional<std::string>& cookie = request.session_cookie;
     if (!cookie) return false;
-    platform::TextReader in;
-    platform::FileStatus s = in.open(paths::kSessions);
-    if (s.failed()) fail_request("cannot read the session file: " + platform::reason_text(s));
+    std::string stored;
+    platform::FileStatus s = platform::read_file(paths::kSessions, stored);
+    if (s.failed()) {
+        hold_sessions(b, nullptr);
+        fail_request("cannot read the session file: " + platform::reason_text(s));
+    }
     if (s.missing()) {
         // There is none until the first login: made empty, as a check always has.
         platform::make_directory(paths::kData);
         platform::make_directory(paths::kSessionDir);
         platform::WriteHandle create;
-        if (!create.open(paths::kSessions, platform::WriteHandle::Mode::Append).ok() || !create.close().ok())
-            fail_request("cannot create the session file");
+        bool made = create.open(paths::kSessions, platform::WriteHandle::Mode::Append).ok() && create.close().ok();
+        hold_sessions(b, made ? std::make_shared<const std::string>() : nullptr);
+        if (!made) fail_request("cannot create the session file");
         return false;
     }
-    char line[kSessionLineSize];
-    size_t n;
-    while ((n = in.read_line(line, sizeof line)) > 0)
-        if (session_line_matches(std::string_view(line, n), request.ClientAddress, *cookie)) return true;
-    return false;
+    auto held = std::make_shared<const std::string>(std::move(stored));
+    hold_sessions(b, held);
+    return sessions_hold(*held, request.ClientAddress, *cookie);
 }
 
-void logout(Board&, const server::Request& request) {
+void logout(Board& b, const server::Request& request) {
     const std::optional<std::string>& cookie = request.session_cookie;
     if (!cookie) return;
     platform::TextReader in;
-    in.open_bytes(read_sessions());
+    in.open_bytes(read_sessions(b));
     const std::string old = in.stored();
     std::string kept;
     bool dropped = false;
@@ -228,9 +281,9 @@ void logout(Board&, const server::Request& request) {
     if (!dropped) return;  // nothing to remove: the file stays as it is
     // A session that cannot be removed is told (the error page), not taken for gone.
     platform::FileGroup group;
-    group.replace(paths::kSessions, paths::kSessionsWork, platform::stored_text(kept), platform::FileGroup::Undo::Restore,
-                  old);
-    commit_or_fail(group);
+    std::string stored = platform::stored_text(kept);
+    group.replace(paths::kSessions, paths::kSessionsWork, stored, platform::FileGroup::Undo::Restore, old);
+    commit_sessions(b, group, std::move(stored));
 }
 
 void hourly_session_sweep(Board& b) {
@@ -264,7 +317,12 @@ void hourly_session_sweep(Board& b) {
     }
     platform::AtomicFile out(paths::kSessions, paths::kSessionsWork);
     out.write(kept);
-    if (out.commit().ok()) b.sweep_done = true;
+    if (out.commit().ok()) {
+        b.sweep_done = true;
+        hold_sessions(b, std::make_shared<const std::string>(platform::stored_text(kept)));
+    } else {
+        hold_sessions(b, nullptr);
+    }
 }
 
 Upkeep::Upkeep(Board& b, std::chrono::milliseconds every)

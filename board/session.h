@@ -28,15 +28,24 @@ enum class LoginResult {
 LoginResult login(Board& b, const server::Request& request, server::Reply& reply);
 
 // True when the request carries the cookie of a session of its client.
+// Reads the session file (the caller holds the board lock).
 bool session_check(Board& b, const server::Request& request);
+// The same check from the held sessions (board.h), without the board lock:
+// nothing when they are unknown.
+std::optional<bool> held_session_check(Board& b, const server::Request& request);
+// Sets the held sessions to the session file's stored bytes (null: unknown).
+// The caller holds the board lock.
+void hold_sessions(Board& b, std::shared_ptr<const std::string> stored);
+// The start's load of the held sessions from the session file.
+void load_held_sessions(Board& b);
 
 // Removes the sessions of the request's client and cookie.
 void logout(Board& b, const server::Request& request);
 
 // Plans the session file with "ipaddress=%s:cookieid=%d:time=%s" appended
-// into group: whole or not at all. A session file that cannot be read ends
-// the request.
-void plan_session_line(Board& b, platform::FileGroup& group, const std::string& address, std::uint64_t cookie);
+// into group: whole or not at all; returns the file's new stored bytes. A
+// session file that cannot be read ends the request.
+std::string plan_session_line(Board& b, platform::FileGroup& group, const std::string& address, std::uint64_t cookie);
 
 // How a login attempt ended, as the login log says it: "Login=true",
 // "Login=false", or "Login=paused" for one refused unread while its address

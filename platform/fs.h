@@ -85,6 +85,16 @@ std::FILE* open_for_reading(const std::string& path);
 // The stored size of an open regular file; -1 for anything else (a
 // directory, a device), which is not a file to read or send.
 long long regular_file_size(std::FILE* file);
+
+// The same for a file sent as the connection drains, straight on the
+// system's handle (no stdio stream, whose set-up costs calls): opened
+// without waiting and shared, and kept only when it is a regular file, whose
+// stored size size gets. kNoReading when it cannot be opened or is none.
+inline constexpr std::intptr_t kNoReading = -1;
+std::intptr_t open_regular_for_reading(const std::string& path, long long& size);
+// Up to n bytes from the handle's position; 0 at the end or on a failure.
+size_t read_some(std::intptr_t handle, char* out, size_t n);
+void close_reading(std::intptr_t handle);
 bool change_directory(const std::string& path);
 // The names in a directory (not "." and ".."); empty when it cannot be read.
 std::vector<std::string> list_directory(const std::string& path);

@@ -59,21 +59,23 @@ FileStatus read_file(const std::string& path, std::string& bytes) {
         if (stated) error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
         return {FileStatus::Kind::Failed, error};
     }
-    // One read more than the stored size shows the end (or a file that grew).
+    // A read of one byte more than the stored size shows the end (or a file
+    // that grew): a regular file reads short only at its end.
     bytes.resize(static_cast<size_t>(st.st_size) + 1);
     size_t have = 0;
     for (;;) {
         if (injected(FileOp::Read, path, status)) break;
-        ssize_t got = ::read(fd, &bytes[have], bytes.size() - have);
+        size_t want = bytes.size() - have;
+        ssize_t got = ::read(fd, &bytes[have], want);
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) {
             status = from_errno(errno);
             status.kind = FileStatus::Kind::Failed;
             break;
         }
-        if (got == 0) break;
         have += static_cast<size_t>(got);
-        if (have == bytes.size()) bytes.resize(bytes.size() * 2);
+        if (static_cast<size_t>(got) < want) break;
+        bytes.resize(bytes.size() * 2);
     }
     ::close(fd);
     bytes.resize(status.ok() ? have : 0);
@@ -163,6 +165,28 @@ long long regular_file_size(std::FILE* file) {
     if (::fstat(::fileno(file), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
     return static_cast<long long>(st.st_size);
 }
+
+std::intptr_t open_regular_for_reading(const std::string& path, long long& size) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return kNoReading;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return kNoReading;
+    }
+    size = static_cast<long long>(st.st_size);
+    return fd;
+}
+
+size_t read_some(std::intptr_t handle, char* out, size_t n) {
+    for (;;) {
+        ssize_t got = ::read(static_cast<int>(handle), out, n);
+        if (got >= 0) return static_cast<size_t>(got);
+        if (errno != EINTR) return 0;
+    }
+}
+
+void close_reading(std::intptr_t handle) { ::close(static_cast<int>(handle)); }
 
 bool change_directory(const std::string& path) { return ::chdir(path.c_str()) == 0; }
 

@@ -238,6 +238,28 @@ long long regular_file_size(std::FILE* file) {
     return static_cast<long long>((static_cast<unsigned long long>(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
 }
 
+std::intptr_t open_regular_for_reading(const std::string& path, long long& size) {
+    HANDLE h = open_shared(path);
+    if (h == INVALID_HANDLE_VALUE) return kNoReading;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (::GetFileType(h) != FILE_TYPE_DISK || !::GetFileInformationByHandle(h, &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        ::CloseHandle(h);
+        return kNoReading;
+    }
+    size = static_cast<long long>((static_cast<unsigned long long>(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
+    return reinterpret_cast<std::intptr_t>(h);
+}
+
+size_t read_some(std::intptr_t handle, char* out, size_t n) {
+    DWORD got = 0;
+    DWORD want = static_cast<DWORD>(std::min<size_t>(n, 1u << 30));
+    if (!::ReadFile(reinterpret_cast<HANDLE>(handle), out, want, &got, nullptr)) return 0;
+    return got;
+}
+
+void close_reading(std::intptr_t handle) { ::CloseHandle(reinterpret_cast<HANDLE>(handle)); }
+
 bool change_directory(const std::string& path) { return ::SetCurrentDirectoryW(wide_path(path).c_str()) != 0; }
 
 std::vector<std::string> list_directory(const std::string& path) {

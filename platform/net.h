@@ -75,6 +75,16 @@ void limit_send_buffer(Socket s, int bytes);
 
 // Reads and drops what has already arrived, without waiting.
 void discard_pending_input(Socket s);
+
+// Two connected sockets through which one thread wakes another thread's
+// poll: a byte sent into write_end makes read_end ready to read. Both are
+// non-blocking (a socket pair on POSIX, a loopback connection on Windows,
+// whose poll takes sockets only). False when none can be made.
+bool make_wake_pair(Socket& read_end, Socket& write_end);
+// Sends one wake byte; a full pair already holds a wake, so nothing waits.
+void send_wake(Socket write_end);
+// Reads every wake byte that has arrived, without waiting.
+void take_wakes(Socket read_end);
 void shutdown_both(Socket s);
 void close_socket(Socket s);
 

@@ -201,6 +201,25 @@ void discard_pending_input(Socket s) {
         if (::recv(static_cast<int>(s), buf, sizeof buf, MSG_DONTWAIT) <= 0) return;
 }
 
+bool make_wake_pair(Socket& read_end, Socket& write_end) {
+    int fds[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, fds) != 0) return false;
+    read_end = fds[0];
+    write_end = fds[1];
+    return true;
+}
+
+void send_wake(Socket write_end) {
+    char byte = 1;
+    ::send(static_cast<int>(write_end), &byte, 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+}
+
+void take_wakes(Socket read_end) {
+    char buf[64];
+    while (::recv(static_cast<int>(read_end), buf, sizeof buf, MSG_DONTWAIT) > 0) {
+    }
+}
+
 void shutdown_both(Socket s) { ::shutdown(static_cast<int>(s), SHUT_RDWR); }
 
 void close_socket(Socket s) {

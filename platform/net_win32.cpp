@@ -215,6 +215,48 @@ void discard_pending_input(Socket s) {
         if (::recv(static_cast<SOCKET>(s), buf, sizeof buf, 0) <= 0) return;
 }
 
+// A loopback connection made through a listener of its own on a port the
+// system chooses, closed once the pair is made.
+bool make_wake_pair(Socket& read_end, Socket& write_end) {
+    read_end = write_end = kInvalidSocket;
+    SOCKET listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (listener == INVALID_SOCKET) return false;
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int len = sizeof addr;
+    SOCKET writer = INVALID_SOCKET, reader = INVALID_SOCKET;
+    if (::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 && ::listen(listener, 1) == 0 &&
+        ::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
+        writer = ::socket(AF_INET, SOCK_STREAM, 0);
+        if (writer != INVALID_SOCKET && ::connect(writer, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0)
+            reader = ::accept(listener, nullptr, nullptr);
+    }
+    ::closesocket(listener);
+    if (reader == INVALID_SOCKET) {
+        if (writer != INVALID_SOCKET) ::closesocket(writer);
+        return false;
+    }
+    BOOL one = TRUE;
+    ::setsockopt(writer, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
+    set_nonblocking(reader, true);
+    set_nonblocking(writer, true);
+    read_end = static_cast<Socket>(reader);
+    write_end = static_cast<Socket>(writer);
+    return true;
+}
+
+void send_wake(Socket write_end) {
+    char byte = 1;
+    ::send(native(write_end), &byte, 1, 0);
+}
+
+void take_wakes(Socket read_end) {
+    char buf[64];
+    while (::recv(native(read_end), buf, sizeof buf, 0) > 0) {
+    }
+}
+
 void shutdown_both(Socket s) { ::shutdown(native(s), SD_BOTH); }
 
 void close_socket(Socket s) {

@@ -44,30 +44,29 @@ size_t TextReader::read_line(char* line, size_t size) {
 
 bool RawReader::open(const std::string& path) {
     close();
-    file_ = open_for_reading(path);
-    if (!file_) return false;
-    size_ = regular_file_size(file_);
-    if (size_ < 0) {
-        close();
-        return false;
-    }
-    std::setvbuf(file_, nullptr, _IONBF, 0);
+    file_ = open_regular_for_reading(path, size_);
     position_ = 0;
-    return true;
+    if (file_ == kNoReading) size_ = 0;
+    return file_ != kNoReading;
 }
 
 void RawReader::close() {
-    if (file_) std::fclose(file_);
-    file_ = nullptr;
+    if (file_ != kNoReading) close_reading(file_);
+    file_ = kNoReading;
     size_ = position_ = 0;
 }
 
 size_t RawReader::read(char* out, size_t n) {
-    if (!file_ || position_ >= size_) return 0;  // the end is known: no read call to find it
-    // Never ask past the stored size: a read that reaches the end would make
-    // the run-time read once more to see the end it already knows.
+    if (file_ == kNoReading || position_ >= size_) return 0;  // the end is known: no read call to find it
+    // Never ask past the stored size: a read there would only see the end
+    // already known.
     if (static_cast<unsigned long long>(size_ - position_) < n) n = static_cast<size_t>(size_ - position_);
-    size_t got = std::fread(out, 1, n, file_);
+    size_t got = 0;
+    while (got < n) {
+        size_t more = read_some(file_, out + got, n - got);
+        if (more == 0) break;
+        got += more;
+    }
     position_ += static_cast<long long>(got);
     return got;
 }

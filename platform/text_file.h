@@ -67,13 +67,13 @@ public:
     // straight to the file, without a second buffer. Files are replaced by
     // rename, never rewritten in place, so an open file keeps its size.
     bool open(const std::string& path);
-    bool is_open() const { return file_ != nullptr; }
+    bool is_open() const { return file_ != kNoReading; }
     void close();
     long long size() const { return size_; }  // the stored size when it was opened
     size_t read(char* out, size_t n);
 
 private:
-    std::FILE* file_ = nullptr;
+    std::intptr_t file_ = kNoReading;  // the system's handle (fs.h)
     long long size_ = 0;
     long long position_ = 0;
 };

@@ -1,7 +1,10 @@
 #include "server/listener.h"
 
 #include <chrono>
+#include <condition_variable>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -25,13 +28,20 @@ constexpr long long kMinReplyRate = 4096; // bytes a second a reply must keep up
 // steadily is seen making progress, and one that reads nothing holds little.
 constexpr int kLongReplySendBuffer = 16 * 1024;
 
+}  // namespace
+
 // One client: its request while it arrives, then its reply while it drains.
+// While Handling on the board thread, only the board thread touches it.
 struct Connection {
     net::SocketHandle socket;
     std::string peer;
     std::string data;  // the request as received: RequestBuffer's contents
+    std::optional<Request> request;  // parsed from data once it is whole, until the reply is made
     enum class Phase { Reading, Handling, Replying } phase = Phase::Reading;
     bool done = false;  // to be closed
+    // The request ended with its blank line, no byte after it, in the first
+    // read that reached it: nothing more of it can be pending at the close.
+    bool read_exactly = false;
     std::string out;    // reply bytes not yet sent, from out_at
     size_t out_at = 0;
     platform::RawReader file;  // the reply's file bytes not yet read into out
@@ -39,6 +49,21 @@ struct Connection {
     SteadyClock::time_point deadline;   // the request's; while replying, the whole reply's
     SteadyClock::time_point last_sent;  // while replying: the last send that moved bytes
 };
+
+// The requests the loop hands to the board thread, and their connections
+// coming back with the reply made. Guarded by mutex.
+struct Handoff {
+    std::mutex mutex;
+    std::condition_variable work;
+    std::deque<Connection*> waiting;    // handed over, oldest first
+    std::vector<Connection*> finished;  // the reply made, for the loop to send
+    bool ending = false;
+    bool woken = false;  // a wake byte is on its way for finished
+    net::SocketHandle wake_read, wake_write;
+};
+
+namespace {
+
 using Table = std::vector<std::unique_ptr<Connection>>;
 
 void look_up_address(Server& s) {
@@ -64,6 +89,8 @@ void read_request(Connection& c, std::vector<Connection*>& ready) {
         if (r == net::IoResult::Data) {
             c.data.append(buf, got);
             if (!request_complete(c.data)) continue;
+            c.read_exactly = got < sizeof buf && c.data.size() < kRequestBufferSize &&
+                             request_body(c.data).empty() && parse_request_line(c.data).method == "GET";
             c.phase = Connection::Phase::Handling;
             ready.push_back(&c);
             return;
@@ -96,8 +123,9 @@ void write_reply(Connection& c, SteadyClock::time_point now) {
         if (c.out.empty()) {
             // Request bytes still unread (a request longer than the buffer)
             // would make the close reset the connection, and the reset can
-            // destroy the reply before the client has read it.
-            net::discard_pending_input(c.socket.get());
+            // destroy the reply before the client has read it. A GET read
+            // to its blank line and no further has none.
+            if (!c.read_exactly) net::discard_pending_input(c.socket.get());
             c.done = true;
             return;
         }
@@ -113,12 +141,15 @@ void write_reply(Connection& c, SteadyClock::time_point now) {
     }
 }
 
-// The board's work for one whole request, then as much of the reply as the
-// socket takes at once.
-void handle(Server& s, Connection& c) {
-    Reply reply([&c](const char* data, size_t n) { c.out.append(data, n); },
-                [&c](platform::RawReader file) { c.file = std::move(file); });
-    s.handler.respond(parse_request(c.data, std::move(c.peer), s.trusted_proxy), reply);
+// A reply made into the connection's own bytes and file.
+Reply reply_into(Connection& c) {
+    return Reply([&c](const char* data, size_t n) { c.out.append(data, n); },
+                 [&c](platform::RawReader file) { c.file = std::move(file); });
+}
+
+// The reply made: its deadline set, and as much of it sent as the socket takes at once.
+void finish_handling(Server& s, Connection& c) {
+    c.request.reset();
     std::string().swap(c.data);
     c.phase = Connection::Phase::Replying;
     auto now = SteadyClock::now();
@@ -127,6 +158,72 @@ void handle(Server& s, Connection& c) {
     c.last_sent = now;
     c.deadline = now + std::chrono::milliseconds(s.send_timeout_ms + bytes * 1000 / kMinReplyRate);
     write_reply(c, now);
+}
+
+// A whole request: parsed once, answered at once when the handler can, else
+// handed to the board thread.
+void begin_handling(Server& s, Connection& c) {
+    c.request.emplace(parse_request(c.data, std::move(c.peer), s.trusted_proxy));
+    if (s.handler.answer_at_once) {
+        Reply reply = reply_into(c);
+        if (s.handler.answer_at_once(*c.request, reply) || reply.started()) return finish_handling(s, c);
+    }
+    Handoff& h = *s.handoff;
+    {
+        std::lock_guard<std::mutex> guard(h.mutex);
+        h.waiting.push_back(&c);
+    }
+    h.work.notify_one();
+}
+
+// The board thread: each request handed over, in turn, until the handoff ends.
+void board_work(Server& s, Handoff& h) {
+    std::unique_lock<std::mutex> lock(h.mutex);
+    for (;;) {
+        h.work.wait(lock, [&h] { return h.ending || !h.waiting.empty(); });
+        if (h.ending) return;
+        Connection* c = h.waiting.front();
+        h.waiting.pop_front();
+        lock.unlock();
+        Reply reply = reply_into(*c);
+        try {
+            s.handler.respond(*c->request, reply);
+        } catch (...) {
+            // The handler answers its own failures; what went out stays the reply.
+        }
+        lock.lock();
+        h.finished.push_back(c);
+        if (!h.woken) {
+            h.woken = true;
+            net::send_wake(h.wake_write.get());
+        }
+    }
+}
+
+// The replies the board thread has made, taken over by the loop.
+void take_finished(Server& s, std::vector<Connection*>& finished) {
+    Handoff& h = *s.handoff;
+    net::take_wakes(h.wake_read.get());
+    finished.clear();
+    {
+        std::lock_guard<std::mutex> guard(h.mutex);
+        finished.swap(h.finished);
+        h.woken = false;
+    }
+    for (Connection* c : finished) finish_handling(s, *c);
+}
+
+// Ends the board thread after the request it is handling; the requests still
+// waiting are dropped with their connections.
+void end_board_thread(Server& s) {
+    if (!s.handoff) return;
+    {
+        std::lock_guard<std::mutex> guard(s.handoff->mutex);
+        s.handoff->ending = true;
+        s.handoff->waiting.clear();
+    }
+    s.handoff->work.notify_all();
+    if (s.board_thread.joinable()) s.board_thread.join();
 }
 
 // Descriptors the connections hold or may come to hold: each its socket, and
@@ -192,7 +289,9 @@ bool accept_one(Server& s, net::Socket listener, Table& table, std::vector<Conne
 void event_loop(Server& s, net::SocketHandle listener) {
     Table table;
     std::vector<net::PollEntry> entries;
-    std::vector<Connection*> ready;
+    std::vector<Connection*> polled;    // the connections of entries, from entries[first]
+    std::vector<Connection*> ready;     // whole requests to handle
+    std::vector<Connection*> finished;  // replies the board thread made
     auto accept_resume = SteadyClock::now();
     while (!s.stopping.load()) {
         auto now = SteadyClock::now();
@@ -200,8 +299,14 @@ void event_loop(Server& s, net::SocketHandle listener) {
         auto wake = now + std::chrono::milliseconds(kPollSliceMs);
         if (!accepting && accept_resume < wake) wake = accept_resume;
         entries.clear();
+        polled.clear();
         if (accepting) entries.push_back({listener.get()});
+        entries.push_back({s.handoff->wake_read.get()});
+        const size_t first = entries.size();
         for (auto& c : table) {
+            // A request with the board thread is polled again once its reply is back.
+            if (c->phase == Connection::Phase::Handling) continue;
+            polled.push_back(c.get());
             entries.push_back({c->socket.get(), false, c->phase == Connection::Phase::Replying});
             auto d = deadline_of(s, *c);
             if (d < wake) wake = d;
@@ -215,9 +320,8 @@ void event_loop(Server& s, net::SocketHandle listener) {
 
         now = SteadyClock::now();
         ready.clear();
-        size_t first = accepting ? 1 : 0;
-        for (size_t i = 0; i < table.size(); ++i) {
-            Connection& c = *table[i];
+        for (size_t i = 0; i < polled.size(); ++i) {
+            Connection& c = *polled[i];
             bool replying = c.phase == Connection::Phase::Replying;
             if (entries[first + i].ready) {
                 if (replying)
@@ -243,10 +347,13 @@ void event_loop(Server& s, net::SocketHandle listener) {
             size_t handled = ready.size();
             if (!accept_one(s, listener.get(), table, ready, accept_resume) || ready.size() > handled) break;
         }
+        if (entries[first - 1].ready) take_finished(s, finished);
         for (Connection* c : ready)
-            if (!s.stopping.load()) handle(s, *c);
+            if (!s.stopping.load()) begin_handling(s, *c);
         drop_done(table);
     }
+    // The connections go with the loop: none may still be with the board thread.
+    end_board_thread(s);
 }
 
 }  // namespace
@@ -303,14 +410,28 @@ StartResult start(Server& s) {
     s.bound_port = net::local_port(listener.get());
     size_t limit = net::descriptor_limit();
     s.max_connections = limit > 2 * kSpareDescriptors ? limit - kSpareDescriptors : kSpareDescriptors;
+    auto handoff = std::make_shared<Handoff>();
+    net::Socket wake_read = net::kInvalidSocket, wake_write = net::kInvalidSocket;
+    if (!net::make_wake_pair(wake_read, wake_write)) {
+        listener = net::SocketHandle();
+        net::cleanup();
+        s.start_error = "cannot make the sockets that wake the server's event loop";
+        return StartResult::NoSocket;
+    }
+    handoff->wake_read = net::SocketHandle(wake_read);
+    handoff->wake_write = net::SocketHandle(wake_write);
+    s.handoff = handoff;
     s.stopping = false;
     s.ServerState = RunState::Running;
     try {
+        s.board_thread = std::thread(board_work, std::ref(s), std::ref(*handoff));
         s.accept_thread = std::thread(event_loop, std::ref(s), std::move(listener));
     } catch (const std::system_error& e) {
+        end_board_thread(s);
+        s.handoff.reset();
         s.ServerState = RunState::Stopped;
         net::cleanup();
-        s.start_error = std::string("cannot start the server's thread: ") + e.what();
+        s.start_error = std::string("cannot start the server's threads: ") + e.what();
         return StartResult::NoSocket;
     }
     return StartResult::Started;
@@ -321,6 +442,8 @@ void stop(Server& s) {
     s.ServerState = RunState::Stopped;
     s.stopping = true;
     if (s.accept_thread.joinable()) s.accept_thread.join();
+    end_board_thread(s);
+    s.handoff.reset();
     net::cleanup();
 }
 

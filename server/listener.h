@@ -1,11 +1,28 @@
 #pragma once
-// The server record: the listening socket, the accept thread, and the
+// The server record: the listening socket, the server's two threads, and the
 // operations the front ends call (network initialisation, start, stop, set
 // port). The server knows HTTP only: what a request means is the handler's.
 // Errors here are results (the enums below); nothing throws.
+//
+// The threads, and what each touches:
+// - the event loop (accept_thread): the listener, every connection (its
+//   socket, request text, reply bytes and file), the deadlines and the
+//   shedding. It parses each whole request and offers it to
+//   Handler::answer_at_once, which answers what needs nothing of the board
+//   thread (a page read from its file); every other request it hands over.
+// - the board thread (board_thread): Handler::respond for the requests handed
+//   over, one at a time, in the order they came whole. While a request is
+//   handed over, its connection belongs to the board thread (the loop neither
+//   polls it nor looks at its deadline); the finished reply comes back
+//   through the handoff's completion list, and a byte through the wake pair
+//   ends the loop's poll. The handoff's own mutex guards both lists; the
+//   board's state is the handler's (see board/board.h).
+// - the front end's thread calls start, stop and set_port; stop ends both
+//   threads, the board thread after the request it is handling.
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
@@ -27,12 +44,20 @@ enum class StartResult { Started = 0, AlreadyRunning = 1, NoSocket = 2, BindFail
 
 // What the server serves with.
 struct Handler {
-    // Answers one whole request; called on the accept thread, one request at a time.
+    // Answers one whole request; called on the board thread, one request at a time.
     std::function<void(const Request&, Reply&)> respond;
     // Runs at each start before anything is bound; a text (why, for the
     // owner) makes the start fail (NotReady).
     std::function<std::string()> before_start;
+    // Called on the event loop for each whole request first: answers it at
+    // once and returns true, or returns false having sent nothing, and the
+    // request goes to respond on the board thread. It must never wait for
+    // the board thread's work. Unset: every request goes to respond.
+    std::function<bool(const Request&, Reply&)> answer_at_once;
 };
+
+// The queue between the event loop and the board thread (listener.cpp).
+struct Handoff;
 
 struct Server {
     explicit Server(Handler h) : handler(std::move(h)) {}
@@ -52,6 +77,8 @@ struct Server {
     std::string start_reason;                  // the system's words for it, when it came from a socket call
 
     std::thread accept_thread;  // the event loop over the listener and every connection
+    std::thread board_thread;   // Handler::respond for the requests the loop hands over
+    std::shared_ptr<Handoff> handoff;
     std::atomic<bool> stopping{false};
 
     // A client gets this long to send its whole request. A reply gets this
@@ -67,7 +94,7 @@ struct Server {
 // False when the sockets library cannot be started.
 bool network_initialisation(Server& s);
 StartResult start(Server& s);
-// Waits until the accept thread has ended.
+// Waits until the event loop and the board thread have ended.
 void stop(Server& s);
 // False when the sockets library cannot be started.
 bool set_port(Server& s, std::uint16_t port);

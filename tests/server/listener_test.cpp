@@ -5,10 +5,13 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <future>
+#include <mutex>
 #include <thread>
 
 #include "board/routes.h"
+#include "platform/file_faults.h"
 #include "server/listener.h"
 #include "support/test_support.h"
 
@@ -112,6 +115,74 @@ TEST_F(Listener, ClientThatNeverReadsIsCutOffBySendDeadline) {
     EXPECT_EQ(reply.substr(0, 16), "HTTP/1.0 200 OK\n");
     EXPECT_LT(took, std::chrono::milliseconds(2000));
     ::close(stuck);
+}
+
+// Holds every file sync until released: a post stays inside the board, with
+// the board lock held, for as long as a test needs.
+struct HeldSyncs {
+    static inline std::mutex mutex;
+    static inline std::condition_variable changed;
+    static inline bool entered = false, released = false;
+    static platform::FileFault hold(platform::FileOp op, const std::string&) {
+        if (op != platform::FileOp::Sync) return platform::FileFault::None;
+        std::unique_lock<std::mutex> lock(mutex);
+        entered = true;
+        changed.notify_all();
+        changed.wait(lock, [] { return released; });
+        return platform::FileFault::None;
+    }
+    HeldSyncs() {
+        entered = released = false;
+        platform::file_fault_hook = hold;
+    }
+    bool wait_entered() {
+        std::unique_lock<std::mutex> lock(mutex);
+        return changed.wait_for(lock, std::chrono::seconds(5), [] { return entered; });
+    }
+    void release() {
+        std::lock_guard<std::mutex> guard(mutex);
+        released = true;
+        changed.notify_all();
+    }
+    ~HeldSyncs() {
+        release();
+        platform::file_fault_hook = nullptr;
+    }
+};
+
+TEST_F(Listener, PagesAreReadWhileAPostIsHeldInsideTheBoard) {
+    start();
+    std::string login = http_exchange(port, post_request("wbk_login.cgi", "id=quietharborlights&password=quietharborlights"));
+    size_t at = login.find("SESSIONID=");
+    ASSERT_NE(at, std::string::npos);
+    std::string cookie = "Cookie: SESSIONID=" + login.substr(at + 10, login.find(';', at) - at - 10) + "\r\n";
+    std::string page = read_file("DATA/HTML/wbk_text_1.html");
+    http_exchange(port, "GET / HTTP/1.0\r\n\r\n");  // the login page is written at its first reading
+    b.PrivateReading = 1;
+    std::future<std::string> post;
+    std::string with_session, without_session;
+    {
+        HeldSyncs held;
+        post = std::async(std::launch::async, [&] {
+            return http_exchange(port, post_request("wbk_write.cgi", "name=a&title=b&text=c", cookie));
+        });
+        ASSERT_TRUE(held.wait_entered()) << "the post reached its first sync";
+        auto get = [&](const std::string& headers) {
+            return std::async(std::launch::async, [this, headers] {
+                return http_exchange(port, "GET /wbk_text_1.html HTTP/1.0\r\n" + headers + "\r\n");
+            });
+        };
+        auto reader = get(cookie), stranger = get("");
+        EXPECT_EQ(reader.wait_for(std::chrono::seconds(2)), std::future_status::ready) << "a reader waited for the post";
+        EXPECT_EQ(stranger.wait_for(std::chrono::seconds(2)), std::future_status::ready);
+        held.release();
+        with_session = reader.get();
+        without_session = stranger.get();
+    }
+    EXPECT_EQ(reply_body(with_session), page);
+    EXPECT_NE(with_session.find("Cache-Control: no-store\n"), std::string::npos);
+    EXPECT_EQ(reply_body(without_session), expected_page("login_page.html"));
+    EXPECT_NE(post.get().find("<frame src='wbk_menu.html'"), std::string::npos) << "the post got the board reply";
 }
 
 TEST_F(Listener, ClientThatSendsNothingGetsNoReplyWhenTimeRunsOut) {

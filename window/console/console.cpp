@@ -49,7 +49,7 @@ std::string convert(const std::string& text, const char* to, const char* from, b
     return out;
 }
 
-// The console's output; the accept thread's owner notices come through it too.
+// The console's output; the board thread's owner notices come through it too.
 struct Screen {
     std::FILE* out;
     std::mutex mutex;
@@ -272,7 +272,7 @@ int run_console(Control& c, int input_fd, std::FILE* out, bool start) {
         consume_changes(c);
         session.show_status();
     }
-    // The accept thread may call the notice until the server has stopped.
+    // The board thread may call the notice until the server has stopped.
     server::stop(c.server);
     c.board.owner_notice = nullptr;
     return 0;

@@ -186,7 +186,7 @@ MessageBoxes message_boxes(App& app) {
 
 void connect_owner_notice(App& app) {
     std::atomic<HWND>* target = &app.notice_target;
-    // The accept thread must not wait for the owner: it posts a copy and goes on.
+    // The board thread must not wait for the owner: it posts a copy and goes on.
     app.control.board.owner_notice = [target](const std::string& text, const std::string& caption) {
         HWND window = target->load();
         if (!window) return;

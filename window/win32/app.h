@@ -14,7 +14,7 @@
 
 namespace window::win32 {
 
-// Posted by the accept thread with a heap-allocated notice in the LPARAM; the
+// Posted by the server's board thread with a heap-allocated notice in the LPARAM; the
 // window shows it and frees it.
 inline constexpr UINT kOwnerNoticeMessage = WM_APP + 1;
 
@@ -26,14 +26,14 @@ struct App {
     HWND panel = nullptr;
     HWND dialog = nullptr;     // the open modal dialog, owner of its message boxes
     HACCEL accelerators = nullptr;
-    // Where the accept thread's notices go; cleared when the window goes away.
+    // Where the board thread's notices go; cleared when the window goes away.
     std::atomic<HWND> notice_target{nullptr};
 };
 
 // Message boxes over MessageBoxW, owned as the control logic says.
 MessageBoxes message_boxes(App& app);
 
-// Makes the board's owner notices (called on the accept thread) reach the
+// Makes the board's owner notices (called on the server's board thread) reach the
 // main window as posted messages; the window shows them.
 void connect_owner_notice(App& app);
 
