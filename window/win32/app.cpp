@@ -56,16 +56,16 @@ int show_box(const App& app, const std::string& text, const std::string& caption
 void update_title(App& app) {
     if (!app.main) return;
     std::wstring title = load_text(app.instance, IDS_APP_TITLE);
-    if (app.control.board.PrivateReading.load() == 1) title += to_wide("　［閲覧制限中］");
-    if (uses_default_credentials(app.control)) title += to_wide("　※ＩＤとパスワードが初期値のままです。変更して下さい。");
+    // Both notes fit the title only without the advice, which the ID dialog's menu item gives anyway.
+    bool private_reading = app.control.board.PrivateReading.load() == 1;
+    if (private_reading) title += to_wide("　［閲覧制限中］");
+    if (uses_default_credentials(app.control))
+        title += to_wide(private_reading ? "　※ＩＤとパスワードが初期値のままです。"
+                                         : "　※ＩＤとパスワードが初期値のままです。変更して下さい。");
     ::SetWindowTextW(app.main, title.c_str());
 }
 
-void before_each_message(App& app) {
-    if (!consume_changes(app.control) || !app.main) return;
-    ::InvalidateRect(app.main, nullptr, TRUE);
-    update_title(app);
-}
+void before_each_message(App& app) { show_changes(app); }
 
 // The window is 550 by 300 pixels; but where the menu bar's texts need two
 // rows (wide fonts, large captions), that leaves no room for the last status
@@ -106,6 +106,7 @@ LRESULT on_command(App& app, HWND window, WPARAM wparam, LPARAM lparam) {
             update_title(app);
             return 0;
         case IDM_RESET: run_dialog(app, IDD_RESET); return 0;
+        case IDM_DELETE: run_dialog(app, IDD_DELETE); return 0;
         default: return ::DefWindowProcW(window, WM_COMMAND, wparam, lparam);
     }
 }
@@ -232,6 +233,12 @@ void open_panel(App& app) {
     ::MoveWindow(app.panel, kPanelX, kPanelY, kPanelWidth, kPanelHeight, TRUE);
     ::ShowWindow(app.panel, SW_SHOW);
     ::SetFocus(app.panel);
+}
+
+void show_changes(App& app) {
+    if (!consume_changes(app.control) || !app.main) return;
+    ::InvalidateRect(app.main, nullptr, TRUE);
+    update_title(app);
 }
 
 void refresh_status(App& app) {

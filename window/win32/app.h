@@ -42,6 +42,9 @@ void connect_owner_notice(App& app);
 bool create_main_window(App& app, int show);
 // Opens the start/stop panel in the main window's top left corner.
 void open_panel(App& app);
+// Shows the panel's and the dialogs' changes in the status lines and the
+// title, when there are any.
+void show_changes(App& app);
 // Rebuilds the status lines and repaints them.
 void refresh_status(App& app);
 // Runs the message loop until the quit message; returns its parameter.
