@@ -5,6 +5,7 @@
 #include "board/pages.h"
 #include "board/paths.h"
 #include "board/posting.h"
+#include "board/state.h"
 #include "platform/text_file.h"
 
 namespace board {
@@ -66,7 +67,37 @@ std::string field(const std::string& block, std::string_view label) {
     return unescape(value);
 }
 
+struct Counters {
+    int message_no = 0;
+    int current_page = 1;
+};
+
+// The counters in memory once the board has started; before its first start
+// (the owner may delete with the server stopped) as their file has them.
+// Called under the board lock.
+Counters counters_of(const Board& b) {
+    if (b.CurrentPage >= 1) return {b.MessageNo, b.CurrentPage};
+    Counters c;
+    std::string stored;
+    if (!platform::read_file(paths::kCounters, stored).ok()) return c;
+    platform::TextReader in;
+    in.open_bytes(stored);
+    char line[110];
+    while (in.read_line(line, sizeof line) > 0) {
+        std::string_view text(line);
+        if (text.substr(0, 8) == "message=") c.message_no = parse_int(line + 8);
+        if (text.substr(0, 5) == "page=") c.current_page = parse_int(line + 5);
+    }
+    if (c.current_page < 1) c.current_page = 1;
+    return c;
+}
+
 }  // namespace
+
+int current_page_for_deletion(Board& b) {
+    platform::BoardLockGuard guard(b.lock);
+    return counters_of(b).current_page;
+}
 
 PageListing list_page_messages(Board& b, int page) {
     platform::BoardLockGuard guard(b.lock);
@@ -116,8 +147,9 @@ DeleteOutcome delete_message(Board& b, int page, const PageMessage& chosen) {
     // MessageNo; on any other page one of the later numbers, which the pages
     // before the current one used last.
     platform::FileGroup group;
-    bool current = page == b.CurrentPage;
-    for (int k = current ? 1 : b.MessageNo + 1, last = current ? b.MessageNo : 100; k <= last; ++k) {
+    const Counters counters = counters_of(b);
+    bool current = page == counters.current_page;
+    for (int k = current ? 1 : counters.message_no + 1, last = current ? counters.message_no : 100; k <= last; ++k) {
         std::string record_path = message_record_path(k);
         std::string record;
         platform::FileStatus r = platform::read_file(record_path, record);

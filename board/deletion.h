@@ -21,6 +21,10 @@ struct PageListing {
     std::string failed_file;  // the page, when it exists but cannot be read
 };
 
+// The page being filled: the deletion's first page to show. Before the
+// board's first start, as the counters file says.
+int current_page_for_deletion(Board& b);
+
 // The messages of text page `page`, newest first, under the board lock.
 PageListing list_page_messages(Board& b, int page);
 

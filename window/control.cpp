@@ -233,10 +233,7 @@ void message_reset_dialog_ok(Control& c) {
                    kConfirmCaption, Owner::Dialog);
 }
 
-int delete_dialog_first_page(Control& c) {
-    platform::BoardLockGuard guard(c.board.lock);
-    return c.board.CurrentPage;
-}
+int delete_dialog_first_page(Control& c) { return board::current_page_for_deletion(c.board); }
 
 bool delete_dialog_show(Control& c, const std::string& page_text, int& page, board::PageListing& listing) {
     std::optional<int> number = parse_page_text(page_text);
@@ -260,7 +257,7 @@ std::string delete_list_line(const board::PageMessage& m) {
     };
     std::string position = std::to_string(m.position);
     if (position.size() < 3) position.insert(0, 3 - position.size(), ' ');
-    return position + "  " + m.time + "  " + cut(m.name, 20) + "  " + cut(m.title, 40);
+    return position + "  " + m.time + "  " + cut(m.name, 16) + "  " + cut(m.title, 32);
 }
 
 void delete_dialog_none_chosen(Control& c) {
