@@ -176,6 +176,11 @@ TEST_F(Posting, DeletionTakesOnlyItsBlockAndTheStartDoesNotBringItBack) {
     post("name=n&title=t&text=fourth");
     EXPECT_EQ(b.MessageNo, 4);
     EXPECT_EQ(count(text_page(1), "<hr>"), 2);
+
+    // Before a board's first start its counters are only on the disk.
+    write_file(board::paths::kCounters, "message=7\r\npage=3\r\n");
+    board::Board stopped;
+    EXPECT_EQ(board::current_page_for_deletion(stopped), 3);
 }
 
 TEST_F(Posting, AfterTheLastPageComesPageOneWithoutANewLink) {

@@ -239,7 +239,7 @@ TEST_F(WindowTest, MainWindowHasItsTitleClassIconsAndSize) {
 TEST_F(WindowTest, MenuBarHoldsItsItemsInOrder) {
     HMENU menu = ::GetMenu(app.main);
     ASSERT_NE(menu, nullptr);
-    ASSERT_EQ(::GetMenuItemCount(menu), 7);
+    ASSERT_EQ(::GetMenuItemCount(menu), 8);
     auto text_at = [](HMENU m, int i) {
         wchar_t t[128] = {};
         ::GetMenuStringW(m, i, t, 128, MF_BYPOSITION);
@@ -259,8 +259,9 @@ TEST_F(WindowTest, MenuBarHoldsItsItemsInOrder) {
                                                      {32772, L"ログの取得設定"},
                                                      {32777, L"閲覧制限の設定"},
                                                      {32774, L"ＩＤ＆パスワードの設定"},
-                                                     {32776, L"メッセージのリセット"}};
-    for (int i = 0; i < 5; ++i) {
+                                                     {32776, L"メッセージのリセット"},
+                                                     {32778, L"メッセージの削除"}};
+    for (int i = 0; i < 6; ++i) {
         EXPECT_EQ(::GetMenuItemID(menu, i + 2), items[i].first) << i;
         EXPECT_EQ(text_at(menu, i + 2), items[i].second) << i;
     }
