@@ -36,7 +36,7 @@ struct Board {
 
     platform::BoardLock lock;
     platform::Clock clock = platform::system_local_time;
-    std::function<std::uint32_t()> random = platform::secure_random_u32;
+    std::function<std::uint64_t()> random = platform::secure_random_u64;
 
     // Hands a message for the owner to the front end (the login log's failure).
     // Called on the accept thread; it must not wait for the owner.

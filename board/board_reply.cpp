@@ -44,13 +44,13 @@ void commit_or_fail(platform::FileGroup& group) {
 }
 
 void send_board_reply(const Board& b, server::Reply& reply, const std::string& main_page,
-                      std::optional<std::int32_t> cookie) {
+                      std::optional<std::uint64_t> cookie) {
     std::string extra(cache_header(b));
     if (cookie) extra = "Set-Cookie: SESSIONID=" + std::to_string(*cookie) + ";\n" + extra;
     server::file_reply(reply, main_page, "text/html\n", extra);
 }
 
-void board_reply(Board& b, server::Reply& reply, std::optional<std::int32_t> cookie) {
+void board_reply(Board& b, server::Reply& reply, std::optional<std::uint64_t> cookie) {
     platform::FileGroup group;
     std::string main_page = plan_board_reply(b, group, cookie.has_value());
     commit_or_fail(group);

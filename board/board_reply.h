@@ -16,7 +16,7 @@ namespace board {
 // page and update time, makes sure the input page (and, for the login reply,
 // text page 1) exist, and sends the main page. With a cookie value it is the
 // login reply and carries "Set-Cookie: SESSIONID=%d;".
-void board_reply(Board& b, server::Reply& reply, std::optional<std::int32_t> cookie = std::nullopt);
+void board_reply(Board& b, server::Reply& reply, std::optional<std::uint64_t> cookie = std::nullopt);
 
 // The board reply in parts, for a request that replaces other files with the
 // pages in one group (a post, a login): plans the main page's and the menu's
@@ -28,7 +28,7 @@ std::string plan_board_reply(Board& b, platform::FileGroup& group, bool login,
 // Commits the group; a failure (nothing replaced) ends the request.
 void commit_or_fail(platform::FileGroup& group);
 void send_board_reply(const Board& b, server::Reply& reply, const std::string& main_page,
-                      std::optional<std::int32_t> cookie);
+                      std::optional<std::uint64_t> cookie);
 
 // Sends the login page, writing it first when it is missing.
 void login_page_reply(const Board& b, server::Reply& reply);

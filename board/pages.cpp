@@ -287,6 +287,20 @@ std::string input_template_text() {
     return t + kPageEnd;
 }
 
+std::string paused_login_page_text(int minutes_left) {
+    std::string t = page_head(false) + kStyleMeta + kCharsetMeta;
+    t += "<title>コモレビ　－ログイン－</title>\n"
+         "</head>\n"
+         "<body>\n"
+         "<h1>コモレビ</h1>\n"
+         "<hr>\n"
+         "<p>このＩＰアドレスからのログインは、失敗が続いたため一時停止しています。</p>\n"
+         "<p>あと約" + std::to_string(minutes_left) + "分たってから、もう一度ログインして下さい。</p>\n"
+         "<p><a href='index.html' target='_top'>ログインページへ</a></p>\n"
+         "<hr>\n";
+    return platform::stored_text(t + kPageEnd);
+}
+
 void write_login_template() { write_page(paths::kLoginPage, login_template_text()); }
 void write_text_template() { write_page(paths::kTextPage1, text_template_text()); }
 void write_main_template(int current_page) { write_page(paths::kMainPage, main_template_text(current_page)); }

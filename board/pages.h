@@ -72,6 +72,9 @@ std::optional<std::string> read_page(const std::string& page);
 // Page templates: their texts, and writers that make the directories and
 // write the page whole; a page that cannot be written ends the request
 // (request failure).
+// The page a login refused by the guessing pause gets: why, and about how
+// many minutes are left. Stored form (CR LF), as the login page is served.
+std::string paused_login_page_text(int minutes_left);
 std::string login_template_text();
 std::string main_template_text(int current_page);
 std::string menu_template_text();

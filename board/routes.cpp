@@ -17,11 +17,13 @@ namespace {
 constexpr size_t kFileNameMax = 999;
 
 // A request made by a page of another site: its Origin header names another
-// origin than the board's own ("http://" and its Host header). Requests
-// without Origin (older browsers, scripts) are trusted as before.
+// origin than the board's own (the scheme it was reached by, "://" and its
+// Host header). Requests without Origin (older browsers, scripts) are
+// trusted as before.
 bool foreign_origin(const server::Request& request) {
     if (!request.origin) return false;
-    return !request.host || !server::equals_ignoring_case(*request.origin, "http://" + *request.host);
+    return !request.host ||
+           !server::equals_ignoring_case(*request.origin, request.scheme + "://" + *request.host);
 }
 
 void handle_get(Board& b, const server::Request& request, server::Reply& reply) {
@@ -68,7 +70,8 @@ void route_post(Board& b, const server::Request& request, server::Reply& reply) 
     std::string_view path = request.path;
     bool trusted = !foreign_origin(request);
     if (path.find("wbk_login.cgi") != std::string_view::npos) {
-        if (!trusted || login(b, request, reply) != LoginResult::LoggedIn) login_page_reply(b, reply);
+        LoginResult r = trusted ? login(b, request, reply) : LoginResult::Wrong;
+        if (r != LoginResult::LoggedIn && r != LoginResult::Guessing) login_page_reply(b, reply);
     } else if (path.find("wbk_write.cgi") != std::string_view::npos) {
         if (!trusted || !session_check(b, request)) return login_page_reply(b, reply);
         post(b, request, reply);

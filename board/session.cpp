@@ -6,6 +6,7 @@
 
 #include "board/board_reply.h"
 #include "board/form.h"
+#include "board/pages.h"
 #include "board/paths.h"
 #include "board/request_failure.h"
 #include "platform/fs.h"
@@ -50,18 +51,23 @@ bool session_line_matches(std::string_view line, std::string_view address, std::
     return ip && id && *ip == address && *id == cookie;
 }
 
-std::int32_t draw_cookie_value(Board& b) {
-    return static_cast<std::int32_t>(b.random() % 2147483647u) + 1;
+// The cookie is the only key to a session when every visitor comes through
+// the same proxy address: 63 bits from the strong source leave nothing to
+// find by trying cookies, however many sessions are open. Written in decimal,
+// as the session lines and cookies of earlier (smaller) values are.
+std::uint64_t draw_cookie_value(Board& b) {
+    constexpr std::uint64_t kCookieRange = 0x7FFFFFFFFFFFFFFFull;  // values 1 .. 2^63 - 1
+    return b.random() % kCookieRange + 1;
 }
 
-std::string session_line(Board& b, const std::string& address, std::int32_t cookie) {
+std::string session_line(Board& b, const std::string& address, std::uint64_t cookie) {
     return "ipaddress=" + address + ":cookieid=" + std::to_string(cookie) + ":time=" + platform::timestamp_text(b.clock());
 }
 
 // The line goes in whole or not at all: the old lines and the new one are
 // written aside and moved over the file, after the pages of the login reply,
 // so that a session exists only once its reply could be made.
-void plan_session_line(Board& b, platform::FileGroup& group, const std::string& address, std::int32_t cookie) {
+void plan_session_line(Board& b, platform::FileGroup& group, const std::string& address, std::uint64_t cookie) {
     std::string old;
     platform::FileStatus s = platform::read_file(paths::kSessions, old);
     if (s.failed()) fail_request("cannot read the session file: " + platform::reason_text(s));
@@ -77,7 +83,7 @@ std::string login_log_path(const platform::LocalTime& t) {
     return "DATA/LOG/wbklog_" + std::to_string(t.year) + std::to_string(t.month) + std::to_string(t.day) + ".log";
 }
 
-void login_log(Board& b, const std::string& address, bool success) {
+void login_log(Board& b, const std::string& address, LoginOutcome outcome) {
     if (b.LogEnabled.load() != 1) return;
     platform::LocalTime now = b.clock();
     std::string path = login_log_path(now);
@@ -89,7 +95,8 @@ void login_log(Board& b, const std::string& address, bool success) {
     }
     bool written = opened.ok();
     if (written) {
-        out.write(std::string("Login=") + (success ? "true" : "false") + " ： IP=" + address +
+        const char* word = outcome == LoginOutcome::Success ? "true" : outcome == LoginOutcome::Failure ? "false" : "paused";
+        out.write(std::string("Login=") + word + " ： IP=" + address +
                   " : Time=" + platform::timestamp_text(now));
         written = out.close().ok();
     }
@@ -139,16 +146,19 @@ void count_failure(Board::Guessing& g, std::int64_t now) {
 }  // namespace
 
 LoginResult login(Board& b, const server::Request& request, server::Reply& reply) {
-    // An address that is guessing gets the login page without a comparison
-    // (and costs no more than a failure); its refusals reach the login log
-    // at most once a minute, so guessing cannot fill the disk through it.
+    // An address that is guessing gets the paused page without a comparison
+    // (and costs no more than a failure), so that nobody takes the refusal
+    // for a wrong password; its refusals reach the login log at most once a
+    // minute, so guessing cannot fill the disk through it.
     std::int64_t now = b.clock().epoch_seconds;
     Board::Guessing& guess = guessing_of(b, request.ClientAddress, now);
     if (now < guess.blocked_until) {
         if (now - guess.last_logged >= 60) {
             guess.last_logged = now;
-            login_log(b, request.ClientAddress, false);
+            login_log(b, request.ClientAddress, LoginOutcome::Paused);
         }
+        int minutes_left = static_cast<int>((guess.blocked_until - now + 59) / 60);
+        server::file_reply(reply, paused_login_page_text(minutes_left), "text/html\n", cache_header(b));
         return LoginResult::Guessing;
     }
     auto id = form_field(request.body, "id", kLoginField);
@@ -162,17 +172,17 @@ LoginResult login(Board& b, const server::Request& request, server::Reply& reply
     std::string password_text(password->c_str());
     if (id_text != b.LoginId || password_text != b.LoginPassword) {
         count_failure(guess, now);
-        login_log(b, request.ClientAddress, false);
+        login_log(b, request.ClientAddress, LoginOutcome::Failure);
         return LoginResult::Wrong;
     }
     b.guessing.erase(request.ClientAddress);
-    std::int32_t cookie = draw_cookie_value(b);
+    std::uint64_t cookie = draw_cookie_value(b);
     platform::FileGroup group;
     std::string main_page = plan_board_reply(b, group, true);
     plan_session_line(b, group, request.ClientAddress, cookie);
     commit_or_fail(group);
     send_board_reply(b, reply, main_page, cookie);
-    login_log(b, request.ClientAddress, true);
+    login_log(b, request.ClientAddress, LoginOutcome::Success);
     return LoginResult::LoggedIn;
 }
 

@@ -23,7 +23,7 @@ enum class LoginResult {
     NoPassword = -3,
     EmptyPassword = -4,
     Wrong = -100,  // wrong ID or password
-    Guessing = -101,  // not compared: the address failed too often of late
+    Guessing = -101,  // not compared: the address failed too often of late; the paused page is sent
 };
 LoginResult login(Board& b, const server::Request& request, server::Reply& reply);
 
@@ -36,10 +36,14 @@ void logout(Board& b, const server::Request& request);
 // Plans the session file with "ipaddress=%s:cookieid=%d:time=%s" appended
 // into group: whole or not at all. A session file that cannot be read ends
 // the request.
-void plan_session_line(Board& b, platform::FileGroup& group, const std::string& address, std::int32_t cookie);
+void plan_session_line(Board& b, platform::FileGroup& group, const std::string& address, std::uint64_t cookie);
 
+// How a login attempt ended, as the login log says it: "Login=true",
+// "Login=false", or "Login=paused" for one refused unread while its address
+// is paused after repeated failures.
+enum class LoginOutcome { Success, Failure, Paused };
 // Appends one line to the day's login log when LogEnabled is 1.
-void login_log(Board& b, const std::string& address, bool success);
+void login_log(Board& b, const std::string& address, LoginOutcome outcome);
 std::string login_log_path(const platform::LocalTime& t);
 
 // Removes sessions stored before the previous hour; runs once in minute 0 of
@@ -66,7 +70,7 @@ private:
 // True when a session line belongs to this address and cookie value exactly.
 bool session_line_matches(std::string_view line, std::string_view address, std::string_view cookie);
 
-// A fresh cookie value, 1..2147483647, from the strong random source.
-std::int32_t draw_cookie_value(Board& b);
+// A fresh cookie value, 1 .. 2^63 - 1, from the strong random source.
+std::uint64_t draw_cookie_value(Board& b);
 
 }  // namespace board

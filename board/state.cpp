@@ -1,5 +1,6 @@
 #include "board/state.h"
 
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -9,6 +10,7 @@
 
 #include "board/paths.h"
 #include "platform/fs.h"
+#include "platform/net.h"
 #include "platform/text_file.h"
 
 namespace board {
@@ -137,15 +139,23 @@ OwnerSettings load_owner_settings(platform::FileStatus* status) {
         }
         if (take_value_after(line, "log=")) settings.log = parse_int(line) == 1 ? 1 : 0;
         if (take_value_after(line, "private=")) settings.private_reading = parse_int(line) == 1 ? 1 : 0;
+        if (take_value_after(line, "proxy=")) {
+            std::string address(line);
+            while (!address.empty() && std::isspace(static_cast<unsigned char>(address.back()))) address.pop_back();
+            if (platform::net::is_ipv4_text(address)) settings.proxy = address;
+        }
     }
     return settings;
 }
 
 bool save_owner_settings(const OwnerSettings& settings) {
     platform::make_directory(paths::kData);
+    // The proxy line only when there is a proxy: the file of a board without
+    // one stays as it was.
     return write_lines(paths::kSettings, {"port=" + std::to_string(settings.port) + "\n",
                                           "log=" + std::to_string(settings.log) + "\n",
-                                          "private=" + std::to_string(settings.private_reading) + "\n"})
+                                          "private=" + std::to_string(settings.private_reading) + "\n",
+                                          settings.proxy.empty() ? "" : "proxy=" + settings.proxy + "\n"})
         .ok();
 }
 

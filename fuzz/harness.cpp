@@ -605,7 +605,7 @@ Preset preset_from(std::uint8_t b) {
                   (b & 0x20) != 0, (b & 0x40) != 0, (b & 0x80) != 0};
 }
 
-constexpr std::uint32_t kRandom = 41;  // the cookie value drawn is this plus one
+constexpr std::uint64_t kRandom = 41;  // the cookie value drawn is this plus one
 constexpr size_t kMaxRequests = 12;
 
 std::pair<int, int> advanced(int message_no, int page) {
@@ -756,7 +756,7 @@ public:
         CHECK(b_.MessageNo == p.message_no && b_.CurrentPage == p.page, "the board loads other counters");
         if (p.session) {
             platform::FileGroup group;
-            board::plan_session_line(b_, group, "127.0.0.1", static_cast<std::int32_t>(kRandom + 1));
+            board::plan_session_line(b_, group, "127.0.0.1", kRandom + 1);
             CHECK(group.commit().ok(), "cannot store the session line");
         }
         if (p.page == 100000000) {

@@ -11,8 +11,8 @@
 
 namespace platform {
 
-std::uint32_t secure_random_u32() {
-    std::uint32_t value = 0;
+std::uint64_t secure_random_u64() {
+    std::uint64_t value = 0;
     NTSTATUS status = ::BCryptGenRandom(nullptr, reinterpret_cast<PUCHAR>(&value), sizeof value,
                                         BCRYPT_USE_SYSTEM_PREFERRED_RNG);
     // Without a working system generator the cookies would be guessable:

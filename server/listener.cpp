@@ -118,7 +118,7 @@ void write_reply(Connection& c, SteadyClock::time_point now) {
 void handle(Server& s, Connection& c) {
     Reply reply([&c](const char* data, size_t n) { c.out.append(data, n); },
                 [&c](platform::RawReader file) { c.file = std::move(file); });
-    s.handler.respond(parse_request(c.data, std::move(c.peer)), reply);
+    s.handler.respond(parse_request(c.data, std::move(c.peer), s.trusted_proxy), reply);
     std::string().swap(c.data);
     c.phase = Connection::Phase::Replying;
     auto now = SteadyClock::now();

@@ -46,6 +46,7 @@ struct Server {
     std::uint16_t ListenPort = 0;
     std::optional<std::string> LocalAddress;   // absent when the host lookup failed
     std::optional<std::string> bind_address;   // --bind: used instead of the host lookup
+    std::optional<std::string> trusted_proxy;  // the owner's TLS proxy, whose forwarding headers are believed
     std::uint16_t bound_port = 0;              // the port really listened on (ListenPort 0: the system's choice)
     std::string start_error;                   // why the last start failed, in English, with address and port
     std::string start_reason;                  // the system's words for it, when it came from a socket call

@@ -2,6 +2,8 @@
 
 #include <cctype>
 
+#include "platform/net.h"
+
 namespace server {
 
 bool equals_ignoring_case(std::string_view a, std::string_view b) {
@@ -88,11 +90,29 @@ static std::optional<std::string> first_header(std::string_view text, std::strin
     return found;
 }
 
-Request parse_request(std::string_view text, std::string client_address) {
+// The right-most element of a comma-separated header's last occurrence: what
+// the nearest proxy wrote. Empty when there is no such header.
+static std::string_view last_listed(std::string_view text, std::string_view name) {
+    std::string_view last;
+    for_each_header(text, name, [&](std::string_view value) {
+        size_t comma = value.rfind(',');
+        last = trim_blanks(comma == std::string_view::npos ? value : value.substr(comma + 1));
+        return false;
+    });
+    return last;
+}
+
+Request parse_request(std::string_view text, std::string peer_address, const std::optional<std::string>& trusted_proxy) {
     RequestLine line = parse_request_line(text);
-    return Request{line.method,         line.path,          line.has_path,
-                   request_body(text),  session_cookie(text), first_header(text, "Origin"),
-                   first_header(text, "Host"), std::move(client_address)};
+    Request r{line.method,         line.path,          line.has_path,
+              request_body(text),  session_cookie(text), first_header(text, "Origin"),
+              first_header(text, "Host"), std::move(peer_address)};
+    if (trusted_proxy && r.ClientAddress == *trusted_proxy) {
+        std::string_view forwarded = last_listed(text, "X-Forwarded-For");
+        if (platform::net::is_ipv4_text(std::string(forwarded))) r.ClientAddress = std::string(forwarded);
+        if (equals_ignoring_case(last_listed(text, "X-Forwarded-Proto"), "https")) r.scheme = "https";
+    }
+    return r;
 }
 
 bool body_cut_short(std::string_view data, size_t cap) {

@@ -21,11 +21,19 @@ struct Request {
     std::optional<std::string> session_cookie;  // the SESSIONID cookie's value
     std::optional<std::string> origin;          // the first Origin header, trimmed
     std::optional<std::string> host;            // the first Host header, trimmed
-    std::string ClientAddress;                  // the peer's dotted IPv4 address
+    std::string ClientAddress;                  // the client's dotted IPv4 address (see parse_request)
+    std::string scheme = "http";                // how the client reached the board: "http" or "https"
 };
 
 // Parses a received request once; nothing is read from its text afterwards.
-Request parse_request(std::string_view text, std::string client_address);
+// peer_address is the connection's other end. Only when it is trusted_proxy
+// (the owner's TLS proxy) are the proxy's headers believed: the client is the
+// right-most address of X-Forwarded-For (the one the proxy itself added; the
+// peer when there is none or it is not a dotted IPv4 address) and the scheme
+// is X-Forwarded-Proto's. From any other peer those headers are ignored, so
+// that nobody chooses their own address.
+Request parse_request(std::string_view text, std::string peer_address,
+                      const std::optional<std::string>& trusted_proxy = std::nullopt);
 
 // True when data holds the whole request: the blank line that ends the
 // headers, then as many body bytes as Content-Length says (or cap bytes).

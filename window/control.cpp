@@ -83,8 +83,17 @@ platform::DataLock lock_data_folder() {
     return platform::DataLock(std::string(board::paths::kData) + "/komorebi.lock");
 }
 
-void load_owner_settings(Control& c, std::optional<std::uint16_t> port_option, bool private_option) {
-    board::OwnerSettings settings = board::load_owner_settings();
+void load_owner_settings(Control& c, std::optional<std::uint16_t> port_option, bool private_option,
+                         std::optional<std::string> proxy_option) {
+    platform::FileStatus read;
+    board::OwnerSettings settings = board::load_owner_settings(&read);
+    // A settings file that exists but cannot be read is never written over
+    // with the defaults taken for it: this run's changes stay this run's.
+    c.settings_unreadable = read.failed();
+    c.kept_proxy = settings.proxy;
+    if (proxy_option) c.server.trusted_proxy = proxy_option;
+    else if (!settings.proxy.empty()) c.server.trusted_proxy = settings.proxy;
+    else c.server.trusted_proxy.reset();
     c.kept_port = settings.port;
     c.server.ListenPort = port_option ? *port_option : settings.port;
     c.board.LogEnabled = settings.log;
@@ -107,7 +116,8 @@ void panel_stop(Control& c) {
 // Keeps the port, the log choice and private reading for the next launch; a
 // box says so when the settings file cannot be written.
 static void save_owner_settings(Control& c) {
-    if (!board::save_owner_settings({c.kept_port, c.board.LogEnabled.load(), c.kept_private}))
+    if (c.settings_unreadable ||
+        !board::save_owner_settings({c.kept_port, c.board.LogEnabled.load(), c.kept_private, c.kept_proxy}))
         c.boxes.ok(open_failed(board::paths::kSettings), kErrorCaption, Owner::Dialog);
 }
 
@@ -163,6 +173,11 @@ Dialog private_dialog_ok(Control& c) {
 
 std::string private_reading_status(const Control& c) {
     return c.board.PrivateReading.load() == 1 ? "閲覧制限をしています。（ログインした人だけが閲覧できます）" : "";
+}
+
+std::string proxy_status(const Control& c) {
+    if (!c.server.trusted_proxy) return "";
+    return "プロキシ[ " + *c.server.trusted_proxy + " ]経由の接続は、転送元のＩＰアドレスで扱います。";
 }
 
 Dialog id_password_unrepresentable(Control& c) {

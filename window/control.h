@@ -56,6 +56,10 @@ struct Control {
     std::uint16_t kept_port = server::kDefaultPort;
     // Private reading kept for the next launch: --private turns it on for this run only.
     std::uint8_t kept_private = 0;
+    // The trusted proxy kept in the settings file (empty: none); --proxy sets this run's only.
+    std::string kept_proxy;
+    // The settings file existed but could not be read at launch: it is not rewritten.
+    bool settings_unreadable = false;
     std::array<std::string, kStatusLineCount> status;
 };
 
@@ -75,9 +79,11 @@ bool start_server(Control& c, Owner owner);
 platform::DataLock lock_data_folder();
 
 // The owner's settings kept from the last launch: the port (unless the
-// --port option gives one for this run), the log choice and private reading
-// (which --private turns on for this run).
-void load_owner_settings(Control& c, std::optional<std::uint16_t> port_option, bool private_option = false);
+// --port option gives one for this run), the log choice, private reading
+// (which --private turns on for this run) and the trusted proxy (which
+// --proxy names for this run).
+void load_owner_settings(Control& c, std::optional<std::uint16_t> port_option, bool private_option = false,
+                         std::optional<std::string> proxy_option = std::nullopt);
 
 // Panel buttons.
 void panel_start(Control& c);
@@ -96,6 +102,8 @@ Dialog private_dialog_ok(Control& c);
 // The status of private reading, shown only while it is on (the status
 // lines stay as they are while it is off); empty otherwise.
 std::string private_reading_status(const Control& c);
+// The trusted proxy, shown only while one is set; empty otherwise.
+std::string proxy_status(const Control& c);
 
 // The ID and password dialog's OK when a typed character has no Shift_JIS
 // form: refused, as "?" in the credentials would lock every visitor out.

@@ -60,6 +60,13 @@ Options parse_options(const std::vector<std::string>& args) {
                 return o;
             }
             o.bind = v;
+        } else if (a == "--proxy") {
+            if (!value(v)) return o;
+            if (!platform::net::is_ipv4_text(v)) {
+                o.error = "--proxy needs the IPv4 address the proxy connects from, such as 127.0.0.1";
+                return o;
+            }
+            o.proxy = v;
         } else if (a == "--port") {
             if (!value(v)) return o;
             o.port = parse_port_text(v);
@@ -95,6 +102,7 @@ const char* usage_text() {
            "  --dir DIR       keep the board's DATA directory in DIR\n"
            "  --start         start the server at launch\n"
            "  --private       only visitors who logged in read the board (for this run)\n"
+           "  --proxy ADDRESS believe X-Forwarded-For/-Proto only from ADDRESS, the TLS proxy (for this run)\n"
            "  --no-console    read no commands; serve until SIGINT or SIGTERM\n"
            "  --version       show the version\n"
            "  --help          show this text\n";

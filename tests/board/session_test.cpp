@@ -127,9 +127,18 @@ TEST_F(Sessions, TwoLoginsInOneSecondGetDifferentCookies) {
     std::string first = cookie_of(post("wbk_login.cgi", kDefault));
     std::string second = cookie_of(post("wbk_login.cgi", kDefault));
     EXPECT_NE(first, second);
-    long value = std::stol(first);
-    EXPECT_GE(value, 1);
-    EXPECT_LE(value, 2147483647);
+    EXPECT_NE(sessions().find(":cookieid=" + second + ":"), std::string::npos) << "stored in decimal as sent";
+    // Cookies too wide to find by trying: drawn from 63 bits, never 0, and
+    // written without sign. Twenty draws all below 2^55 would happen once in 2^160.
+    unsigned long long widest = 0;
+    for (int i = 0; i < 20; ++i) {
+        std::string cookie = cookie_of(post("wbk_login.cgi", kDefault));
+        ASSERT_EQ(cookie.find_first_not_of("0123456789"), std::string::npos) << cookie;
+        widest = std::max(widest, std::stoull(cookie));
+        EXPECT_GE(std::stoull(cookie), 1u);
+        EXPECT_LE(std::stoull(cookie), 0x7FFFFFFFFFFFFFFFull);
+    }
+    EXPECT_GE(widest, 1ull << 55);
 }
 
 TEST_F(Sessions, WrongOrMissingFieldsGetTheLoginPage) {
@@ -378,11 +387,15 @@ TEST_F(Sessions, GuessingFromOneAddressIsSlowedAndCoolsDown) {
         return cookie_of(post("wbk_login.cgi", body, "", address));
     };
     for (int i = 0; i < 5; ++i) EXPECT_EQ(login_from("10.0.0.7", "id=quietharborlights&password=guess"), "");
-    EXPECT_EQ(login_from("10.0.0.7", kDefault), "") << "the right password, not compared while guessing";
+    std::string paused = post("wbk_login.cgi", kDefault, "", "10.0.0.7");
+    EXPECT_EQ(cookie_of(paused), "") << "the right password, not compared while guessing";
+    EXPECT_NE(paused.find("失敗が続いたため一時停止しています。"), std::string::npos) << "told why, not the login page";
+    EXPECT_NE(paused.find("あと約1分たってから"), std::string::npos);
     EXPECT_EQ(login_from("10.0.0.7", kDefault), "");
     EXPECT_NE(login_from("10.0.0.8", kDefault), "") << "another address is not slowed";
     std::string log = read_file(board::login_log_path(b.clock()));
     EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 5 + 1 + 1) << "refusals logged once a minute";
+    EXPECT_NE(log.find("Login=paused ： IP=10.0.0.7 : Time="), std::string::npos) << "a pause is logged as one";
     later += 61;
     EXPECT_EQ(login_from("10.0.0.7", "id=quietharborlights&password=guess"), "") << "one more failure";
     later += 61;

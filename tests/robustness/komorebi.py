@@ -111,12 +111,14 @@ class Server:
             if not wait:
                 self.port = port
                 return self
-            if self.wait_listening(port, 5.0):
+            # A start after a kill repairs the pages with synced writes,
+            # which a disk busy with other suites can hold for seconds.
+            if self.wait_listening(port, 15.0):
                 self.port = port
                 return self
             if self.process.poll() is None:
                 self.kill()
-                raise Failure(f"the program did not listen on {HOST}:{port} within 5 s: {self.text()}")
+                raise Failure(f"the program did not listen on {HOST}:{port} within 15 s: {self.text()}")
             if self.port:  # a fixed port that would not bind
                 raise Failure(f"the program did not start on port {port}: {self.text()}")
         raise Failure("the program did not start on any of five free ports")

@@ -32,3 +32,21 @@ TEST(SessionCookie, IsReadAsACookieAmongCookies) {
     EXPECT_EQ(server::session_cookie("GET / HTTP/1.0\r\nX-Cookie: SESSIONID=5\r\n\r\n"), std::nullopt);
     EXPECT_EQ(server::session_cookie("GET / HTTP/1.0\r\n\r\nCookie: SESSIONID=5"), std::nullopt) << "not in the body";
 }
+
+TEST(ForwardedClient, BelievedOnlyFromTheTrustedProxy) {
+    const std::optional<std::string> proxy = std::string("127.0.0.1");
+    auto client = [&](const std::string& headers, const std::string& peer, std::optional<std::string> trusted) {
+        std::string text = "POST /wbk_login.cgi HTTP/1.0\r\n" + headers + "\r\n";
+        server::Request r = server::parse_request(text, peer, trusted);
+        return r.ClientAddress + " " + r.scheme;
+    };
+    std::string forwarded = "X-Forwarded-For: 10.9.9.9, 192.0.2.7\r\nX-Forwarded-Proto: https\r\n";
+    EXPECT_EQ(client(forwarded, "127.0.0.1", proxy), "192.0.2.7 https") << "the address the proxy itself added";
+    EXPECT_EQ(client("x-forwarded-for: 10.9.9.9\r\nX-Forwarded-For: 192.0.2.8\r\n", "127.0.0.1", proxy),
+              "192.0.2.8 http") << "the last header's last address";
+    EXPECT_EQ(client(forwarded, "192.0.2.50", proxy), "192.0.2.50 http") << "another peer chooses nothing";
+    EXPECT_EQ(client(forwarded, "127.0.0.1", std::nullopt), "127.0.0.1 http") << "no proxy set: as before";
+    EXPECT_EQ(client("X-Forwarded-For: unknown\r\nX-Forwarded-Proto: ftp\r\n", "127.0.0.1", proxy), "127.0.0.1 http");
+    EXPECT_EQ(client("X-Forwarded-For: 192.0.2.7:5555\r\n", "127.0.0.1", proxy), "127.0.0.1 http");
+    EXPECT_EQ(client("", "127.0.0.1", proxy), "127.0.0.1 http");
+}

@@ -134,11 +134,10 @@ TEST_F(WindowsFiles, PathsAreShiftJisWhateverTheAnsiCodePage) {
 }
 
 TEST(WindowsRandom, DrawsVaryingValues) {
-    std::set<std::uint32_t> seen;
-    for (int i = 0; i < 64; ++i) seen.insert(platform::secure_random_u32());
-    // 64 draws from 2^32 values repeat with a chance of about 5e-7.
-    EXPECT_GE(seen.size(), 63u);
+    std::set<std::uint64_t> seen;
+    for (int i = 0; i < 64; ++i) seen.insert(platform::secure_random_u64());
+    EXPECT_EQ(seen.size(), 64u);
     bool high_bit = false;
-    for (std::uint32_t v : seen) high_bit = high_bit || (v & 0x80000000u);
-    EXPECT_TRUE(high_bit) << "all 32 bits are drawn";
+    for (std::uint64_t v : seen) high_bit = high_bit || (v >> 62) != 0;
+    EXPECT_TRUE(high_bit) << "all 64 bits are drawn";
 }

@@ -7,6 +7,7 @@
 #include "board/pages.h"
 #include "board/paths.h"
 #include "board/state.h"
+#include "platform/file_faults.h"
 #include "window/control.h"
 #include "window/options.h"
 #include "support/test_support.h"
@@ -111,6 +112,29 @@ TEST_F(ControlTest, PortRulesTakeWholeNumbersAsTypedAndRefuseTheRest) {
     window::log_dialog_choose(c, 1);
     window::log_dialog_ok(c);
     EXPECT_EQ(board::load_owner_settings().port, 18432) << "--port is for one run, also when the log changes";
+    // The proxy line survives the program's own rewrites of the file; --proxy names this run's only.
+    write_file(board::paths::kSettings, "port=18432\r\nlog=1\r\nprivate=0\r\nproxy=127.0.0.9\r\n");
+    window::load_owner_settings(c, std::nullopt, false, std::string("127.0.0.2"));
+    EXPECT_EQ(s.trusted_proxy, "127.0.0.2");
+    fake.answers = {true};
+    window::log_dialog_choose(c, 0);
+    window::log_dialog_ok(c);
+    EXPECT_EQ(board::load_owner_settings().proxy, "127.0.0.9");
+    window::load_owner_settings(c, std::nullopt);
+    EXPECT_EQ(s.trusted_proxy, "127.0.0.9");
+    EXPECT_NE(window::proxy_status(c).find("127.0.0.9"), std::string::npos);
+    // A settings file that cannot be read at launch is not written over with defaults.
+    platform::file_fault_hook = [](platform::FileOp op, const std::string& path) {
+        return op == platform::FileOp::Read && path.find("settings.ini") != std::string::npos ? platform::FileFault::IoError
+                                                                                            : platform::FileFault::None;
+    };
+    window::load_owner_settings(c, std::nullopt);
+    platform::file_fault_hook = nullptr;
+    fake.answers = {true};
+    window::log_dialog_choose(c, 1);
+    window::log_dialog_ok(c);
+    EXPECT_EQ(read_file(board::paths::kSettings), "port=18432\r\nlog=0\r\nprivate=0\r\nproxy=127.0.0.9\r\n");
+    EXPECT_EQ(fake.shown.back().caption, sjis(u8"エラーメッセージ")) << "and the owner is told";
     EXPECT_EQ(window::parse_port_text("0"), 0) << "the system's choice";
     EXPECT_EQ(window::parse_options({"--port", sjis(u8"８０８０")}).port, 8080) << "one parser for the option too";
 }

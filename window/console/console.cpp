@@ -121,6 +121,7 @@ struct Session {
             screen.print(line + "\n");
         }
         if (!private_reading_status(c).empty()) screen.print(private_reading_status(c) + "\n");
+        if (!proxy_status(c).empty()) screen.print(proxy_status(c) + "\n");
         if (uses_default_credentials(c))
             screen.print("※ＩＤとパスワードが初期値のままです。[id]コマンドで変更して下さい。\n");
     }
@@ -319,6 +320,31 @@ int run_console(Control& c, int input_fd, std::FILE* out, bool start) {
     return 0;
 }
 
+// What a service tells its journal at start, a line each: where it serves,
+// the data folder, private reading, the proxy, and the default credentials
+// when they are still in use. Flushed at once: the journal reads a pipe.
+static void print_service_summary(Control& c, std::FILE* out) {
+    const server::Server& s = c.server;
+    if (s.ServerState.load() == server::RunState::Running)
+        std::fprintf(out, "komorebi: serving http://%s:%u/\n", s.LocalAddress ? s.LocalAddress->c_str() : "?",
+                     static_cast<unsigned>(s.bound_port));
+    else
+        std::fprintf(out, "komorebi: not serving (--start starts the server)\n");
+    char here[4096];
+    std::fprintf(out, "komorebi: data folder %s/DATA\n", ::getcwd(here, sizeof here) ? here : ".");
+    std::fprintf(out, "komorebi: private reading %s\n",
+                 c.board.PrivateReading.load() == 1 ? "on (only visitors who logged in read the pages)" : "off");
+    if (s.trusted_proxy)
+        std::fprintf(out, "komorebi: trusted proxy %s (X-Forwarded-For and X-Forwarded-Proto believed from it only)\n",
+                     s.trusted_proxy->c_str());
+    else
+        std::fprintf(out, "komorebi: trusted proxy none (X-Forwarded-For and X-Forwarded-Proto are ignored)\n");
+    if (uses_default_credentials(c))
+        std::fprintf(out, "komorebi: warning: the ID and password are still the defaults; set them with the console "
+                          "(komorebi --dir FOLDER, then the id command)\n");
+    std::fflush(out);
+}
+
 int run_without_console(Control& c, bool start) {
     c.board.owner_notice = [](const std::string& text, const std::string& caption) {
         std::fprintf(stderr, "%s\n%s\n", to_terminal(caption).c_str(), to_terminal(text).c_str());
@@ -331,6 +357,7 @@ int run_without_console(Control& c, bool start) {
         c.board.owner_notice = nullptr;
         return 1;
     }
+    print_service_summary(c, stdout);
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGINT);

@@ -56,12 +56,14 @@ int show_box(const App& app, const std::string& text, const std::string& caption
 void update_title(App& app) {
     if (!app.main) return;
     std::wstring title = load_text(app.instance, IDS_APP_TITLE);
-    // Both notes fit the title only without the advice, which the ID dialog's menu item gives anyway.
-    bool private_reading = app.control.board.PrivateReading.load() == 1;
-    if (private_reading) title += to_wide("　［閲覧制限中］");
+    // With a note in brackets the warning fits only without its advice,
+    // which the menu's "ＩＤ＆パスワードの設定" gives anyway.
+    bool noted = false;
+    if (app.control.board.PrivateReading.load() == 1) title += to_wide("　［閲覧制限中］"), noted = true;
+    if (app.control.server.trusted_proxy) title += to_wide("　［プロキシ経由］"), noted = true;
     if (uses_default_credentials(app.control))
-        title += to_wide(private_reading ? "　※ＩＤとパスワードが初期値のままです。"
-                                         : "　※ＩＤとパスワードが初期値のままです。変更して下さい。");
+        title += to_wide(noted ? "　※ＩＤとパスワードが初期値のままです。"
+                               : "　※ＩＤとパスワードが初期値のままです。変更して下さい。");
     ::SetWindowTextW(app.main, title.c_str());
 }
 

@@ -83,7 +83,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
     server::network_initialisation(server);
     server.bind_address = options.bind;
     if (options.bind) server.LocalAddress = options.bind;
-    window::load_owner_settings(control, options.port, options.private_reading);
+    window::load_owner_settings(control, options.port, options.private_reading, options.proxy);
     window::win32::open_panel(app);
     if (options.start) window::start_server(control, window::Owner::Main);
     window::win32::refresh_status(app);

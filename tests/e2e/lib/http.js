@@ -30,9 +30,9 @@ function decodeSjis(buffer) {
   return iconv.decode(buffer, 'Shift_JIS');
 }
 
-// Sends one request and resolves with {status, headers, head, body (Buffer),
+// Sends one request (from localAddress, a 127.x address, when given) and resolves with {status, headers, head, body (Buffer),
 // text (body decoded from Shift_JIS)} once the server has closed.
-function request(port, { method = 'GET', path = '/', headers = {}, body = '' } = {}) {
+function request(port, { method = 'GET', path = '/', headers = {}, body = '', localAddress } = {}) {
   return new Promise((resolve, reject) => {
     const payload = Buffer.isBuffer(body) ? body : Buffer.from(body, 'latin1');
     const lines = [`${method} ${path} HTTP/1.0`, 'Host: 127.0.0.1'];
@@ -43,7 +43,7 @@ function request(port, { method = 'GET', path = '/', headers = {}, body = '' } =
     }
     const head = Buffer.from(lines.join('\r\n') + '\r\n\r\n', 'latin1');
     const chunks = [];
-    const socket = net.connect({ host: '127.0.0.1', port });
+    const socket = net.connect({ host: '127.0.0.1', port, localAddress });
     socket.setTimeout(15000, () => socket.destroy(new Error(`no reply to ${method} /${path} within 15 s`)));
     socket.on('connect', () => socket.end(Buffer.concat([head, payload])));
     socket.on('data', (d) => chunks.push(d));
