@@ -500,6 +500,9 @@ TEST_F(WindowTest, PrivateReadingDialogSwitchesItAndTheTitleShowsIt) {
 
 TEST_F(WindowTest, IdPasswordDialogStoresTypedJapaneseAsShiftJis) {
     make_dirs("DATA/IDPASSWORD");
+    b.LoginId = b.LoginPassword = board::kDefaultCredential;
+    window::win32::refresh_status(app);
+    EXPECT_TRUE(app.default_credentials) << "the window warns of the default pair";
     fake.answers = {true};
     DialogScript script(app, {[](HWND d) { press(d, IDOK); },  // both empty
                               [](HWND d) {
@@ -515,6 +518,7 @@ TEST_F(WindowTest, IdPasswordDialogStoresTypedJapaneseAsShiftJis) {
     EXPECT_EQ(b.LoginId, "表示名");
     EXPECT_EQ(b.LoginPassword, "pass word");
     EXPECT_EQ(fake.shown[2].text, "ＩＤを、[　表示名　]\nパスワードを、[　pass word　]\nに変更しました。");
+    EXPECT_FALSE(app.default_credentials) << "the warning goes with the default pair";
 }
 
 TEST_F(WindowTest, ResetWithoutDataShowsBothBoxesAndTheWindowKeepsWorking) {

@@ -26,6 +26,7 @@ struct App {
     HWND panel = nullptr;
     HWND dialog = nullptr;     // the open modal dialog, owner of its message boxes
     HACCEL accelerators = nullptr;
+    bool default_credentials = false;  // the board still uses them: the window warns
     // Where the accept thread's notices go; cleared when the window goes away.
     std::atomic<HWND> notice_target{nullptr};
 };
