@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <optional>
+#include <set>
 #include <vector>
 
 #include "board/board_reply.h"
@@ -114,20 +115,6 @@ std::string message_block(platform::TextReader& record) {
            "</p>\n" + "<p>内容　：　" + text + "</p>\n" + "<hr>\n";
 }
 
-// The lines of a text page's message section, as read in 500-byte pieces.
-std::vector<std::string> section_lines(const std::string& stored) {
-    platform::TextReader in;
-    in.open_bytes(stored);
-    std::vector<std::string> lines;
-    char line[500];
-    size_t n;
-    while ((n = in.read_line(line, sizeof line)) > 0 && !is_marker_line({line, n}, kPlainStart)) {
-    }
-    while ((n = in.read_line(line, sizeof line)) > 0 && !is_marker_line({line, n}, kPlainEnd))
-        lines.emplace_back(line, n);
-    return lines;
-}
-
 bool ends_block(const std::string& line) { return line == "<hr>\n"; }
 
 // A file the start cannot read stops it, named with the system's reason.
@@ -152,9 +139,12 @@ bool replace_for_repair(const std::string& path, const std::string& work, const 
     return s.ok();
 }
 
-// The current text page's blocks made to agree with MessageNo. A post writes
-// its page before the counters file, so a post cut off between the two has
-// one block too many: the newest blocks beyond MessageNo go. A board written
+// The current text page's blocks made to agree with its records 1 to
+// MessageNo: one block for each record but those a deletion emptied. A post
+// writes its page before the counters file, so a post cut off between the
+// two has one block too many: the newest blocks beyond that count go. A
+// deletion empties its record before the page, so one cut off between the
+// two leaves a block no record gives: such blocks go first. A board written
 // before posts were ordered so may lack blocks: records MessageNo,
 // MessageNo - 1, ... newer than the page's newest block go above it, newest
 // first; when no record gives that block (an empty section), the section gets
@@ -170,28 +160,45 @@ bool repair_blocks(Board& b, FileTrouble* trouble) {
         if (!read_for_repair(paths::kTextPage1, page1, trouble)) return false;
         stored = new_text_page(page1 ? *page1 : platform::stored_text(text_template_text()));
     }
-    std::vector<std::string> lines = section_lines(*stored);
-    int blocks = 0;
-    for (const std::string& line : lines) blocks += ends_block(line) ? 1 : 0;
+    std::vector<std::optional<std::string>> records(static_cast<size_t>(b.MessageNo) + 1);
+    int deleted = 0;
+    for (int k = 1; k <= b.MessageNo; ++k) {
+        if (!read_for_repair(message_record_path(k), records[k], trouble)) return false;
+        deleted += records[k] && records[k]->empty() ? 1 : 0;
+    }
+    const int expected = b.MessageNo - deleted;
+    std::vector<std::string> page_blocks;
+    std::string tail;  // the lines after the last block
+    for (const std::string& line : message_section_lines(*stored)) {
+        tail += line;
+        if (ends_block(line)) page_blocks.push_back(std::move(tail)), tail.clear();
+    }
+    const int blocks = static_cast<int>(page_blocks.size());
     std::string section;
     SectionMode mode = SectionMode::Prepend;
-    if (blocks > b.MessageNo) {
-        int drop = blocks - b.MessageNo;
-        size_t at = 0;
-        for (; at < lines.size() && drop > 0; ++at) drop -= ends_block(lines[at]) ? 1 : 0;
-        for (; at < lines.size(); ++at) section += lines[at];
-        mode = SectionMode::Replace;
-    } else if (blocks < b.MessageNo) {
-        std::string newest;
-        for (const std::string& line : lines) {
-            newest += line;
-            if (ends_block(line)) break;
+    if (blocks > expected) {
+        int drop = blocks - expected;
+        std::vector<bool> gone(page_blocks.size(), false);
+        if (deleted > 0) {
+            std::set<std::string> given;
+            for (const std::optional<std::string>& record : records)
+                if (record && !record->empty()) given.insert(block_of_stored(*record));
+            for (size_t i = 0; i < page_blocks.size() && drop > 0; ++i)
+                if (!given.count(page_blocks[i])) gone[i] = true, --drop;
         }
+        for (size_t i = 0; i < page_blocks.size() && drop > 0; ++i)
+            if (!gone[i]) gone[i] = true, --drop;
+        for (size_t i = 0; i < page_blocks.size(); ++i)
+            if (!gone[i]) section += page_blocks[i];
+        section += tail;
+        mode = SectionMode::Replace;
+    } else if (blocks < expected) {
+        const std::string& newest = page_blocks.empty() ? tail : page_blocks.front();
         int message_no = b.MessageNo;
         for (; message_no >= 1; --message_no) {
-            std::optional<std::string> record;
-            if (!read_for_repair(message_record_path(message_no), record, trouble)) return false;
+            const std::optional<std::string>& record = records[message_no];
             if (!record) break;
+            if (record->empty()) continue;  // deleted
             std::string block = block_of_stored(*record);
             if (block == newest) break;
             section += block;
@@ -247,6 +254,19 @@ std::string block_of_stored(std::string stored) {
     platform::TextReader record;
     record.open_bytes(std::move(stored));
     return message_block(record);
+}
+
+std::vector<std::string> message_section_lines(const std::string& stored) {
+    platform::TextReader in;
+    in.open_bytes(stored);
+    std::vector<std::string> lines;
+    char line[500];
+    size_t n;
+    while ((n = in.read_line(line, sizeof line)) > 0 && !is_marker_line({line, n}, kPlainStart)) {
+    }
+    while ((n = in.read_line(line, sizeof line)) > 0 && !is_marker_line({line, n}, kPlainEnd))
+        lines.emplace_back(line, n);
+    return lines;
 }
 
 std::string message_record_path(int message_no) {

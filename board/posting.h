@@ -2,6 +2,7 @@
 // Posting a message: store the record and the counters, render the message
 // block at the top of the current text page, link a new page in the menu.
 #include <string>
+#include <vector>
 
 #include "board/board.h"
 #include "server/reply.h"
@@ -19,16 +20,21 @@ void post(Board& b, const server::Request& request, server::Reply& reply);
 
 // Start calls this after loading the counters: it makes the pages agree
 // with them after a crash. The current text page gets exactly MessageNo
-// blocks (a post cut off before its counters loses its block; blocks missing
-// on a board written before posts were ordered so come from their records),
-// the menu one link per page, newest first, and the main page frames the
-// current page. A page that agrees costs only reading it. The result names
+// blocks less those deleted, whose records are left empty (a post cut off
+// before its counters loses its block, a deletion cut off after its record
+// its block; blocks missing on a board written before posts were ordered so
+// come from their records), the menu one link per page, newest first, and
+// the main page frames the current page. A page that agrees costs reading it
+// and the current page's records. The result names
 // a file that cannot be read or written, with the system's reason; empty
 // when the pages agree.
 std::string repair_pages(Board& b);
 
 // The message block of a record's stored bytes, as the text page shows it.
 std::string block_of_stored(std::string stored);
+
+// The lines of a text page's message section, as read in 500-byte pieces.
+std::vector<std::string> message_section_lines(const std::string& stored);
 
 // The message record's path: "DATA/MESSAGE/%d.txt".
 std::string message_record_path(int message_no);

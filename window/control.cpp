@@ -9,7 +9,7 @@
 namespace window {
 namespace {
 
-std::string open_failed(const char* file) {
+std::string open_failed(const std::string& file) {
     return std::string("[") + file + "]ファイルのオープンに失敗しました。\n何度も発生する場合は再起動して下さい。";
 }
 
@@ -248,9 +248,92 @@ void message_reset_dialog_ok(Control& c) {
                    kConfirmCaption, Owner::Dialog);
 }
 
+int delete_dialog_first_page(Control& c) { return board::current_page_for_deletion(c.board); }
+
+bool delete_dialog_show(Control& c, const std::string& page_text, int& page, board::PageListing& listing) {
+    std::optional<int> number = parse_page_text(page_text);
+    listing = number ? board::list_page_messages(c.board, *number) : board::PageListing{};
+    if (!listing.failed_file.empty()) {
+        c.boxes.ok(open_failed(listing.failed_file), kErrorCaption, Owner::Dialog);
+        return false;
+    }
+    if (!listing.exists) {
+        c.boxes.ok("[ " + page_text + " ]ページは、ありません。\nページ番号を確認して下さい。", kConfirmCaption, Owner::Dialog);
+        return false;
+    }
+    page = *number;
+    return true;
+}
+
+std::string delete_list_line(const board::PageMessage& m) {
+    auto cut = [](const std::string& text, size_t max_bytes) {
+        std::string kept = cut_shift_jis(text, max_bytes);
+        return kept.size() < text.size() ? kept + "…" : kept;
+    };
+    std::string position = std::to_string(m.position);
+    if (position.size() < 3) position.insert(0, 3 - position.size(), ' ');
+    return position + "  " + m.time + "  " + cut(m.name, 16) + "  " + cut(m.title, 32);
+}
+
+void delete_dialog_none_chosen(Control& c) {
+    c.boxes.ok("削除するメッセージを、一覧から選んで下さい。", kConfirmCaption, Owner::Dialog);
+}
+
+Dialog delete_dialog_ok(Control& c, int page, const board::PageMessage& m) {
+    std::string which = "ページ　：　" + std::to_string(page) + "\n時間　：　" + m.time + "\n名前　：　" + m.name +
+                        "\n題名　：　" + m.title + "\n";
+    if (!c.boxes.yes_no("次のメッセージを削除します。\n" + which + "宜しいですか？。", kConfirmCaption, Owner::Dialog))
+        return Dialog::StaysOpen;
+    // The box waits for the owner, so it is shown after the deletion has released the board lock.
+    board::DeleteOutcome outcome = board::delete_message(c.board, page, m);
+    switch (outcome.result) {
+        case board::DeleteResult::Done:
+            c.boxes.ok("次のメッセージを削除しました。\n" + which + "[メッセージの削除]処理が正常に終了しました。",
+                       kConfirmCaption, Owner::Dialog);
+            return Dialog::Ends;
+        case board::DeleteResult::Gone:
+            c.boxes.ok("このメッセージは、すでにページにありません。\nページを表示し直して下さい。", kConfirmCaption,
+                       Owner::Dialog);
+            return Dialog::StaysOpen;
+        case board::DeleteResult::Failed: break;
+    }
+    c.boxes.ok(open_failed(outcome.file), kErrorCaption, Owner::Dialog);
+    return Dialog::StaysOpen;
+}
+
 bool uses_default_credentials(Control& c) {
     platform::BoardLockGuard guard(c.board.lock);
     return c.board.LoginId == board::kDefaultCredential && c.board.LoginPassword == board::kDefaultCredential;
+}
+
+std::optional<int> parse_page_text(const std::string& text) {
+    std::string_view t(text);
+    for (bool trimmed = true; trimmed;) {  // " ", tab and "　" (81 40) around the number
+        trimmed = false;
+        for (std::string_view blank : {std::string_view(" "), std::string_view("\t"), std::string_view("\x81\x40")}) {
+            if (t.substr(0, blank.size()) == blank) t.remove_prefix(blank.size()), trimmed = true;
+            if (t.size() >= blank.size() && t.substr(t.size() - blank.size()) == blank)
+                t.remove_suffix(blank.size()), trimmed = true;
+        }
+    }
+    std::string digits;
+    for (size_t at = 0; at < t.size();) {
+        unsigned char c = static_cast<unsigned char>(t[at]);
+        unsigned char next = at + 1 < t.size() ? static_cast<unsigned char>(t[at + 1]) : 0;
+        if (c >= '0' && c <= '9') {
+            digits += static_cast<char>(c);
+            at += 1;
+        } else if (c == 0x82 && next >= 0x4F && next <= 0x58) {  // "０" to "９"
+            digits += static_cast<char>('0' + (next - 0x4F));
+            at += 2;
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (digits.empty() || digits.size() > 9) return std::nullopt;
+    long value = std::stol(digits);
+    if (value < 1 || value > 100000000) return std::nullopt;
+    return static_cast<int>(value);
 }
 
 std::string cut_shift_jis(const std::string& text, size_t max_bytes) {

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "board/board.h"
+#include "board/deletion.h"
 #include "board/pages.h"
 #include "platform/data_lock.h"
 #include "platform/sjis.h"
@@ -119,8 +120,29 @@ board::ResetResult message_reset(Control& c);
 // The reset dialog's OK: the reset, then its result box.
 void message_reset_dialog_ok(Control& c);
 
+// The message deletion's dialog. The page it shows first: the current page.
+int delete_dialog_first_page(Control& c);
+// The page field's text (Shift_JIS digits, full-width too) shown: the page's
+// messages, newest first, in `listing`; false after a box that says why
+// (no such page, or the page that cannot be read). `page` gets the number.
+bool delete_dialog_show(Control& c, const std::string& page_text, int& page, board::PageListing& listing);
+// One message's line in the list: its position, time, name and title, the
+// last two cut to fit.
+std::string delete_list_line(const board::PageMessage& m);
+// Delete pressed with no message chosen: a box asks for one.
+void delete_dialog_none_chosen(Control& c);
+// Delete pressed with a message of page `page` chosen: the confirmation, then
+// the deletion and the box that says which message was removed, or which
+// file failed. Ends only when the message was deleted; a message no longer
+// on its page, or a failure, keeps the dialog open (nothing changed).
+Dialog delete_dialog_ok(Control& c, int page, const board::PageMessage& m);
+
 // True while the board still uses the default ID and password.
 bool uses_default_credentials(Control& c);
+
+// A page number as typed: blanks around it ignored, digits full-width too;
+// nothing unless it is a whole number from 1 to 100000000.
+std::optional<int> parse_page_text(const std::string& text);
 
 // The first bytes of a Shift_JIS text, at most max_bytes, never cutting a
 // double-byte character in two.

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "board/deletion.h"
 #include "board/pages.h"
 #include "board/paths.h"
 #include "board/posting.h"
@@ -142,6 +143,44 @@ TEST_F(Posting, NewestMessageStandsFirstAndThePageBreaksAfterAHundred) {
                         board::page_link_line(8).substr(0, board::page_link_line(8).size() - 1) + "\r\n"),
               std::string::npos);
     EXPECT_NE(read_file(board::paths::kMainPage).find("wbk_text_8.html"), std::string::npos);
+}
+
+TEST_F(Posting, DeletionTakesOnlyItsBlockAndTheStartDoesNotBringItBack) {
+    post("name=a%26b&title=%3Cone%3E&text=first");
+    post("name=n2&title=t2&text=second");
+    post("name=n3&title=t3&text=third");
+    board::PageListing listing = board::list_page_messages(b, 1);
+    ASSERT_EQ(listing.messages.size(), 3u);
+    EXPECT_EQ(listing.messages[0].title, "t3") << "newest first";
+    EXPECT_EQ(listing.messages[2].name, "a&b");
+    EXPECT_EQ(listing.messages[2].title, "<one>");
+    EXPECT_EQ(listing.messages[2].time, when);
+    std::string before = text_page(1);
+    std::string block = platform::stored_text(listing.messages[1].block);
+    ASSERT_NE(before.find(block), std::string::npos);
+    std::string counters = read_file(board::paths::kCounters);
+
+    EXPECT_EQ(board::delete_message(b, 1, listing.messages[1]).result, board::DeleteResult::Done);
+    std::string expected = before;
+    expected.erase(expected.find(block), block.size());
+    EXPECT_EQ(text_page(1), expected) << "nothing else on the page changes";
+    EXPECT_EQ(read_file(board::message_record_path(2)), "") << "the record is emptied";
+    EXPECT_EQ(read_file(board::paths::kCounters), counters);
+    EXPECT_EQ(board::delete_message(b, 1, listing.messages[1]).result, board::DeleteResult::Gone);
+
+    // The newest too: a start then renders neither again, and the next post has the next number.
+    EXPECT_EQ(board::delete_message(b, 1, listing.messages[0]).result, board::DeleteResult::Done);
+    std::string after = text_page(1);
+    EXPECT_EQ(board::repair_pages(b), "");
+    EXPECT_EQ(text_page(1), after);
+    post("name=n&title=t&text=fourth");
+    EXPECT_EQ(b.MessageNo, 4);
+    EXPECT_EQ(count(text_page(1), "<hr>"), 2);
+
+    // Before a board's first start its counters are only on the disk.
+    write_file(board::paths::kCounters, "message=7\r\npage=3\r\n");
+    board::Board stopped;
+    EXPECT_EQ(board::current_page_for_deletion(stopped), 3);
 }
 
 TEST_F(Posting, AfterTheLastPageComesPageOneWithoutANewLink) {

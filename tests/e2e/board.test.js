@@ -32,7 +32,8 @@ const pageErrors = [];
 before(async () => {
   fs.mkdirSync(OUT, { recursive: true });
   for (const f of fs.readdirSync(OUT)) if (f.endsWith('.png')) fs.rmSync(path.join(OUT, f));
-  server = await startServer(BINARY);
+  // With the console, through which the owner deletes a message.
+  server = await startServer(BINARY, [], { console: true });
   userDataDir = fs.mkdtempSync(path.join(os.tmpdir(), 'komorebi-chromium-'));
   context = await chromium.launchPersistentContext(userDataDir, {
     executablePath: CHROMIUM,
@@ -368,6 +369,20 @@ step('characters outside Shift_JIS show as themselves, and a long name is cut be
   assert.equal(shown[0].text, `内容　：　${fields.text}\n`);
   assert.ok(!(await frame('wbk_text').innerText('body')).includes('\uFFFD'), 'the page shows a replacement character');
   await screenshot('characters-outside-shift-jis');
+});
+
+step('a message the owner deletes through the console is gone after a reload', async () => {
+  const doomed = { name: '消す人', title: '削除される伝言', text: 'この伝言は消えます' };
+  await postFromInputPage(doomed);
+  const before = await blocks();
+  assert.equal(before[0].title, `題名　：　${doomed.title}`);
+  const current = await shownPage();
+  const said = await server.command(`delete ${current} 1\ny\n`, '[メッセージの削除]処理が正常に終了しました。');
+  assert.match(said, new RegExp(`題名　：　${doomed.title}`));
+  await submitToTop('wbk_reload.cgi', () => frame('wbk_menu').click('input[name=reload]'));
+  const after = await blocks();
+  assert.deepEqual(after, before.slice(1), 'the message is gone and the others stay as they were');
+  await screenshot('message-deleted');
 });
 
 step('logging out gets the login page, and the old session is refused', async () => {

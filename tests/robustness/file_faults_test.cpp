@@ -139,12 +139,23 @@ protected:
                                        "Cookie: SESSIONID=" + cookie + "\r\n"));
     }
 
+    // The current page's messages taken off by a deletion: their records are empty.
+    int deleted(const board::Board& b) {
+        int n = 0;
+        for (int k = 1; k <= b.MessageNo; ++k) {
+            std::string record;
+            n += platform::read_file(board::message_record_path(k), record).ok() && record.empty() ? 1 : 0;
+        }
+        return n;
+    }
+
     // The files parse and agree with the counters: the counters and
     // credentials files whole, every page's markers in place once, every
-    // block of the current page whole, exactly MessageNo of them, one menu
+    // block of the current page whole, MessageNo of them less those deleted, one menu
     // link per page, every session line whole, no work file left.
     void check_board(const board::Board& b, const std::string& when) {
         SCOPED_TRACE(when);
+        const int blocks = b.MessageNo - deleted(b);
         std::string counters = read_file(board::paths::kCounters);
         EXPECT_EQ(counters, platform::stored_text(board::counters_text(b.MessageNo, b.CurrentPage)));
         std::string credentials = read_file(board::paths::kCredentials);
@@ -156,9 +167,9 @@ protected:
             ASSERT_EQ(count(page, marker(board::kPlainEnd)), 1);
             size_t from = page.find(marker(board::kPlainStart)) + marker(board::kPlainStart).size();
             std::string section = page.substr(from, page.find(marker(board::kPlainEnd)) - from);
-            EXPECT_EQ(count(section, "<hr>\r\n"), b.MessageNo) << "blocks on the current page";
-            EXPECT_EQ(count(section, sjis(u8"<p>時間　：　")), b.MessageNo) << "every block whole";
-            EXPECT_EQ(count(section, sjis(u8"<p>内容　：　")), b.MessageNo) << "every block whole";
+            EXPECT_EQ(count(section, "<hr>\r\n"), blocks) << "blocks on the current page";
+            EXPECT_EQ(count(section, sjis(u8"<p>時間　：　")), blocks) << "every block whole";
+            EXPECT_EQ(count(section, sjis(u8"<p>内容　：　")), blocks) << "every block whole";
         }
         std::string menu = read_file(board::paths::kMenuPage);
         if (!menu.empty()) {
@@ -288,6 +299,40 @@ protected:
                 }};
     }
 
+    // Deletes the message whose text is `text` from the current page through
+    // the control logic; the others stay, and the deleted one is gone when the
+    // owner was told so, there when told of a failure.
+    Operation deletion(const std::string& name, const std::string& text) {
+        return {name,
+                [this](board::Board& b) {
+                    cookie_ = login(b);
+                    for (const char* m : {"m0", "m1", "m2"}) post(b, cookie_, m);
+                },
+                [this, text](board::Board& b, window::Control& c) {
+                    told.clear();
+                    int page = 0;
+                    board::PageListing listing;
+                    // The page's read may get the fault: the owner is told, and nothing changes.
+                    if (!window::delete_dialog_show(c, std::to_string(b.CurrentPage), page, listing)) return told;
+                    for (const board::PageMessage& m : listing.messages)
+                        if (m.block.find(text + "</br>") != std::string::npos) window::delete_dialog_ok(c, page, m);
+                    return told;
+                },
+                [this, text](board::Board& b, const std::string& answer, bool crashed) {
+                    bool done = answer.find(sjis(u8"正常に終了しました")) != std::string::npos;
+                    int n = shown(b, text);
+                    if (done) {
+                        EXPECT_EQ(n, 0) << "a deletion told as done is done";
+                    } else if (!crashed) {
+                        EXPECT_EQ(n, 1) << "a failed deletion changes nothing";
+                    }
+                    for (const char* m : {"m0", "m1", "m2"}) {
+                        if (m != text) { EXPECT_EQ(shown(b, m), 1) << m; }
+                    }
+                    EXPECT_EQ(b.MessageNo, 3) << "the counters stay";
+                }};
+    }
+
     platform::LocalTime now = fixed_clock(2011, 4, 28, 0, 6, 25)();
     std::string cookie_;
     std::string told;
@@ -375,6 +420,9 @@ TEST_F(FileFaults, Reset) {
                  if (!crashed && !done) { EXPECT_EQ(b.CurrentPage, 2) << "a failed reset changes nothing"; }
              }});
 }
+
+TEST_F(FileFaults, DeletionOfTheNewestMessage) { run_all(deletion("deleting the newest", "m2")); }
+TEST_F(FileFaults, DeletionOfAMessageInTheMiddle) { run_all(deletion("deleting one in the middle", "m1")); }
 
 TEST_F(FileFaults, IdChangeAndSettings) {
     run_all({"the ID change and a settings change", [](board::Board&) {},

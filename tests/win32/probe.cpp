@@ -11,6 +11,7 @@
 //   probe text TITLE ID             the control's text, UTF-8 (ID 0: the window's own title)
 //   probe client                    the main window's client area: left top width height
 //   probe window                    the main window with its menu bar: left top width height
+//   probe placement TITLE           a top-level window (a dialog): left top width height
 // Exit status 1 when the window or control is not there.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -80,10 +81,9 @@ int print_client() {
     return 0;
 }
 
-int print_window() {
-    HWND main = main_window();
+int print_window(HWND window) {
     RECT r;
-    if (!main || !::GetWindowRect(main, &r)) return 1;
+    if (!window || !::GetWindowRect(window, &r)) return 1;
     std::printf("%ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
     return 0;
 }
@@ -104,7 +104,8 @@ int wmain(int argc, wchar_t** argv) {
     if (command == L"control") return print_control_centre(visible_window(text_arg(2)), number_arg(3));
     if (command == L"text") return print_text(visible_window(text_arg(2)), number_arg(3));
     if (command == L"client") return print_client();
-    if (command == L"window") return print_window();
+    if (command == L"window") return print_window(main_window());
+    if (command == L"placement") return print_window(visible_window(text_arg(2)));
     std::fprintf(stderr, "probe: unknown command %s\n", to_utf8(command).c_str());
     return 2;
 }

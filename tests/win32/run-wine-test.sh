@@ -164,6 +164,41 @@ grep -q 'posted from the wine test' "$data/DATA/HTML/wbk_text_1.html" || fail "t
 [ "$(cat "$data/DATA/MESSAGE/0.ini")" = $'message=1\r\npage=1\r' ] || fail "0.ini does not count the post"
 log "logged in (SESSIONID=$cookie) and posted"
 
+# The deletion dialog: the seventh item of the menu bar. The list shows the
+# page's messages newest first; the older one is chosen and deleted.
+code=$(http_code -H "Cookie: SESSIONID=$cookie" --data 'name=keep&title=kept&text=stays+on+the+page' \
+  "http://127.0.0.1:$port/wbk_write.cgi")
+[ "$code" = 200 ] || fail "the second post got HTTP $code"
+# shellcheck disable=SC2046
+click_at $(main_spot)
+xdotool key F10 && sleep 0.3
+for _ in 1 2 3 4 5 6 7; do xdotool key Right && sleep 0.2; done
+xdotool key Return
+wait_window "メッセージの削除"
+sleep 0.5
+read -r dl dt dw dh < <(probe placement "メッセージの削除") || fail "no deletion dialog"
+import -window root "$work/screen.png"
+convert "$work/screen.png" -crop "${dw}x${dh}+${dl}+${dt}" +repage "$build_dir/komorebi-delete-dialog.png"
+log "screenshot: $build_dir/komorebi-delete-dialog.png"
+click_control "メッセージの削除" 1010
+xdotool key Home && sleep 0.2 && xdotool key Down && sleep 0.2
+click_control "メッセージの削除" 1
+wait_window "確認メッセージ"
+confirmation=$(probe text "確認メッセージ" 65535)
+grep -q '題名　：　wine' <<<"$confirmation" || fail "the confirmation does not name the chosen message: $confirmation"
+click_control "確認メッセージ" 6
+for _ in $(seq 1 20); do
+  grep -q 'posted from the wine test' "$data/DATA/HTML/wbk_text_1.html" || break
+  sleep 0.25
+done
+grep -q 'posted from the wine test' "$data/DATA/HTML/wbk_text_1.html" && fail "the chosen message is still on the page"
+grep -q 'stays on the page' "$data/DATA/HTML/wbk_text_1.html" || fail "the other message went too"
+wait_window "確認メッセージ"
+expect_text "確認メッセージ" 65535 "$(printf '%s\n' "$confirmation" | sed -e '1s/.*/次のメッセージを削除しました。/' -e '$s/.*/[メッセージの削除]処理が正常に終了しました。/')"
+xdotool key Return
+wait_gone "メッセージの削除"
+log "the deletion dialog took the chosen message off the page"
+
 # The port dialog through the menu bar: F10, then right twice to "ポート番号の変更".
 # shellcheck disable=SC2046
 click_at $(main_spot)

@@ -98,6 +98,31 @@ TEST_F(ConsoleSession, ControlsEverythingTheWindowControls) {
     EXPECT_EQ(http_exchange(port, post_request("wbk_login.cgi", old)).find("Set-Cookie"), std::string::npos);
 }
 
+TEST_F(ConsoleSession, DeleteListsThePageAndAsksUntilAMessageIsDeleted) {
+    load_fresh_board(b);
+    Recorder login;
+    board::respond(b, server::parse_request(post_request("wbk_login.cgi", "id=quietharborlights&password=quietharborlights"),
+                                            "127.0.0.1"),
+                   login.reply);
+    std::string all = login.all();
+    size_t at = all.find("SESSIONID=") + 10;
+    std::string cookie = "Cookie: SESSIONID=" + all.substr(at, all.find(';', at) - at) + "\r\n";
+    for (const char* body : {"name=n1&title=t1&text=first", "name=n2&title=t2&text=second"}) {
+        Recorder rec;
+        board::respond(b, server::parse_request(post_request("wbk_write.cgi", body, cookie), "127.0.0.1"), rec.reply);
+    }
+    // A position not on the page, then No, then the older message with Yes.
+    std::string out = run("delete\n9\n2\nn\n2\ny\nquit\ny\n");
+    EXPECT_NE(out.find(u8"  2  2011年4月28日0時6分25秒  n1  t1\n"), std::string::npos) << out;
+    EXPECT_NE(out.find(u8"その番号のメッセージは、このページにありません。"), std::string::npos);
+    EXPECT_NE(out.find(u8"次のメッセージを削除します。\nページ　：　1\n時間　：　2011年4月28日0時6分25秒\n名前　：　n1\n題名　：　t1\n"),
+              std::string::npos);
+    EXPECT_NE(out.find(u8"[メッセージの削除]処理が正常に終了しました。"), std::string::npos);
+    std::string page = read_file("DATA/HTML/wbk_text_1.html");
+    EXPECT_EQ(page.find("first"), std::string::npos);
+    EXPECT_NE(page.find("second"), std::string::npos);
+}
+
 TEST_F(ConsoleSession, EndOfInputQuitsAndStopsTheServer) {
     std::string out = run("start\nstatus\n");
     EXPECT_NE(out.find(u8"[ 稼動 ] しています。"), std::string::npos);

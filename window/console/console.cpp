@@ -185,6 +185,45 @@ struct Session {
         if (answer == "y" || answer == "Y") message_reset_dialog_ok(c);
     }
 
+    // The message deletion: the page's messages listed, one chosen by its
+    // position, then the confirmation. "delete PAGE POSITION" skips the two
+    // prompts; "delete PAGE" the first.
+    void delete_message(const std::string& arguments) {
+        std::string page_text, position_text;
+        size_t blank = arguments.find(' ');
+        page_text = arguments.substr(0, blank);
+        if (blank != std::string::npos) position_text = arguments.substr(arguments.find_first_not_of(' ', blank));
+        if (page_text.empty()) page_text = std::to_string(delete_dialog_first_page(c));
+        // A position given with the command asks nothing but the confirmation.
+        const bool given = !position_text.empty();
+        for (;;) {
+            int page = 0;
+            board::PageListing listing;
+            if (!delete_dialog_show(c, from_terminal(page_text), page, listing)) return;
+            if (position_text.empty()) {
+                screen.print("[ " + std::to_string(page) + " ]ページのメッセージ（新しい順）\n");
+                if (listing.messages.empty()) screen.print("  メッセージはありません。\n");
+                for (const board::PageMessage& m : listing.messages) screen.print(delete_list_line(m) + "\n");
+                std::string answer;
+                if (!ask("削除するメッセージの番号 (p ページ番号で別のページ、空行でキャンセル): ", answer) || answer.empty())
+                    return;
+                if (answer[0] == 'p') {
+                    page_text = answer.substr(1);
+                    continue;
+                }
+                position_text = answer;
+            }
+            std::optional<int> position = parse_page_text(position_text);
+            position_text.clear();
+            if (!position || *position > static_cast<int>(listing.messages.size())) {
+                screen.print("その番号のメッセージは、このページにありません。\n");
+                if (given) return;
+                continue;
+            }
+            if (delete_dialog_ok(c, page, listing.messages[*position - 1]) == Dialog::Ends || given) return;
+        }
+    }
+
     void help() {
         screen.print("コマンド:\n"
                      "  start   伝言板サーバーを開始する (▲)\n"
@@ -194,6 +233,7 @@ struct Session {
                      "  private 閲覧制限の設定\n"
                      "  id      ＩＤ＆パスワードの設定\n"
                      "  reset   メッセージのリセット\n"
+                     "  delete  メッセージの削除 (delete ページ番号 番号 でも可)\n"
                      "  about   バージョン情報\n"
                      "  status  状態の表示\n"
                      "  quit    アプリケーションの終了\n"
@@ -255,6 +295,8 @@ int run_console(Control& c, int input_fd, std::FILE* out, bool start) {
             session.id();
         } else if (command == "reset") {
             session.reset();
+        } else if (command == "delete" || command.compare(0, 7, "delete ") == 0) {
+            session.delete_message(command.size() > 7 ? command.substr(command.find_first_not_of(' ', 6)) : "");
         } else if (command == "about") {
             screen.print(std::string("【バージョン情報】\n") + kAboutText + "\n");
             continue;

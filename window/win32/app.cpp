@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 
@@ -50,23 +51,42 @@ int show_box(const App& app, const std::string& text, const std::string& caption
 
 // What the window procedure does before every message: the deferred status
 // refresh after a panel button or a dialog change.
-// The title shows private reading while it is on, and warns while the board
-// still uses the default ID and password, as the console does, without
-// stopping anything.
+// The title shows private reading while it is on, and the proxy; the warning
+// while the board still uses the default ID and password stands in the
+// status area's spare space beside the indicator, as the console prints it
+// below its status, without stopping anything (the title cannot hold all three).
 void update_title(App& app) {
     if (!app.main) return;
     std::wstring title = load_text(app.instance, IDS_APP_TITLE);
     if (app.control.board.PrivateReading.load() == 1) title += to_wide("　［閲覧制限中］");
     if (app.control.server.trusted_proxy) title += to_wide("　［プロキシ経由］");
-    if (uses_default_credentials(app.control)) title += to_wide("　※ＩＤとパスワードが初期値のままです。変更して下さい。");
     ::SetWindowTextW(app.main, title.c_str());
+    bool warn = uses_default_credentials(app.control);
+    if (warn != app.default_credentials) ::InvalidateRect(app.main, nullptr, TRUE);
+    app.default_credentials = warn;
 }
 
-void before_each_message(App& app) {
-    if (!consume_changes(app.control) || !app.main) return;
-    ::InvalidateRect(app.main, nullptr, TRUE);
-    update_title(app);
+// The default ID and password's warning, wrapped in the space right of the
+// status lines at the top, in red.
+void paint_credentials_warning(HWND window, HDC dc, const Control& c) {
+    int left = 0;
+    for (const StatusPlacement& place : kStatusPlacements) {
+        if (place.y > 100) continue;
+        std::wstring text = to_wide(c.status[place.line]);
+        SIZE size{};
+        ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+        left = std::max(left, place.x + static_cast<int>(size.cx));
+    }
+    RECT client;
+    ::GetClientRect(window, &client);
+    RECT box{left + 12, kStatusPlacements[kHeading].y, client.right - 8, kStatusPlacements[kAddress].y - 4};
+    std::wstring warning = to_wide("※ＩＤとパスワードが初期値のままです。変更して下さい。");
+    ::SetTextColor(dc, RGB(192, 0, 0));
+    ::SetBkMode(dc, TRANSPARENT);
+    ::DrawTextW(dc, warning.c_str(), static_cast<int>(warning.size()), &box, DT_WORDBREAK | DT_NOPREFIX);
 }
+
+void before_each_message(App& app) { show_changes(app); }
 
 // The window is 550 by 300 pixels; but where the menu bar's texts need two
 // rows (wide fonts, large captions), that leaves no room for the last status
@@ -107,6 +127,7 @@ LRESULT on_command(App& app, HWND window, WPARAM wparam, LPARAM lparam) {
             update_title(app);
             return 0;
         case IDM_RESET: run_dialog(app, IDD_RESET); return 0;
+        case IDM_DELETE: run_dialog(app, IDD_DELETE); return 0;
         default: return ::DefWindowProcW(window, WM_COMMAND, wparam, lparam);
     }
 }
@@ -124,6 +145,7 @@ LRESULT CALLBACK main_procedure(HWND window, UINT message, WPARAM wparam, LPARAM
             PAINTSTRUCT ps;
             HDC dc = ::BeginPaint(window, &ps);
             paint_status(dc, app->control);
+            if (app->default_credentials) paint_credentials_warning(window, dc, app->control);
             ::EndPaint(window, &ps);
             return 0;
         }
@@ -233,6 +255,12 @@ void open_panel(App& app) {
     ::MoveWindow(app.panel, kPanelX, kPanelY, kPanelWidth, kPanelHeight, TRUE);
     ::ShowWindow(app.panel, SW_SHOW);
     ::SetFocus(app.panel);
+}
+
+void show_changes(App& app) {
+    if (!consume_changes(app.control) || !app.main) return;
+    ::InvalidateRect(app.main, nullptr, TRUE);
+    update_title(app);
 }
 
 void refresh_status(App& app) {

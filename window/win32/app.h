@@ -26,6 +26,7 @@ struct App {
     HWND panel = nullptr;
     HWND dialog = nullptr;     // the open modal dialog, owner of its message boxes
     HACCEL accelerators = nullptr;
+    bool default_credentials = false;  // the board still uses them: the window warns
     // Where the board thread's notices go; cleared when the window goes away.
     std::atomic<HWND> notice_target{nullptr};
 };
@@ -42,6 +43,9 @@ void connect_owner_notice(App& app);
 bool create_main_window(App& app, int show);
 // Opens the start/stop panel in the main window's top left corner.
 void open_panel(App& app);
+// Shows the panel's and the dialogs' changes in the status lines and the
+// title, when there are any.
+void show_changes(App& app);
 // Rebuilds the status lines and repaints them.
 void refresh_status(App& app);
 // Runs the message loop until the quit message; returns its parameter.

@@ -38,9 +38,32 @@ void show_choice(HWND dialog, const TwoChoices& c, std::uint8_t choice) {
     ::CheckDlgButton(dialog, c.off, choice == 1 ? BST_UNCHECKED : BST_CHECKED);
 }
 
+// The deletion dialog's page and the messages its list shows.
+struct DeletePage {
+    int page = 0;
+    board::PageListing listing;
+} delete_page;
+
+// Lists the page the field names; the list stays as it was when it cannot.
+void show_delete_page(App& app, HWND dialog) {
+    int page = 0;
+    board::PageListing listing;
+    if (!delete_dialog_show(app.control, edit_text(dialog, IDC_DELETE_PAGE), page, listing)) return;
+    delete_page = DeletePage{page, std::move(listing)};
+    HWND list = ::GetDlgItem(dialog, IDC_DELETE_LIST);
+    ::SendMessageW(list, LB_RESETCONTENT, 0, 0);
+    for (const board::PageMessage& m : delete_page.listing.messages)
+        ::SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(to_wide(delete_list_line(m)).c_str()));
+}
+
 void init_dialog(App& app, HWND dialog, int resource) {
     if (resource == IDD_LOG) show_choice(dialog, kLogChoices, app.control.pending_log_choice);
     if (resource == IDD_PRIVATE) show_choice(dialog, kPrivateChoices, app.control.pending_private_choice);
+    if (resource == IDD_DELETE) {
+        delete_page = DeletePage{};
+        ::SetDlgItemTextW(dialog, IDC_DELETE_PAGE, std::to_wstring(delete_dialog_first_page(app.control)).c_str());
+        show_delete_page(app, dialog);
+    }
 }
 
 INT_PTR choice_command(App& app, HWND dialog, WORD command, const TwoChoices& c) {
@@ -95,6 +118,27 @@ INT_PTR reset_command(App& app, HWND dialog, WORD command) {
     return TRUE;
 }
 
+INT_PTR delete_command(App& app, HWND dialog, WORD command) {
+    if (command == IDC_DELETE_SHOW) {
+        show_delete_page(app, dialog);
+        return TRUE;
+    }
+    if (command != IDOK) return FALSE;
+    LRESULT chosen = ::SendDlgItemMessageW(dialog, IDC_DELETE_LIST, LB_GETCURSEL, 0, 0);
+    if (chosen == LB_ERR || static_cast<size_t>(chosen) >= delete_page.listing.messages.size()) {
+        delete_dialog_none_chosen(app.control);
+        return TRUE;
+    }
+    if (delete_dialog_ok(app.control, delete_page.page, delete_page.listing.messages[chosen]) == Dialog::Ends) {
+        end_dialog(app, dialog, IDOK);
+        return TRUE;
+    }
+    // The page as it stands now.
+    ::SetDlgItemTextW(dialog, IDC_DELETE_PAGE, std::to_wstring(delete_page.page).c_str());
+    show_delete_page(app, dialog);
+    return TRUE;
+}
+
 Handler handler_for(int resource) {
     switch (resource) {
         case IDD_ABOUT: return about_command;
@@ -103,6 +147,7 @@ Handler handler_for(int resource) {
         case IDD_PRIVATE: return private_command;
         case IDD_ID_PASSWORD: return id_password_command;
         case IDD_RESET: return reset_command;
+        case IDD_DELETE: return delete_command;
         default: return nullptr;
     }
 }
@@ -155,9 +200,15 @@ INT_PTR CALLBACK panel_procedure(HWND panel, UINT message, WPARAM wparam, LPARAM
     if (!app || message != WM_COMMAND) return FALSE;
     ::Sleep(1);
     switch (LOWORD(wparam)) {
-        // The panel only acts: the main window shows the new state after its next message.
-        case IDC_START: panel_start(app->control); return TRUE;
-        case IDC_STOP: panel_stop(app->control); return TRUE;
+        // The new state shows as soon as the outcome is known.
+        case IDC_START:
+            panel_start(app->control);
+            show_changes(*app);
+            return TRUE;
+        case IDC_STOP:
+            panel_stop(app->control);
+            show_changes(*app);
+            return TRUE;
         default: return FALSE;
     }
 }

@@ -18,6 +18,7 @@
 #define IDM_ID_PASSWORD 32774
 #define IDM_RESET 32776
 #define IDM_PRIVATE 32777
+#define IDM_DELETE 32778
 
 // Dialogs
 #define IDD_PANEL 101
@@ -27,6 +28,7 @@
 #define IDD_ID_PASSWORD 131
 #define IDD_RESET 132
 #define IDD_PRIVATE 133
+#define IDD_DELETE 134
 
 // Controls
 #define IDC_ABOUT_ICON 2       // the about box's icon (it shares IDCANCEL's number)
@@ -39,4 +41,7 @@
 #define IDC_EDIT_PASSWORD 1005
 #define IDC_PRIVATE_ON 1006
 #define IDC_PRIVATE_OFF 1007
+#define IDC_DELETE_PAGE 1008
+#define IDC_DELETE_SHOW 1009
+#define IDC_DELETE_LIST 1010
 #define IDC_STATIC_TEXT -1

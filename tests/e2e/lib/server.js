@@ -48,23 +48,36 @@ function ownsListener(pid, port) {
 
 // Resolves with {port, dir, child, stop()} once the program listens. Another
 // process may take the chosen port between the probe and the bind; the
-// program then exits at once and another port is tried.
-async function startServer(binary, extraArgs = []) {
+// program then exits at once and another port is tried. With { console: true }
+// the program reads the owner's commands from a pipe: command(lines) sends
+// them and resolves with the console's output once it shows `until`.
+async function startServer(binary, extraArgs = [], { console: withConsole = false } = {}) {
   if (!fs.existsSync(binary)) throw new Error(`no program at ${binary}; build it first (make)`);
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'komorebi-e2e-'));
   for (let attempt = 0; attempt < 5; attempt++) {
     const port = await freePort();
-    const child = spawn(binary, ['--start', '--no-console', '--bind', '127.0.0.1', '--port', String(port), '--dir', dir,
-      ...extraArgs],
-      { stdio: ['ignore', 'ignore', 'pipe'] });
+    const child = spawn(binary, ['--start', ...(withConsole ? [] : ['--no-console']), '--bind', '127.0.0.1', '--port',
+      String(port), '--dir', dir, ...extraArgs],
+      { stdio: [withConsole ? 'pipe' : 'ignore', withConsole ? 'pipe' : 'ignore', 'pipe'] });
     let stderr = '';
     child.stderr.on('data', (d) => { stderr += d; });
+    let stdout = '';
+    if (withConsole) child.stdout.on('data', (d) => { stdout += d; });
+    const command = async (lines, until, timeout = 5000) => {
+      const from = stdout.length;
+      child.stdin.write(lines);
+      for (let waited = 0; !stdout.slice(from).includes(until); waited += 50) {
+        if (waited > timeout) throw new Error(`the console did not say "${until}": ${stdout.slice(from)}`);
+        await sleep(50);
+      }
+      return stdout.slice(from);
+    };
     let exited = false;
     child.on('exit', () => { exited = true; });
     for (let i = 0; i < 100 && !exited; i++) {
       if (ownsListener(child.pid, port) && (await canConnect(port))) {
         const stop = () => stopChild(child, dir);
-        return { port, dir, child, stop, stderr: () => stderr };
+        return { port, dir, child, stop, stderr: () => stderr, command };
       }
       await sleep(50);
     }

@@ -1,0 +1,172 @@
+#include "board/deletion.h"
+
+#include <optional>
+
+#include "board/pages.h"
+#include "board/paths.h"
+#include "board/posting.h"
+#include "board/state.h"
+#include "platform/text_file.h"
+
+namespace board {
+namespace {
+
+// A page's message section split into blocks, each ended by its "<hr>" line;
+// the lines after the last block are the tail.
+struct Blocks {
+    std::vector<std::string> blocks;
+    std::string tail;
+};
+
+Blocks split_blocks(const std::string& stored) {
+    Blocks out;
+    for (const std::string& line : message_section_lines(stored)) {
+        out.tail += line;
+        if (line == "<hr>\n") {
+            out.blocks.push_back(std::move(out.tail));
+            out.tail.clear();
+        }
+    }
+    return out;
+}
+
+// The page's character references for "&", "<", ">", '"' and "'" as their
+// characters; every other byte (and reference) as it is.
+std::string unescape(std::string_view text) {
+    static const std::pair<std::string_view, char> kReferences[] = {
+        {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&#39;", '\''}};
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        bool replaced = false;
+        if (text[i] == '&') {
+            for (const auto& [reference, c] : kReferences) {
+                if (text.substr(i, reference.size()) == reference) {
+                    out += c;
+                    i += reference.size() - 1;
+                    replaced = true;
+                    break;
+                }
+            }
+        }
+        if (!replaced) out += text[i];
+    }
+    return out;
+}
+
+// The value of the block's lines "<p>LABEL　：　value\n</p>".
+std::string field(const std::string& block, std::string_view label) {
+    std::string start = "<p>" + std::string(label) + "　：　";
+    size_t at = block.find(start);
+    if (at == std::string::npos) return {};
+    at += start.size();
+    size_t end = block.find("</p>\n", at);
+    if (end == std::string::npos) return {};
+    std::string_view value = std::string_view(block).substr(at, end - at);
+    // The record's line keeps its line feed on the page.
+    if (!value.empty() && value.back() == '\n') value.remove_suffix(1);
+    return unescape(value);
+}
+
+struct Counters {
+    int message_no = 0;
+    int current_page = 1;
+};
+
+// The counters in memory once the board has started; before its first start
+// (the owner may delete with the server stopped) as their file has them.
+// Called under the board lock.
+Counters counters_of(const Board& b) {
+    if (b.CurrentPage >= 1) return {b.MessageNo, b.CurrentPage};
+    Counters c;
+    std::string stored;
+    if (!platform::read_file(paths::kCounters, stored).ok()) return c;
+    platform::TextReader in;
+    in.open_bytes(stored);
+    char line[110];
+    while (in.read_line(line, sizeof line) > 0) {
+        std::string_view text(line);
+        if (text.substr(0, 8) == "message=") c.message_no = parse_int(line + 8);
+        if (text.substr(0, 5) == "page=") c.current_page = parse_int(line + 5);
+    }
+    if (c.current_page < 1) c.current_page = 1;
+    return c;
+}
+
+}  // namespace
+
+int current_page_for_deletion(Board& b) {
+    platform::BoardLockGuard guard(b.lock);
+    return counters_of(b).current_page;
+}
+
+PageListing list_page_messages(Board& b, int page) {
+    platform::BoardLockGuard guard(b.lock);
+    PageListing listing;
+    if (page < 1) return listing;
+    std::string path = text_page_path(page);
+    std::string stored;
+    platform::FileStatus s = platform::read_file(path, stored);
+    if (s.missing()) return listing;
+    if (!s.ok()) {
+        listing.failed_file = path;
+        return listing;
+    }
+    listing.exists = true;
+    Blocks split = split_blocks(stored);
+    int position = 0;
+    for (std::string& block : split.blocks) {
+        PageMessage m;
+        m.position = ++position;
+        m.time = field(block, "時間");
+        m.name = field(block, "名前");
+        m.title = field(block, "題名");
+        m.block = std::move(block);
+        listing.messages.push_back(std::move(m));
+    }
+    return listing;
+}
+
+DeleteOutcome delete_message(Board& b, int page, const PageMessage& chosen) {
+    using Undo = platform::FileGroup::Undo;
+    platform::BoardLockGuard guard(b.lock);
+    if (page < 1) return {DeleteResult::Gone, {}};
+    const std::string path = text_page_path(page);
+    std::string stored;
+    platform::FileStatus s = platform::read_file(path, stored);
+    if (s.missing()) return {DeleteResult::Gone, {}};
+    if (!s.ok()) return {DeleteResult::Failed, path};
+    Blocks split = split_blocks(stored);
+    std::optional<size_t> at;
+    size_t listed = static_cast<size_t>(chosen.position - 1);
+    if (chosen.position >= 1 && listed < split.blocks.size() && split.blocks[listed] == chosen.block) at = listed;
+    for (size_t i = 0; !at && i < split.blocks.size(); ++i)
+        if (split.blocks[i] == chosen.block) at = i;
+    if (!at) return {DeleteResult::Gone, {}};
+
+    // The record that gives the block: on the current page one of 1 to
+    // MessageNo; on any other page one of the later numbers, which the pages
+    // before the current one used last.
+    platform::FileGroup group;
+    const Counters counters = counters_of(b);
+    bool current = page == counters.current_page;
+    for (int k = current ? 1 : counters.message_no + 1, last = current ? counters.message_no : 100; k <= last; ++k) {
+        std::string record_path = message_record_path(k);
+        std::string record;
+        platform::FileStatus r = platform::read_file(record_path, record);
+        if (r.missing() || (r.ok() && record.empty())) continue;
+        if (!r.ok()) return {DeleteResult::Failed, record_path};
+        if (block_of_stored(record) != chosen.block) continue;
+        group.replace(record_path, platform::work_name_for(record_path), "", Undo::Restore, record);
+        break;
+    }
+    std::string section;
+    for (size_t i = 0; i < split.blocks.size(); ++i)
+        if (i != *at) section += split.blocks[i];
+    section += split.tail;
+    group.replace(path, paths::kTextWork, rewrite_text(stored, {Section{kPlainStart, kPlainEnd, section, SectionMode::Replace}}),
+                  Undo::Restore, stored);
+    if (!group.commit().ok()) return {DeleteResult::Failed, group.failed_file()};
+    return {};
+}
+
+}  // namespace board
