@@ -1,5 +1,6 @@
 #include "platform/text_file.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/fs.h"
@@ -7,11 +8,19 @@
 namespace platform {
 
 std::string stored_text(std::string_view text) {
+    // A page of a hundred messages is tens of kilobytes, rewritten at every
+    // post: copied a line at a time, not a byte at a time.
     std::string out;
     out.reserve(text.size() + text.size() / 16);
-    for (char c : text) {
-        if (c == '\n') out += '\r';
-        out += c;
+    for (size_t at = 0; at < text.size();) {
+        size_t lf = text.find('\n', at);
+        if (lf == std::string_view::npos) {
+            out.append(text.data() + at, text.size() - at);
+            break;
+        }
+        out.append(text.data() + at, lf - at);
+        out += "\r\n";
+        at = lf + 1;
     }
     return out;
 }
@@ -30,13 +39,24 @@ void TextReader::open_bytes(std::string stored, LineEnds ends) {
 
 size_t TextReader::read_line(char* line, size_t size) {
     if (size == 0) return 0;
-    size_t n = 0;
     const size_t end = bytes_.size();
-    while (n + 1 < size && pos_ < end) {
-        char c = bytes_[pos_++];
-        if (c == '\r' && ends_ == LineEnds::Text && pos_ < end && bytes_[pos_] == '\n') c = bytes_[pos_++];
-        line[n++] = c;
-        if (c == '\n') break;
+    const char* from = bytes_.data() + pos_;
+    // At most size - 1 bytes, up to and with the first line feed; in text
+    // mode a CR LF gives one line feed. Only a line's end can be a CR LF, so
+    // the bytes before it are copied as they are.
+    size_t limit = std::min(size - 1, end - pos_);
+    const void* lf = std::memchr(from, '\n', limit);
+    size_t n = lf ? static_cast<size_t>(static_cast<const char*>(lf) - from) + 1 : limit;
+    std::memcpy(line, from, n);
+    pos_ += n;
+    if (ends_ == LineEnds::Text && n > 0) {
+        if (lf && n >= 2 && line[n - 2] == '\r') {
+            line[n - 2] = '\n';
+            n -= 1;
+        } else if (!lf && line[n - 1] == '\r' && pos_ < end && bytes_[pos_] == '\n') {
+            line[n - 1] = '\n';  // the CR took the last place; its LF follows
+            pos_ += 1;
+        }
     }
     line[n] = '\0';
     return n;

@@ -49,6 +49,12 @@ TEST_F(TextFileTest, LongLinesComeInPiecesLikeFgets) {
     EXPECT_EQ(std::string(line), std::string(101, 'x') + "\n");
     EXPECT_EQ(r.read_line(line, sizeof line), 6u);
     EXPECT_EQ(r.read_line(line, sizeof line), 0u);
+    write_file("g.txt", "xxx\r\nz");
+    ASSERT_TRUE(r.open("g.txt").ok());
+    char small[5];
+    EXPECT_EQ(r.read_line(small, sizeof small), 4u);
+    EXPECT_STREQ(small, "xxx\n") << "a CR LF whose CR takes the last place";
+    EXPECT_EQ(r.read_line(small, sizeof small), 1u);
 }
 
 TEST_F(TextFileTest, MissingIsToldApartFromUnreadable) {
