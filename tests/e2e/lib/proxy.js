@@ -8,7 +8,7 @@ const { spawn, execFileSync } = require('node:child_process');
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
-const { freePort } = require('./server');
+const { freePort, stopChild } = require('./server');
 
 const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
 
@@ -85,16 +85,7 @@ async function startProxy(name, boardPort) {
   }
   let log = '';
   child.stderr.on('data', (d) => { log += d; });
-  const stop = async () => {
-    if (child.exitCode === null && child.signalCode === null) {
-      const gone = new Promise((r) => child.once('exit', r));
-      child.kill('SIGTERM');
-      const timer = setTimeout(() => child.kill('SIGKILL'), 5000);
-      await gone;
-      clearTimeout(timer);
-    }
-    fs.rmSync(dir, { recursive: true, force: true });
-  };
+  const stop = () => stopChild(child, dir);
   const tls = require('node:tls');
   for (let i = 0; i < 200 && child.exitCode === null; i++) {
     const ready = await new Promise((resolve) => {

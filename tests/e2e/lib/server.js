@@ -100,4 +100,4 @@ async function stopChild(child, dir) {
   if (dir && !process.env.KOMOREBI_E2E_KEEP) fs.rmSync(dir, { recursive: true, force: true });
 }
 
-module.exports = { startServer, freePort, ownsListener };
+module.exports = { startServer, freePort, ownsListener, stopChild };
