@@ -25,6 +25,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "board/page_cache.h"
 #include "platform/board_lock.h"
 #include "platform/clock.h"
 #include "platform/random.h"
@@ -56,6 +57,9 @@ struct Board {
     // Hands a message for the owner to the front end (the login log's failure).
     // Called on the board thread; it must not wait for the owner.
     std::function<void(const std::string& text, const std::string& caption)> owner_notice;
+
+    // The pages GETs read whole, kept between the board's changes (its own lock).
+    PageCache pages;
 
     // 1 while the hourly sweep has already run in the present minute 0.
     bool sweep_done = false;

@@ -28,9 +28,11 @@ bool foreign_origin(const server::Request& request) {
 
 // The login page as stored, for the event loop, which writes nothing:
 // false (nothing sent) when it is missing and must be written first.
-bool stored_login_page_reply(const Board& b, server::Reply& reply) {
-    std::optional<std::string> page = read_page(paths::kLoginPage);
-    if (!page) return false;
+bool stored_login_page_reply(Board& b, server::Reply& reply) {
+    platform::FileStatus s;
+    std::shared_ptr<const std::string> page = b.pages.read(paths::kLoginPage, s);
+    if (s.missing()) return false;
+    if (!s.ok()) return server::error_page_reply(reply), true;  // exists, cannot be read now
     server::file_reply(reply, *page, "text/html\n", cache_header(b));
     return true;
 }
@@ -76,17 +78,17 @@ bool handle_get(Board& b, const server::Request& request, server::Reply& reply, 
     // page can be replaced meanwhile (Windows refuses to replace an open file).
     size_t base = name.find_last_of('/') + 1;
     if (name.compare(base, 4, "wbk_") == 0 || name == paths::kLoginPage) {
-        std::string bytes;
-        platform::FileStatus s = platform::read_file(name, bytes);
+        platform::FileStatus s;
+        std::shared_ptr<const std::string> bytes = b.pages.read(name, s);
         if (s.missing() && name == paths::kLoginPage) {
             if (!board_locked) return false;
-            bytes = ensure_page(paths::kLoginPage, login_template_text);
+            bytes = std::make_shared<const std::string>(ensure_page(paths::kLoginPage, login_template_text));
         } else if (s.missing()) {
             return server::not_found_reply(reply), true;
         } else if (!s.ok()) {
             return server::error_page_reply(reply), true;  // exists, cannot be read now
         }
-        return server::file_reply(reply, bytes, server::content_type_for(name), cache_header(b)), true;
+        return server::file_reply(reply, *bytes, server::content_type_for(name), cache_header(b)), true;
     }
     platform::RawReader file;
     if (!file.open(name)) return server::not_found_reply(reply), true;
@@ -203,6 +205,7 @@ std::string prepare_to_serve(Board& b) {
     {
         platform::BoardLockGuard guard(b.lock);
         remove_left_work_files();
+        b.pages.clear();  // the owner may have changed pages while the server was stopped
         FileTrouble trouble;
         LoadResult r = load_board_state(b, &trouble);
         if (r == LoadResult::StateUnreadable)

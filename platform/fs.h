@@ -7,6 +7,7 @@
 //
 // Each call passes the file-call seam (file_faults.h) first, which tests use
 // to make a chosen call fail.
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -74,6 +75,20 @@ private:
 // that is open for reading).
 FileStatus replace_file(const std::string& from, const std::string& to);
 FileStatus remove_file(const std::string& path);
+
+// What tells one version of a file from another without reading it: its
+// size, its last-write time and, where the system has one, its file number.
+// All zero when the file cannot be looked at.
+struct FileStamp {
+    std::uint64_t size = 0, written = 0, number = 0;
+    bool operator==(const FileStamp& o) const { return size == o.size && written == o.written && number == o.number; }
+};
+FileStamp file_stamp(const std::string& path);
+
+// How many replaces and removes this process has made, counted after each
+// call whatever its outcome: a file read whole when this was n is still as
+// it was read while this is n, unless another program changed it.
+inline std::atomic<std::uint64_t> files_changed{0};
 // Makes the renames in the directory that holds path survive a power loss.
 FileStatus sync_directory_of(const std::string& path);
 
