@@ -2,7 +2,7 @@
 // The pages a GET reads whole (the board's wbk_ pages and the login page),
 // kept in memory between changes, so that a GET of an unchanged page costs
 // one look at the file (its stamp) instead of opening and reading it. A copy
-// holds while this process has replaced or removed no file since it was read
+// holds while this process has committed no file group since it was read
 // (platform::files_changed), the file's stamp is the one it had, and for a
 // second at most: a page the owner edits by hand shows at once, unless the
 // edit keeps its size within the file system's time step, then within a
@@ -16,6 +16,7 @@
 #include <unordered_map>
 
 #include "platform/fs.h"
+#include "platform/text_file.h"
 
 namespace board {
 

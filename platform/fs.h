@@ -7,7 +7,6 @@
 //
 // Each call passes the file-call seam (file_faults.h) first, which tests use
 // to make a chosen call fail.
-#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -85,10 +84,6 @@ struct FileStamp {
 };
 FileStamp file_stamp(const std::string& path);
 
-// How many replaces and removes this process has made, counted after each
-// call whatever its outcome: a file read whole when this was n is still as
-// it was read while this is n, unless another program changed it.
-inline std::atomic<std::uint64_t> files_changed{0};
 // Makes the renames in the directory that holds path survive a power loss.
 FileStatus sync_directory_of(const std::string& path);
 

@@ -125,14 +125,14 @@ FileStatus WriteHandle::close() {
     return done();
 }
 
-static FileStatus replace_now(const std::string& from, const std::string& to) {
+FileStatus replace_file(const std::string& from, const std::string& to) {
     FileStatus status;
     if (injected(FileOp::Rename, to, status)) return status;
     if (::rename(from.c_str(), to.c_str()) != 0) return from_errno(errno);
     return done();
 }
 
-static FileStatus remove_now(const std::string& path) {
+FileStatus remove_file(const std::string& path) {
     FileStatus status;
     if (injected(FileOp::Remove, path, status)) return status;
     if (::unlink(path.c_str()) != 0) return from_errno(errno);
@@ -145,18 +145,6 @@ FileStamp file_stamp(const std::string& path) {
     return {static_cast<std::uint64_t>(st.st_size),
             static_cast<std::uint64_t>(st.st_mtim.tv_sec) * 1000000000u + static_cast<std::uint64_t>(st.st_mtim.tv_nsec),
             static_cast<std::uint64_t>(st.st_ino)};
-}
-
-FileStatus replace_file(const std::string& from, const std::string& to) {
-    FileStatus s = replace_now(from, to);
-    files_changed.fetch_add(1, std::memory_order_release);
-    return s;
-}
-
-FileStatus remove_file(const std::string& path) {
-    FileStatus s = remove_now(path);
-    files_changed.fetch_add(1, std::memory_order_release);
-    return s;
 }
 
 FileStatus sync_directory_of(const std::string& path) {

@@ -179,7 +179,7 @@ FileStatus WriteHandle::close() {
     return ok ? done() : failed(::GetLastError());
 }
 
-static FileStatus replace_now(const std::string& from, const std::string& to) {
+FileStatus replace_file(const std::string& from, const std::string& to) {
     FileStatus status;
     if (injected(FileOp::Rename, to, status)) return status;
     DWORD error = 0;
@@ -200,7 +200,7 @@ static FileStatus replace_now(const std::string& from, const std::string& to) {
     }
 }
 
-static FileStatus remove_now(const std::string& path) {
+FileStatus remove_file(const std::string& path) {
     FileStatus status;
     if (injected(FileOp::Remove, path, status)) return status;
     if (!::DeleteFileW(wide_path(path).c_str())) return from_error(::GetLastError());
@@ -212,18 +212,6 @@ FileStamp file_stamp(const std::string& path) {
     if (!::GetFileAttributesExW(wide_path(path).c_str(), GetFileExInfoStandard, &a)) return {};
     return {(static_cast<std::uint64_t>(a.nFileSizeHigh) << 32) | a.nFileSizeLow,
             (static_cast<std::uint64_t>(a.ftLastWriteTime.dwHighDateTime) << 32) | a.ftLastWriteTime.dwLowDateTime, 0};
-}
-
-FileStatus replace_file(const std::string& from, const std::string& to) {
-    FileStatus s = replace_now(from, to);
-    files_changed.fetch_add(1, std::memory_order_release);
-    return s;
-}
-
-FileStatus remove_file(const std::string& path) {
-    FileStatus s = remove_now(path);
-    files_changed.fetch_add(1, std::memory_order_release);
-    return s;
 }
 
 // The moves are write-through: nothing is left to sync in the folder. The

@@ -139,6 +139,10 @@ void FileGroup::put_back(size_t replaced) {
 }
 
 FileStatus FileGroup::commit() {
+    // Counted once every rename and put-back of the group is done.
+    struct CountWhenDone {
+        ~CountWhenDone() { files_changed.fetch_add(1, std::memory_order_release); }
+    } count;
     failed_file_.clear();
     for (size_t i = 0; i < files_.size(); ++i) {
         FileStatus s = write_aside(files_[i], files_[i].stored);

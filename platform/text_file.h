@@ -8,7 +8,9 @@
 // reader has either the whole file or a failure, never a piece of it taken
 // for the end, and a writer replaces a file only with a text written whole
 // beside it.
+#include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -99,6 +101,11 @@ private:
 // and removes the work files, so that the group takes effect whole or not
 // at all. A crash part-way leaves the targets replaced in order: the board's
 // start repairs by that order.
+// How many file groups this process has committed, counted when each
+// commit ends whatever its outcome: a file read whole when this was n is
+// still as it was read while this is n, unless something else changed it.
+inline std::atomic<std::uint64_t> files_changed{0};
+
 class FileGroup {
 public:
     enum class Undo {
