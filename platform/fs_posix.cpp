@@ -16,9 +16,10 @@ namespace {
 FileStatus done() { return {}; }
 
 // ENOTDIR: a file stands where a folder of the path should be, so the file
-// itself cannot exist.
+// itself cannot exist; ENAMETOOLONG: no file can have that name (a visitor
+// asks for any name, and gets the not-found reply for it).
 FileStatus from_errno(int error) {
-    bool missing = error == ENOENT || error == ENOTDIR;
+    bool missing = error == ENOENT || error == ENOTDIR || error == ENAMETOOLONG;
     return {missing ? FileStatus::Kind::Missing : FileStatus::Kind::Failed, error};
 }
 

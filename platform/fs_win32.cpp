@@ -31,8 +31,10 @@ HANDLE handle_of(std::FILE* file) { return reinterpret_cast<HANDLE>(::_get_osfha
 
 FileStatus done() { return {}; }
 
+// A name too long or holding characters no name can hold names no file.
 FileStatus from_error(DWORD error) {
-    bool missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    bool missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+                   error == ERROR_FILENAME_EXCED_RANGE || error == ERROR_INVALID_NAME;
     return {missing ? FileStatus::Kind::Missing : FileStatus::Kind::Failed, static_cast<int>(error)};
 }
 
