@@ -19,18 +19,19 @@ std::vector<Section> menu_sections(int page, const platform::LocalTime& now) {
 
 }  // namespace
 
-std::string plan_board_reply(Board& b, platform::FileGroup& group, bool login, const Section* new_page_link) {
+std::string plan_board_reply(Board& b, platform::FileGroup& group, int current_page, bool login,
+                             const Section* new_page_link) {
     using Undo = platform::FileGroup::Undo;
     // The main page's frame section.
-    std::string main = ensure_page(paths::kMainPage, [&b] { return main_template_text(b.CurrentPage); });
+    std::string main = ensure_page(paths::kMainPage, [current_page] { return main_template_text(current_page); });
     std::string new_main = rewrite_text(
-        main, {Section{kPlainStart, kPlainEnd, frame_line(b.CurrentPage), SectionMode::Replace}});
+        main, {Section{kPlainStart, kPlainEnd, frame_line(current_page), SectionMode::Replace}});
     if (new_main != main) group.replace(paths::kMainPage, paths::kMainWork, new_main, Undo::Restore, main);
 
     // The menu: a new page's link, then the current page and update time in one pass.
     std::string menu = ensure_page(paths::kMenuPage, menu_template_text);
     std::string new_menu = new_page_link ? rewrite_text(menu, {*new_page_link}, 400) : menu;
-    new_menu = rewrite_text(new_menu, menu_sections(b.CurrentPage, b.clock()));
+    new_menu = rewrite_text(new_menu, menu_sections(current_page, b.clock()));
     if (new_menu != menu) group.replace(paths::kMenuPage, paths::kMenuWork, new_menu, Undo::Restore, menu);
 
     ensure_page(paths::kInputPage, input_template_text);
@@ -52,7 +53,7 @@ void send_board_reply(const Board& b, server::Reply& reply, const std::string& m
 
 void board_reply(Board& b, server::Reply& reply, std::optional<std::uint64_t> cookie) {
     platform::FileGroup group;
-    std::string main_page = plan_board_reply(b, group, cookie.has_value());
+    std::string main_page = plan_board_reply(b, group, b.CurrentPage, cookie.has_value());
     commit_or_fail(group);
     send_board_reply(b, reply, main_page, cookie);
 }
@@ -61,7 +62,17 @@ std::string_view cache_header(const Board& b) {
     return b.PrivateReading.load() == 1 ? "Cache-Control: no-store\nPragma: no-cache\n" : "";
 }
 
-void login_page_reply(const Board& b, server::Reply& reply) {
+bool stored_login_page_reply(Board& b, server::Reply& reply) {
+    platform::FileStatus s;
+    std::shared_ptr<const std::string> page = b.pages.read(paths::kLoginPage, s);
+    if (s.missing()) return false;
+    if (!s.ok()) return server::error_page_reply(reply), true;  // exists, cannot be read now
+    server::file_reply(reply, *page, "text/html\n", cache_header(b));
+    return true;
+}
+
+void login_page_reply(Board& b, server::Reply& reply) {
+    if (stored_login_page_reply(b, reply)) return;
     std::string page = ensure_page(paths::kLoginPage, login_template_text);
     server::file_reply(reply, page, "text/html\n", cache_header(b));
 }

@@ -22,16 +22,22 @@ void board_reply(Board& b, server::Reply& reply, std::optional<std::uint64_t> co
 // pages in one group (a post, a login): plans the main page's and the menu's
 // new bytes into group (the menu with a new page's link first, when given)
 // and returns the main page's new bytes, which go out once the group is
-// committed. The login reply also makes sure text page 1 exists.
-std::string plan_board_reply(Board& b, platform::FileGroup& group, bool login,
+// committed. The pages frame and name current_page: CurrentPage, or the page
+// a post fills, which CurrentPage becomes once the group is committed. The
+// login reply also makes sure text page 1 exists.
+std::string plan_board_reply(Board& b, platform::FileGroup& group, int current_page, bool login,
                              const Section* new_page_link = nullptr);
 // Commits the group; a failure (nothing replaced) ends the request.
 void commit_or_fail(platform::FileGroup& group);
 void send_board_reply(const Board& b, server::Reply& reply, const std::string& main_page,
                       std::optional<std::uint64_t> cookie);
 
+// Sends the login page as stored (kept in b.pages while unchanged); false,
+// with nothing sent, when it is missing and must be written first. A page
+// that exists but cannot be read gets the error page.
+bool stored_login_page_reply(Board& b, server::Reply& reply);
 // Sends the login page, writing it first when it is missing.
-void login_page_reply(const Board& b, server::Reply& reply);
+void login_page_reply(Board& b, server::Reply& reply);
 
 // The header lines that keep browsers from storing the board's pages while
 // reading is private, so that the back button after a logout shows none.

@@ -335,16 +335,7 @@ void post(Board& b, const server::Request& request, server::Reply& reply) {
                   old_page ? Undo::Restore : Undo::Remove, old_page.value_or(std::string()));
     Section link{kPageLinkStart, kPageLinkEnd, page_link_line(page), SectionMode::Prepend};
     bool new_link = message_no == 1 && page != 1;
-    std::int32_t current = b.CurrentPage;
-    b.CurrentPage = page;  // the main page frames the post's page
-    std::string main_page;
-    try {
-        main_page = plan_board_reply(b, group, false, new_link ? &link : nullptr);
-    } catch (...) {
-        b.CurrentPage = current;
-        throw;
-    }
-    b.CurrentPage = current;
+    std::string main_page = plan_board_reply(b, group, page, false, new_link ? &link : nullptr);
     group.replace(paths::kCounters, platform::work_name_for(paths::kCounters),
                   platform::stored_text(counters_text(message_no, page)), Undo::Restore,
                   platform::stored_text(counters_text(b.MessageNo, b.CurrentPage)));

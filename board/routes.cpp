@@ -26,15 +26,12 @@ bool foreign_origin(const server::Request& request) {
            !server::equals_ignoring_case(*request.origin, request.scheme + "://" + *request.host);
 }
 
-// The login page as stored, for the event loop, which writes nothing:
-// false (nothing sent) when it is missing and must be written first.
-bool stored_login_page_reply(Board& b, server::Reply& reply) {
-    platform::FileStatus s;
-    std::shared_ptr<const std::string> page = b.pages.read(paths::kLoginPage, s);
-    if (s.missing()) return false;
-    if (!s.ok()) return server::error_page_reply(reply), true;  // exists, cannot be read now
-    server::file_reply(reply, *page, "text/html\n", cache_header(b));
-    return true;
+// The login page: on the event loop only as stored, which writes nothing
+// (false, nothing sent, when it must be written first); on the board thread
+// always.
+bool send_login_page(Board& b, server::Reply& reply, bool board_locked) {
+    if (board_locked) return login_page_reply(b, reply), true;
+    return stored_login_page_reply(b, reply);
 }
 
 // A GET. On the board thread (board_locked: the caller holds the board lock)
@@ -56,18 +53,14 @@ bool handle_get(Board& b, const server::Request& request, server::Reply& reply, 
         if (!held) return false;
         allowed = *held;
     }
-    std::string name;
-    if (path.empty()) {
-        name = paths::kLoginPage;
-    } else if (select) {
+    if (path.empty()) return send_login_page(b, reply, board_locked);
+    if (select) {
         if (allowed) page_select(b, path);
         return true;
-    } else {
-        if (!allowed && !board_locked) return stored_login_page_reply(b, reply);
-        if (!allowed) return login_page_reply(b, reply), true;
-        name = served_file_name(path);
-        if (name.empty()) return server::not_found_reply(reply), true;
     }
+    if (!allowed) return send_login_page(b, reply, board_locked);
+    std::string name = served_file_name(path);
+    if (name.empty()) return server::not_found_reply(reply), true;
     // Settings files are never served, in any case of their name: the
     // Windows file system ignores case.
     std::string folded = name;
@@ -76,18 +69,13 @@ bool handle_get(Board& b, const server::Request& request, server::Reply& reply, 
     // The pages the board rewrites are read whole before the reply starts:
     // no handle stays open on a page while a slow client drains it, so the
     // page can be replaced meanwhile (Windows refuses to replace an open file).
+    if (name == paths::kLoginPage) return send_login_page(b, reply, board_locked);
     size_t base = name.find_last_of('/') + 1;
-    if (name.compare(base, 4, "wbk_") == 0 || name == paths::kLoginPage) {
+    if (name.compare(base, 4, "wbk_") == 0) {
         platform::FileStatus s;
         std::shared_ptr<const std::string> bytes = b.pages.read(name, s);
-        if (s.missing() && name == paths::kLoginPage) {
-            if (!board_locked) return false;
-            bytes = std::make_shared<const std::string>(ensure_page(paths::kLoginPage, login_template_text));
-        } else if (s.missing()) {
-            return server::not_found_reply(reply), true;
-        } else if (!s.ok()) {
-            return server::error_page_reply(reply), true;  // exists, cannot be read now
-        }
+        if (s.missing()) return server::not_found_reply(reply), true;
+        if (!s.ok()) return server::error_page_reply(reply), true;  // exists, cannot be read now
         return server::file_reply(reply, *bytes, server::content_type_for(name), cache_header(b)), true;
     }
     platform::RawReader file;

@@ -229,7 +229,7 @@ LoginResult login(Board& b, const server::Request& request, server::Reply& reply
     b.guessing.erase(request.ClientAddress);
     std::uint64_t cookie = draw_cookie_value(b);
     platform::FileGroup group;
-    std::string main_page = plan_board_reply(b, group, true);
+    std::string main_page = plan_board_reply(b, group, b.CurrentPage, true);
     std::string sessions = plan_session_line(b, group, request.ClientAddress, cookie);
     commit_sessions(b, group, std::move(sessions));
     send_board_reply(b, reply, main_page, cookie);
@@ -238,8 +238,10 @@ LoginResult login(Board& b, const server::Request& request, server::Reply& reply
 }
 
 bool session_check(Board& b, const server::Request& request) {
-    const std::optional<std::string>& cookie = request.session_cookie;
-    if (!cookie) return false;
+    // The held copy changes in step with the file: the file is read only
+    // while the copy is unknown.
+    if (std::optional<bool> held = held_session_check(b, request)) return *held;
+    const std::string& cookie = *request.session_cookie;
     std::string stored;
     platform::FileStatus s = platform::read_file(paths::kSessions, stored);
     if (s.failed()) {
@@ -258,7 +260,7 @@ bool session_check(Board& b, const server::Request& request) {
     }
     auto held = std::make_shared<const std::string>(std::move(stored));
     hold_sessions(b, held);
-    return sessions_hold(*held, request.ClientAddress, *cookie);
+    return sessions_hold(*held, request.ClientAddress, cookie);
 }
 
 void logout(Board& b, const server::Request& request) {

@@ -28,6 +28,22 @@ inline FileFault file_fault_for(FileOp op, const std::string& path) {
     return hook ? hook(op, path) : FileFault::None;
 }
 
+// The system's own error numbers for the faults, one set for each system.
+struct FaultErrors {
+    int disk_full, io_error, permission, too_many_files;
+};
+// The error number an injected fault stands for; 0 for None.
+inline int fault_error(FileFault fault, const FaultErrors& e) {
+    switch (fault) {
+        case FileFault::None: return 0;
+        case FileFault::DiskFull: return e.disk_full;
+        case FileFault::IoError: return e.io_error;
+        case FileFault::Permission: return e.permission;
+        case FileFault::TooManyFiles: return e.too_many_files;
+    }
+    return 0;
+}
+
 inline const char* file_op_name(FileOp op) {
     switch (op) {
         case FileOp::Open: return "open";

@@ -25,13 +25,9 @@ FileStatus from_errno(int error) {
 
 // The seam's answer as the system's own error, or nothing when the call goes ahead.
 bool injected(FileOp op, const std::string& path, FileStatus& status) {
-    switch (file_fault_for(op, path)) {
-        case FileFault::None: return false;
-        case FileFault::DiskFull: status = from_errno(ENOSPC); break;
-        case FileFault::IoError: status = from_errno(EIO); break;
-        case FileFault::Permission: status = from_errno(EACCES); break;
-        case FileFault::TooManyFiles: status = from_errno(EMFILE); break;
-    }
+    int error = fault_error(file_fault_for(op, path), {ENOSPC, EIO, EACCES, EMFILE});
+    if (error == 0) return false;
+    status = from_errno(error);
     return true;
 }
 

@@ -41,13 +41,10 @@ FileStatus from_error(DWORD error) {
 FileStatus failed(DWORD error) { return {FileStatus::Kind::Failed, static_cast<int>(error)}; }
 
 bool injected(FileOp op, const std::string& path, FileStatus& status) {
-    switch (file_fault_for(op, path)) {
-        case FileFault::None: return false;
-        case FileFault::DiskFull: status = from_error(ERROR_DISK_FULL); break;
-        case FileFault::IoError: status = from_error(ERROR_IO_DEVICE); break;
-        case FileFault::Permission: status = from_error(ERROR_ACCESS_DENIED); break;
-        case FileFault::TooManyFiles: status = from_error(ERROR_TOO_MANY_OPEN_FILES); break;
-    }
+    int error = fault_error(file_fault_for(op, path),
+                            {ERROR_DISK_FULL, ERROR_IO_DEVICE, ERROR_ACCESS_DENIED, ERROR_TOO_MANY_OPEN_FILES});
+    if (error == 0) return false;
+    status = from_error(static_cast<DWORD>(error));
     return true;
 }
 
