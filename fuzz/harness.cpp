@@ -810,8 +810,12 @@ public:
         } else if (route == Route::Login) {
             CHECK(cookie.has_value() == (credentials_match(server::request_body(request)) && !guessing && !foreign),
                   std::string("a login ") + (cookie ? "succeeded" : "failed") + ": " + shown(request));
-            CHECK(body == read_bytes(cookie ? board::paths::kMainPage : board::paths::kLoginPage),
-                  "a login got the wrong page");
+            // A paused address is told so (the clock stands still: the whole
+            // first minute of the pause is left), not shown the login page.
+            const std::string expected = cookie                  ? read_bytes(board::paths::kMainPage)
+                                         : guessing && !foreign ? board::paused_login_page_text(1)
+                                                                : read_bytes(board::paths::kLoginPage);
+            CHECK(body == expected, "a login got the wrong page");
         } else if (route == Route::Logout) {
             CHECK(body == read_bytes(board::paths::kLoginPage), "a logout did not get the login page");
             if (request_cookie && !foreign)
