@@ -113,6 +113,12 @@ FileStatus WriteHandle::sync() {
     return done();
 }
 
+void WriteHandle::start_writing_out() {
+#ifdef __linux__
+    if (is_open()) ::sync_file_range(static_cast<int>(handle_), 0, 0, SYNC_FILE_RANGE_WRITE);
+#endif
+}
+
 FileStatus WriteHandle::close() {
     if (!is_open()) return done();
     int r = ::close(static_cast<int>(handle_));

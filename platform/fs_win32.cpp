@@ -171,6 +171,8 @@ FileStatus WriteHandle::sync() {
     return done();
 }
 
+void WriteHandle::start_writing_out() {}  // FlushFileBuffers alone writes a file out
+
 FileStatus WriteHandle::close() {
     if (!is_open()) return done();
     bool ok = ::CloseHandle(reinterpret_cast<HANDLE>(handle_)) != 0;

@@ -144,10 +144,32 @@ FileStatus FileGroup::commit() {
         ~CountWhenDone() { files_changed.fetch_add(1, std::memory_order_release); }
     } count;
     failed_file_.clear();
+    // Every work file is written and on its way to the disk before the first
+    // sync waits: the syncs then wait on writes under way together, not one
+    // after another.
+    std::vector<WriteHandle> out(files_.size());
+    auto drop_work_files = [&](size_t written, const std::string& failed) {
+        failed_file_ = failed;
+        for (size_t j = 0; j < written; ++j) {
+            out[j].close();
+            remove_file(files_[j].work);
+        }
+    };
     for (size_t i = 0; i < files_.size(); ++i) {
-        FileStatus s = write_aside(files_[i], files_[i].stored);
+        FileStatus s = out[i].open(files_[i].work, WriteHandle::Mode::Truncate);
+        if (s.ok()) s = out[i].write(files_[i].stored.data(), files_[i].stored.size());
         if (!s.ok()) {
-            for (size_t j = 0; j <= i; ++j) remove_file(files_[j].work);
+            drop_work_files(i + 1, files_[i].work);
+            return s;
+        }
+        out[i].start_writing_out();
+    }
+    for (size_t i = 0; i < files_.size(); ++i) {
+        FileStatus s = out[i].sync();
+        FileStatus closed = out[i].close();
+        if (s.ok()) s = closed;
+        if (!s.ok()) {
+            drop_work_files(files_.size(), files_[i].work);
             return s;
         }
     }

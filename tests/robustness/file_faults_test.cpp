@@ -247,6 +247,7 @@ protected:
                 injector = Injector{};
                 SCOPED_TRACE(op.name + ", call " + std::to_string(k) + " (" + hit + "), " + fault_name(fault));
                 if (!crashed && !op.starts_itself) check_board(b, "now");
+                if (!crashed) check_no_work_files();  // a failed group takes its work files away itself
                 board::Board again;
                 start(again);
                 check_board(again, "after a restart");
