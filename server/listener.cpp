@@ -1,6 +1,8 @@
 #include "server/listener.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <condition_variable>
 #include <deque>
 #include <memory>
@@ -16,7 +18,6 @@ using SteadyClock = std::chrono::steady_clock;
 
 namespace {
 
-constexpr int kPollSliceMs = 50;       // how often the loop looks at `stopping`
 constexpr int kAcceptPauseMs = 10;     // after an accept that failed
 constexpr int kPollPauseMs = 20;       // after a poll that failed, before the next
 constexpr size_t kAcceptsPerWake = 32;
@@ -296,8 +297,10 @@ void event_loop(Server& s, net::SocketHandle listener) {
     while (!s.stopping.load()) {
         auto now = SteadyClock::now();
         bool accepting = now >= accept_resume;
-        auto wake = now + std::chrono::milliseconds(kPollSliceMs);
-        if (!accepting && accept_resume < wake) wake = accept_resume;
+        // With nothing to wait for, the loop sleeps until a socket or the
+        // wake pair (a reply back from the board thread, or stop) stirs.
+        auto wake = SteadyClock::time_point::max();
+        if (!accepting) wake = accept_resume;
         entries.clear();
         polled.clear();
         if (accepting) entries.push_back({listener.get()});
@@ -311,10 +314,12 @@ void event_loop(Server& s, net::SocketHandle listener) {
             auto d = deadline_of(s, *c);
             if (d < wake) wake = d;
         }
-        auto wait = std::chrono::ceil<std::chrono::milliseconds>(wake - now).count();
+        auto wait = wake == SteadyClock::time_point::max()
+                        ? -1
+                        : std::max<std::int64_t>(0, std::chrono::ceil<std::chrono::milliseconds>(wake - now).count());
         // A poll that fails (no memory, more entries than the descriptor
         // limit) would fail again at once: pause, so the loop does not spin.
-        if (net::poll_ready(entries, wait < 0 ? 0 : static_cast<int>(wait)) < 0)
+        if (net::poll_ready(entries, static_cast<int>(std::min<std::int64_t>(wait, 60 * 60 * 1000))) < 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(kPollPauseMs));
         if (s.stopping.load()) break;
 
@@ -441,6 +446,7 @@ void stop(Server& s) {
     if (s.ServerState != RunState::Running) return;
     s.ServerState = RunState::Stopped;
     s.stopping = true;
+    if (s.handoff) net::send_wake(s.handoff->wake_write.get());  // the loop may be asleep in its poll
     if (s.accept_thread.joinable()) s.accept_thread.join();
     end_board_thread(s);
     s.handoff.reset();
