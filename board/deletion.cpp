@@ -11,20 +11,28 @@
 namespace board {
 namespace {
 
-// A page's message section split into blocks, each ended by its "<hr>" line;
-// the lines after the last block are the tail.
+// A page's message section split into blocks, each ended by its "<hr>" line
+// or, where a hand edit lost that line, by the next block's time line; the
+// lines after the last block are the tail.
 struct Blocks {
     std::vector<std::string> blocks;
     std::string tail;
 };
 
 Blocks split_blocks(const std::string& stored) {
+    static const std::string kTimeLine = "<p>時間　：　";
     Blocks out;
+    bool timed = false;  // the tail holds a time line
     for (const std::string& line : message_section_lines(stored)) {
+        if (line.compare(0, kTimeLine.size(), kTimeLine) == 0) {
+            if (timed) out.blocks.push_back(std::move(out.tail)), out.tail.clear();
+            timed = true;
+        }
         out.tail += line;
         if (line == "<hr>\n") {
             out.blocks.push_back(std::move(out.tail));
             out.tail.clear();
+            timed = false;
         }
     }
     return out;
@@ -148,16 +156,35 @@ DeleteOutcome delete_message(Board& b, int page, const PageMessage& chosen) {
     // before the current one used last.
     platform::FileGroup group;
     const Counters counters = counters_of(b);
-    bool current = page == counters.current_page;
-    for (int k = current ? 1 : counters.message_no + 1, last = current ? counters.message_no : 100; k <= last; ++k) {
+    const bool current = page == counters.current_page;
+    const int first = current ? 1 : counters.message_no + 1, last = current ? counters.message_no : 100;
+    std::vector<std::optional<std::string>> records(static_cast<size_t>(last < first ? 0 : last - first + 1));
+    std::optional<int> giver;
+    bool any_missing = false;
+    for (int k = first; k <= last; ++k) {
         std::string record_path = message_record_path(k);
         std::string record;
         platform::FileStatus r = platform::read_file(record_path, record);
+        any_missing = any_missing || r.missing();
         if (r.missing() || (r.ok() && record.empty())) continue;
         if (!r.ok()) return {DeleteResult::Failed, record_path};
-        if (block_of_stored(record) != chosen.block) continue;
-        group.replace(record_path, platform::work_name_for(record_path), "", Undo::Restore, record);
-        break;
+        if (!giver && block_of_stored(record) == chosen.block) giver = k;
+        records[k - first] = std::move(record);
+    }
+    // A block the owner edited by hand gives no record its text. On the
+    // current page, while every record is there and those not yet deleted
+    // are as many as the blocks, the block's position names its record
+    // (newest first), so that the start does not put the message back.
+    if (!giver && current && !any_missing) {
+        std::vector<int> newest_first;
+        for (int k = last; k >= first; --k)
+            if (records[k - first]) newest_first.push_back(k);
+        if (newest_first.size() == split.blocks.size()) giver = newest_first[*at];
+    }
+    if (giver) {
+        std::string record_path = message_record_path(*giver);
+        group.replace(record_path, platform::work_name_for(record_path), "", Undo::Restore,
+                      std::move(*records[*giver - first]));
     }
     std::string section;
     for (size_t i = 0; i < split.blocks.size(); ++i)

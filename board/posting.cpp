@@ -180,11 +180,18 @@ bool repair_blocks(Board& b, FileTrouble* trouble) {
         int drop = blocks - expected;
         std::vector<bool> gone(page_blocks.size(), false);
         if (deleted > 0) {
-            std::set<std::string> given;
+            // Counted, not just listed: two equal messages (a form sent twice
+            // in one second) are two blocks, and one record gives only one.
+            std::multiset<std::string> given;
             for (const std::optional<std::string>& record : records)
                 if (record && !record->empty()) given.insert(block_of_stored(*record));
-            for (size_t i = 0; i < page_blocks.size() && drop > 0; ++i)
-                if (!given.count(page_blocks[i])) gone[i] = true, --drop;
+            for (size_t i = 0; i < page_blocks.size() && drop > 0; ++i) {
+                auto it = given.find(page_blocks[i]);
+                if (it != given.end())
+                    given.erase(it);
+                else
+                    gone[i] = true, --drop;
+            }
         }
         for (size_t i = 0; i < page_blocks.size() && drop > 0; ++i)
             if (!gone[i]) gone[i] = true, --drop;

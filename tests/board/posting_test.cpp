@@ -183,6 +183,51 @@ TEST_F(Posting, DeletionTakesOnlyItsBlockAndTheStartDoesNotBringItBack) {
     EXPECT_EQ(board::current_page_for_deletion(stopped), 3);
 }
 
+// Pages the owner edited by hand, and equal messages: a deletion still
+// empties the message's own record, and the start neither brings a deleted
+// message back nor drops another in its place.
+TEST_F(Posting, DeletionAndTheStartHoldOnEditedPagesAndEqualMessages) {
+    post("name=n1&title=t1&text=one");
+    post("name=n2&title=t2&text=two");
+    post("name=n3&title=t3&text=typo");
+    std::string page = text_page(1);
+    page.replace(page.find("typo"), 4, "done");  // corrected by hand
+    write_file(board::text_page_path(1), page);
+    board::PageListing listing = board::list_page_messages(b, 1);
+    ASSERT_EQ(listing.messages.size(), 3u);
+    EXPECT_EQ(board::delete_message(b, 1, listing.messages[0]).result, board::DeleteResult::Done);
+    EXPECT_EQ(read_file(board::message_record_path(3)), "") << "the block's position names its record";
+    std::string after = text_page(1);
+    EXPECT_EQ(board::repair_pages(b), "");
+    EXPECT_EQ(text_page(1), after);
+
+    // A block that lost its <hr> line is still a message of its own.
+    post("name=n4&title=t4&text=four");
+    page = text_page(1);
+    page.erase(page.find("<hr>\r\n"), 6);
+    write_file(board::text_page_path(1), page);
+    listing = board::list_page_messages(b, 1);
+    ASSERT_EQ(listing.messages.size(), 3u);
+    EXPECT_EQ(listing.messages[1].title, "t2");
+    EXPECT_EQ(board::delete_message(b, 1, listing.messages[0]).result, board::DeleteResult::Done);
+    EXPECT_EQ(count(text_page(1), "<p>時間"), 2) << "only the message chosen goes";
+    EXPECT_EQ(read_file(board::message_record_path(4)), "");
+    after = text_page(1);
+    EXPECT_EQ(board::repair_pages(b), "");
+    EXPECT_EQ(text_page(1), after);
+
+    // Two equal messages and a deletion cut off after its record: the start
+    // takes one of the two equal blocks away, not the newest message.
+    post("name=d&title=d&text=same");
+    post("name=d&title=d&text=same");
+    post("name=n&title=n&text=newest");
+    write_file(board::message_record_path(b.MessageNo - 1), "");
+    EXPECT_EQ(board::repair_pages(b), "");
+    page = text_page(1);
+    EXPECT_EQ(count(page, "same"), 1);
+    EXPECT_EQ(count(page, "newest"), 1);
+}
+
 TEST_F(Posting, AfterTheLastPageComesPageOneWithoutANewLink) {
     post("name=n&title=t&text=old");
     std::string menu = read_file(board::paths::kMenuPage);
