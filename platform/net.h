@@ -82,7 +82,8 @@ void discard_pending_input(Socket s);
 // whose poll takes sockets only). False when none can be made.
 bool make_wake_pair(Socket& read_end, Socket& write_end);
 // Sends one wake byte; a full pair already holds a wake, so nothing waits.
-void send_wake(Socket write_end);
+// False when the byte could not be sent and none is waiting.
+bool send_wake(Socket write_end);
 // Reads every wake byte that has arrived, without waiting.
 void take_wakes(Socket read_end);
 void shutdown_both(Socket s);

@@ -86,7 +86,8 @@ std::optional<std::string> host_address() {
 
 bool is_ipv4_text(const std::string& text) {
     in_addr a{};
-    return ::inet_pton(AF_INET, text.c_str(), &a) == 1;
+    // inet_pton reads to the first NUL: what follows one would go unchecked.
+    return text.find('\0') == std::string::npos && ::inet_pton(AF_INET, text.c_str(), &a) == 1;
 }
 
 static void set_nonblocking(int fd) {
@@ -209,9 +210,11 @@ bool make_wake_pair(Socket& read_end, Socket& write_end) {
     return true;
 }
 
-void send_wake(Socket write_end) {
+bool send_wake(Socket write_end) {
     char byte = 1;
-    ::send(static_cast<int>(write_end), &byte, 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+    // A full buffer holds wake bytes already: the reader wakes all the same.
+    return ::send(static_cast<int>(write_end), &byte, 1, MSG_NOSIGNAL | MSG_DONTWAIT) == 1 || errno == EAGAIN ||
+           errno == EWOULDBLOCK;
 }
 
 void take_wakes(Socket read_end) {

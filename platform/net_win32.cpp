@@ -246,9 +246,9 @@ bool make_wake_pair(Socket& read_end, Socket& write_end) {
     return true;
 }
 
-void send_wake(Socket write_end) {
+bool send_wake(Socket write_end) {
     char byte = 1;
-    ::send(native(write_end), &byte, 1, 0);
+    return ::send(native(write_end), &byte, 1, 0) == 1;
 }
 
 void take_wakes(Socket read_end) {

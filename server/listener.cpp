@@ -20,6 +20,7 @@ namespace {
 
 constexpr int kAcceptPauseMs = 10;     // after an accept that failed
 constexpr int kPollPauseMs = 20;       // after a poll that failed, before the next
+constexpr int kIdleLookMs = 1000;      // the longest the loop sleeps without a look of its own
 constexpr size_t kAcceptsPerWake = 32;
 constexpr size_t kFileBlock = 64 * 1024;  // a reply's file bytes read ahead of the socket, at most
 constexpr size_t kSpareDescriptors = 32;  // for the board's files, the listener and the spare
@@ -194,10 +195,9 @@ void board_work(Server& s, Handoff& h) {
         }
         lock.lock();
         h.finished.push_back(c);
-        if (!h.woken) {
-            h.woken = true;
-            net::send_wake(h.wake_write.get());
-        }
+        // A wake that could not be sent is tried again with the next reply,
+        // and the loop's idle look takes the replies up meanwhile.
+        if (!h.woken) h.woken = net::send_wake(h.wake_write.get());
     }
 }
 
@@ -298,9 +298,10 @@ void event_loop(Server& s, net::SocketHandle listener) {
         auto now = SteadyClock::now();
         bool accepting = now >= accept_resume;
         // With nothing to wait for, the loop sleeps until a socket or the
-        // wake pair (a reply back from the board thread, or stop) stirs.
-        auto wake = SteadyClock::time_point::max();
-        if (!accepting) wake = accept_resume;
+        // wake pair (a reply back from the board thread, or stop) stirs, and
+        // looks once a second in case a wake byte could not be sent.
+        auto wake = now + std::chrono::milliseconds(kIdleLookMs);
+        if (!accepting && accept_resume < wake) wake = accept_resume;
         entries.clear();
         polled.clear();
         if (accepting) entries.push_back({listener.get()});
@@ -314,13 +315,11 @@ void event_loop(Server& s, net::SocketHandle listener) {
             auto d = deadline_of(s, *c);
             if (d < wake) wake = d;
         }
-        auto wait = wake == SteadyClock::time_point::max()
-                        ? -1
-                        : std::max<std::int64_t>(0, std::chrono::ceil<std::chrono::milliseconds>(wake - now).count());
+        auto wait = std::max<std::int64_t>(0, std::chrono::ceil<std::chrono::milliseconds>(wake - now).count());
         // A poll that fails (no memory, more entries than the descriptor
         // limit) would fail again at once: pause, so the loop does not spin.
-        if (net::poll_ready(entries, static_cast<int>(std::min<std::int64_t>(wait, 60 * 60 * 1000))) < 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(kPollPauseMs));
+        int stirred = net::poll_ready(entries, static_cast<int>(wait));
+        if (stirred < 0) std::this_thread::sleep_for(std::chrono::milliseconds(kPollPauseMs));
         if (s.stopping.load()) break;
 
         now = SteadyClock::now();
@@ -352,7 +351,7 @@ void event_loop(Server& s, net::SocketHandle listener) {
             size_t handled = ready.size();
             if (!accept_one(s, listener.get(), table, ready, accept_resume) || ready.size() > handled) break;
         }
-        if (entries[first - 1].ready) take_finished(s, finished);
+        if (entries[first - 1].ready || stirred == 0) take_finished(s, finished);
         for (Connection* c : ready)
             if (!s.stopping.load()) begin_handling(s, *c);
         drop_done(table);

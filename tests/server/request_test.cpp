@@ -48,5 +48,7 @@ TEST(ForwardedClient, BelievedOnlyFromTheTrustedProxy) {
     EXPECT_EQ(client(forwarded, "127.0.0.1", std::nullopt), "127.0.0.1 http") << "no proxy set: as before";
     EXPECT_EQ(client("X-Forwarded-For: unknown\r\nX-Forwarded-Proto: ftp\r\n", "127.0.0.1", proxy), "127.0.0.1 http");
     EXPECT_EQ(client("X-Forwarded-For: 192.0.2.7:5555\r\n", "127.0.0.1", proxy), "127.0.0.1 http");
+    EXPECT_EQ(client(std::string("X-Forwarded-For: 192.0.2.7\0AAAA\r\n", 33), "127.0.0.1", proxy), "127.0.0.1 http")
+        << "nothing after a NUL goes unchecked into the session and record lines";
     EXPECT_EQ(client("", "127.0.0.1", proxy), "127.0.0.1 http");
 }
