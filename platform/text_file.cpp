@@ -122,6 +122,8 @@ FileStatus FileGroup::write_aside(const Entry& e, const std::string& bytes) {
 // Puts back the first `replaced` targets, newest first. A call that fails
 // here is a second failure: what is left is what a crash would leave.
 void FileGroup::put_back(size_t replaced) {
+    // The owner is told of the call that failed first, not of a put-back's.
+    const std::string first_failure = failed_file_;
     for (size_t i = replaced; i-- > 0;) {
         const Entry& e = files_[i];
         if (e.undo == Undo::Remove) {
@@ -136,6 +138,7 @@ void FileGroup::put_back(size_t replaced) {
         }
         sync_directory_of(e.target);
     }
+    failed_file_ = first_failure;
 }
 
 FileStatus FileGroup::commit() {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "platform/file_faults.h"
 #include "platform/text_file.h"
 #include "support/test_support.h"
 
@@ -88,6 +89,27 @@ TEST_F(TextFileTest, AtomicFileInAMissingDirectoryFailsWithoutWriting) {
     AtomicFile f("nodir/page.html", "nodir/page_work.html");
     EXPECT_TRUE(f.commit().missing());
     EXPECT_FALSE(file_exists("nodir"));
+}
+
+// A group whose second rename fails, with the disk then full for good: the
+// first target's put-back fails too, and the owner is still told of the
+// file whose call failed first.
+TEST_F(TextFileTest, GroupNamesTheFirstFailureNotAPutBacks) {
+    write_file("a.txt", "old a");
+    write_file("b.txt", "old b");
+    static bool failing;
+    failing = false;
+    platform::file_fault_hook = [](platform::FileOp op, const std::string& path) {
+        if (op == platform::FileOp::Rename && path == "b.txt") failing = true;
+        return failing ? platform::FileFault::DiskFull : platform::FileFault::None;
+    };
+    platform::FileGroup group;
+    group.replace("a.txt", "a_work.txt", "new a", platform::FileGroup::Undo::Restore, "old a");
+    group.replace("b.txt", "b_work.txt", "new b", platform::FileGroup::Undo::Restore, "old b");
+    platform::FileStatus s = group.commit();
+    platform::file_fault_hook = nullptr;
+    EXPECT_TRUE(s.failed());
+    EXPECT_EQ(group.failed_file(), "b.txt");
 }
 
 TEST(WorkName, InsertsWorkBeforeTheExtension) {
