@@ -188,7 +188,10 @@ struct Session {
     // The message deletion: the page's messages listed, one chosen by its
     // position, then the confirmation. "delete PAGE POSITION" skips the two
     // prompts; "delete PAGE" the first.
-    void delete_message(const std::string& arguments) {
+    void delete_message(const std::string& command_arguments) {
+        // Answers come through ask, already in Shift_JIS; the command line's
+        // arguments are taken into it here, once.
+        const std::string arguments = from_terminal(command_arguments);
         std::string page_text, position_text;
         size_t blank = arguments.find(' ');
         page_text = arguments.substr(0, blank);
@@ -199,7 +202,7 @@ struct Session {
         for (;;) {
             int page = 0;
             board::PageListing listing;
-            if (!delete_dialog_show(c, from_terminal(page_text), page, listing)) return;
+            if (!delete_dialog_show(c, page_text, page, listing)) return;
             if (position_text.empty()) {
                 screen.print("[ " + std::to_string(page) + " ]ページのメッセージ（新しい順）\n");
                 if (listing.messages.empty()) screen.print("  メッセージはありません。\n");
