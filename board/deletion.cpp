@@ -11,33 +11,6 @@
 namespace board {
 namespace {
 
-// A page's message section split into blocks, each ended by its "<hr>" line
-// or, where a hand edit lost that line, by the next block's time line; the
-// lines after the last block are the tail.
-struct Blocks {
-    std::vector<std::string> blocks;
-    std::string tail;
-};
-
-Blocks split_blocks(const std::string& stored) {
-    static const std::string kTimeLine = "<p>時間　：　";
-    Blocks out;
-    bool timed = false;  // the tail holds a time line
-    for (const std::string& line : message_section_lines(stored)) {
-        if (line.compare(0, kTimeLine.size(), kTimeLine) == 0) {
-            if (timed) out.blocks.push_back(std::move(out.tail)), out.tail.clear();
-            timed = true;
-        }
-        out.tail += line;
-        if (line == "<hr>\n") {
-            out.blocks.push_back(std::move(out.tail));
-            out.tail.clear();
-            timed = false;
-        }
-    }
-    return out;
-}
-
 // The page's character references for "&", "<", ">", '"' and "'" as their
 // characters; every other byte (and reference) as it is.
 std::string unescape(std::string_view text) {
@@ -120,7 +93,7 @@ PageListing list_page_messages(Board& b, int page) {
         return listing;
     }
     listing.exists = true;
-    Blocks split = split_blocks(stored);
+    MessageBlocks split = split_message_blocks(stored);
     int position = 0;
     for (std::string& block : split.blocks) {
         PageMessage m;
@@ -143,7 +116,7 @@ DeleteOutcome delete_message(Board& b, int page, const PageMessage& chosen) {
     platform::FileStatus s = platform::read_file(path, stored);
     if (s.missing()) return {DeleteResult::Gone, {}};
     if (!s.ok()) return {DeleteResult::Failed, path};
-    Blocks split = split_blocks(stored);
+    MessageBlocks split = split_message_blocks(stored);
     std::optional<size_t> at;
     size_t listed = static_cast<size_t>(chosen.position - 1);
     if (chosen.position >= 1 && listed < split.blocks.size() && split.blocks[listed] == chosen.block) at = listed;

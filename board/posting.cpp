@@ -115,7 +115,6 @@ std::string message_block(platform::TextReader& record) {
            "</p>\n" + "<p>内容　：　" + text + "</p>\n" + "<hr>\n";
 }
 
-bool ends_block(const std::string& line) { return line == "<hr>\n"; }
 
 // A file the start cannot read stops it, named with the system's reason.
 bool read_for_repair(const std::string& path, std::optional<std::string>& stored, FileTrouble* trouble) {
@@ -167,12 +166,9 @@ bool repair_blocks(Board& b, FileTrouble* trouble) {
         deleted += records[k] && records[k]->empty() ? 1 : 0;
     }
     const int expected = b.MessageNo - deleted;
-    std::vector<std::string> page_blocks;
-    std::string tail;  // the lines after the last block
-    for (const std::string& line : message_section_lines(*stored)) {
-        tail += line;
-        if (ends_block(line)) page_blocks.push_back(std::move(tail)), tail.clear();
-    }
+    MessageBlocks split = split_message_blocks(*stored);
+    std::vector<std::string>& page_blocks = split.blocks;
+    const std::string& tail = split.tail;
     const int blocks = static_cast<int>(page_blocks.size());
     std::string section;
     SectionMode mode = SectionMode::Prepend;
@@ -274,6 +270,25 @@ std::vector<std::string> message_section_lines(const std::string& stored) {
     while ((n = in.read_line(line, sizeof line)) > 0 && !is_marker_line({line, n}, kPlainEnd))
         lines.emplace_back(line, n);
     return lines;
+}
+
+MessageBlocks split_message_blocks(const std::string& stored) {
+    static const std::string kTimeLine = "<p>時間　：　";
+    MessageBlocks out;
+    bool timed = false;  // the tail holds a time line
+    for (const std::string& line : message_section_lines(stored)) {
+        if (line.compare(0, kTimeLine.size(), kTimeLine) == 0) {
+            if (timed) out.blocks.push_back(std::move(out.tail)), out.tail.clear();
+            timed = true;
+        }
+        out.tail += line;
+        if (line == "<hr>\n") {
+            out.blocks.push_back(std::move(out.tail));
+            out.tail.clear();
+            timed = false;
+        }
+    }
+    return out;
 }
 
 std::string message_record_path(int message_no) {

@@ -36,6 +36,15 @@ std::string block_of_stored(std::string stored);
 // The lines of a text page's message section, as read in 500-byte pieces.
 std::vector<std::string> message_section_lines(const std::string& stored);
 
+// A text page's message section split into blocks, newest first, each ended
+// by its "<hr>" line or, where a hand edit lost that line, by the next
+// block's time line; the lines after the last block are the tail.
+struct MessageBlocks {
+    std::vector<std::string> blocks;
+    std::string tail;
+};
+MessageBlocks split_message_blocks(const std::string& stored);
+
 // The message record's path: "DATA/MESSAGE/%d.txt".
 std::string message_record_path(int message_no);
 

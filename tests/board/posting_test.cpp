@@ -206,6 +206,8 @@ TEST_F(Posting, DeletionAndTheStartHoldOnEditedPagesAndEqualMessages) {
     page = text_page(1);
     page.erase(page.find("<hr>\r\n"), 6);
     write_file(board::text_page_path(1), page);
+    EXPECT_EQ(board::repair_pages(b), "");
+    EXPECT_EQ(text_page(1), page) << "the start counts it as a block and leaves the page alone";
     listing = board::list_page_messages(b, 1);
     ASSERT_EQ(listing.messages.size(), 3u);
     EXPECT_EQ(listing.messages[1].title, "t2");
