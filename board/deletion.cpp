@@ -48,29 +48,12 @@ std::string field(const std::string& block, std::string_view label) {
     return unescape(value);
 }
 
-struct Counters {
-    int message_no = 0;
-    int current_page = 1;
-};
-
 // The counters in memory once the board has started; before its first start
 // (the owner may delete with the server stopped) as their file has them.
 // Called under the board lock.
-Counters counters_of(const Board& b) {
+StoredCounters counters_of(const Board& b) {
     if (b.CurrentPage >= 1) return {b.MessageNo, b.CurrentPage};
-    Counters c;
-    std::string stored;
-    if (!platform::read_file(paths::kCounters, stored).ok()) return c;
-    platform::TextReader in;
-    in.open_bytes(stored);
-    char line[110];
-    while (in.read_line(line, sizeof line) > 0) {
-        std::string_view text(line);
-        if (text.substr(0, 8) == "message=") c.message_no = parse_int(line + 8);
-        if (text.substr(0, 5) == "page=") c.current_page = parse_int(line + 5);
-    }
-    if (c.current_page < 1) c.current_page = 1;
-    return c;
+    return read_stored_counters();
 }
 
 }  // namespace
@@ -128,7 +111,7 @@ DeleteOutcome delete_message(Board& b, int page, const PageMessage& chosen) {
     // MessageNo; on any other page one of the later numbers, which the pages
     // before the current one used last.
     platform::FileGroup group;
-    const Counters counters = counters_of(b);
+    const StoredCounters counters = counters_of(b);
     const bool current = page == counters.current_page;
     const int first = current ? 1 : counters.message_no + 1, last = current ? counters.message_no : 100;
     std::vector<std::optional<std::string>> records(static_cast<size_t>(last < first ? 0 : last - first + 1));

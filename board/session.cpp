@@ -39,9 +39,9 @@ std::string read_sessions(Board& b) {
 
 // True when the session file's stored bytes hold a line of this address and
 // cookie, read line by line as the file is.
-bool sessions_hold(std::string stored, std::string_view address, std::string_view cookie) {
+bool sessions_hold(std::string_view stored, std::string_view address, std::string_view cookie) {
     platform::TextReader in;
-    in.open_bytes(std::move(stored));
+    in.open_view(stored);
     char line[kSessionLineSize];
     size_t n;
     while ((n = in.read_line(line, sizeof line)) > 0)

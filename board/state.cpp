@@ -79,6 +79,28 @@ static bool unreadable(const platform::FileStatus& s, const char* file, FileTrou
     return true;
 }
 
+// The counters file's lines from in, from its first line on; false when it
+// has none.
+static bool take_counters(platform::TextReader& in, std::int32_t& message_no, std::int32_t& current_page,
+                          bool& message_found, bool& page_found) {
+    char line[500];
+    if (in.read_line(line, sizeof line) == 0) return false;
+    do {
+        take_counter(line, "message=", 0, 100, message_no, message_found);
+        take_counter(line, "page=", 1, 100000000, current_page, page_found);
+    } while (in.read_line(line, sizeof line) > 0);
+    return true;
+}
+
+StoredCounters read_stored_counters() {
+    StoredCounters c;
+    platform::TextReader in;
+    if (!in.open(paths::kCounters).ok()) return c;
+    bool message_found = false, page_found = false;
+    take_counters(in, c.message_no, c.current_page, message_found, page_found);
+    return c;
+}
+
 static LoadResult load_counters(Board& b, FileTrouble* trouble) {
     platform::TextReader in;
     platform::FileStatus opened = in.open(paths::kCounters);
@@ -94,12 +116,7 @@ static LoadResult load_counters(Board& b, FileTrouble* trouble) {
     }
     bool message_found = false;
     bool page_found = false;
-    char line[500];
-    if (in.read_line(line, sizeof line) == 0) return LoadResult::CountersInvalid;
-    do {
-        take_counter(line, "message=", 0, 100, b.MessageNo, message_found);
-        take_counter(line, "page=", 1, 100000000, b.CurrentPage, page_found);
-    } while (in.read_line(line, sizeof line) > 0);
+    if (!take_counters(in, b.MessageNo, b.CurrentPage, message_found, page_found)) return LoadResult::CountersInvalid;
     b.ShownPage = b.CurrentPage;
     return message_found && page_found ? LoadResult::Loaded : LoadResult::CountersInvalid;
 }

@@ -27,6 +27,15 @@ struct FileTrouble {
 };
 LoadResult load_board_state(Board& b, FileTrouble* trouble = nullptr);
 
+// The counters as their file holds them, read without loading the board (the
+// owner's deletion before the board's first start): each as the load takes
+// it, and its lowest (0 messages, page 1) where the file cannot be read.
+struct StoredCounters {
+    std::int32_t message_no = 0;
+    std::int32_t current_page = 1;
+};
+StoredCounters read_stored_counters();
+
 // "message=%d\n" "page=%d\n": the counters file's text.
 std::string counters_text(int message_no, int current_page);
 // Writes the counters file through the atomic durable replace.

@@ -92,19 +92,12 @@ FileStamp file_stamp(const std::string& path);
 // Makes the renames in the directory that holds path survive a power loss.
 FileStatus sync_directory_of(const std::string& path);
 
-// For sending a file that no one rewrites (pictures): opened for reading in
+// For sending a file as the connection drains, straight on the system's
+// handle (no stdio stream, whose set-up costs calls): opened for reading in
 // binary mode without waiting on it (a FIFO or a device does not block the
-// caller), shared so that it may be replaced while it is open. Null when it
-// cannot be opened.
-std::FILE* open_for_reading(const std::string& path);
-// The stored size of an open regular file; -1 for anything else (a
-// directory, a device), which is not a file to read or send.
-long long regular_file_size(std::FILE* file);
-
-// The same for a file sent as the connection drains, straight on the
-// system's handle (no stdio stream, whose set-up costs calls): opened
-// without waiting and shared, and kept only when it is a regular file, whose
-// stored size size gets. kNoReading when it cannot be opened or is none.
+// caller), shared so that it may be replaced while it is open, and kept only
+// when it is a regular file, whose stored size size gets. kNoReading when it
+// cannot be opened or is none (a directory, a device).
 inline constexpr std::intptr_t kNoReading = -1;
 std::intptr_t open_regular_for_reading(const std::string& path, long long& size);
 // Up to n bytes from the handle's position; 0 at the end or on a failure.

@@ -163,20 +163,6 @@ FileStatus sync_directory_of(const std::string& path) {
     return done();
 }
 
-std::FILE* open_for_reading(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return nullptr;
-    std::FILE* file = ::fdopen(fd, "rb");
-    if (!file) ::close(fd);
-    return file;
-}
-
-long long regular_file_size(std::FILE* file) {
-    struct stat st;
-    if (::fstat(::fileno(file), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
-    return static_cast<long long>(st.st_size);
-}
-
 std::intptr_t open_regular_for_reading(const std::string& path, long long& size) {
     int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return kNoReading;

@@ -6,8 +6,6 @@
 #endif
 #include <windows.h>
 #include <direct.h>
-#include <fcntl.h>
-#include <io.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -26,8 +24,6 @@ std::wstring wide_path(const std::string& path) {
     ::MultiByteToWideChar(932, 0, path.data(), static_cast<int>(path.size()), out.data(), n);
     return out;
 }
-
-HANDLE handle_of(std::FILE* file) { return reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(file))); }
 
 FileStatus done() { return {}; }
 
@@ -223,27 +219,6 @@ FileStatus sync_directory_of(const std::string& path) {
     FileStatus status;
     if (injected(FileOp::DirectorySync, dir, status)) return status;
     return done();
-}
-
-std::FILE* open_for_reading(const std::string& path) {
-    HANDLE h = open_shared(path);
-    if (h == INVALID_HANDLE_VALUE) return nullptr;
-    int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(h), _O_RDONLY | _O_BINARY);
-    if (fd < 0) {
-        ::CloseHandle(h);
-        return nullptr;
-    }
-    std::FILE* file = ::_fdopen(fd, "rb");
-    if (!file) ::_close(fd);
-    return file;
-}
-
-long long regular_file_size(std::FILE* file) {
-    HANDLE h = handle_of(file);
-    if (h == INVALID_HANDLE_VALUE || ::GetFileType(h) != FILE_TYPE_DISK) return -1;
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!::GetFileInformationByHandle(h, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return -1;
-    return static_cast<long long>((static_cast<unsigned long long>(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
 }
 
 std::intptr_t open_regular_for_reading(const std::string& path, long long& size) {

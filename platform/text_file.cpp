@@ -26,6 +26,7 @@ std::string stored_text(std::string_view text) {
 }
 
 FileStatus TextReader::open(const std::string& path, LineEnds ends) {
+    borrowed_ = {};
     ends_ = ends;
     pos_ = 0;
     return read_file(path, bytes_);
@@ -33,14 +34,24 @@ FileStatus TextReader::open(const std::string& path, LineEnds ends) {
 
 void TextReader::open_bytes(std::string stored, LineEnds ends) {
     bytes_ = std::move(stored);
+    borrowed_ = {};
+    ends_ = ends;
+    pos_ = 0;
+}
+
+void TextReader::open_view(std::string_view stored, LineEnds ends) {
+    bytes_.clear();
+    // A view of nothing still reads as one (its data is not null).
+    borrowed_ = stored.data() ? stored : std::string_view("", 0);
     ends_ = ends;
     pos_ = 0;
 }
 
 size_t TextReader::read_line(char* line, size_t size) {
     if (size == 0) return 0;
-    const size_t end = bytes_.size();
-    const char* from = bytes_.data() + pos_;
+    const std::string_view bytes = text();
+    const size_t end = bytes.size();
+    const char* from = bytes.data() + pos_;
     // At most size - 1 bytes, up to and with the first line feed; in text
     // mode a CR LF gives one line feed. Only a line's end can be a CR LF, so
     // the bytes before it are copied as they are.
@@ -53,7 +64,7 @@ size_t TextReader::read_line(char* line, size_t size) {
         if (lf && n >= 2 && line[n - 2] == '\r') {
             line[n - 2] = '\n';
             n -= 1;
-        } else if (!lf && line[n - 1] == '\r' && pos_ < end && bytes_[pos_] == '\n') {
+        } else if (!lf && line[n - 1] == '\r' && pos_ < end && bytes[pos_] == '\n') {
             line[n - 1] = '\n';  // the CR took the last place; its LF follows
             pos_ += 1;
         }

@@ -35,8 +35,10 @@ public:
     FileStatus open(const std::string& path, LineEnds ends = LineEnds::Text);
     // Lines of bytes already in memory, as stored.
     void open_bytes(std::string stored, LineEnds ends = LineEnds::Text);
+    // The same without a copy: stored must outlive the reading.
+    void open_view(std::string_view stored, LineEnds ends = LineEnds::Text);
     void rewind() { pos_ = 0; }
-    // The file as stored.
+    // The file as stored (after open or open_bytes).
     const std::string& stored() const { return bytes_; }
 
     // Like fgets(line, size, file): reads at most size - 1 bytes, stopping after
@@ -45,7 +47,10 @@ public:
     size_t read_line(char* line, size_t size);
 
 private:
+    std::string_view text() const { return borrowed_.data() ? borrowed_ : std::string_view(bytes_); }
+
     std::string bytes_;
+    std::string_view borrowed_;  // open_view's bytes, read instead of bytes_
     LineEnds ends_ = LineEnds::Text;
     size_t pos_ = 0;
 };
@@ -94,6 +99,11 @@ private:
     std::string text_;
 };
 
+// How many file groups this process has committed, counted when each
+// commit ends whatever its outcome: a file read whole when this was n is
+// still as it was read while this is n, unless something else changed it.
+inline std::atomic<std::uint64_t> files_changed{0};
+
 // Files replaced together. Each new text is written beside its target and
 // synced; then the targets are replaced one by one, in the order they were
 // given, and their folders synced. A failure at any step puts back every
@@ -101,11 +111,6 @@ private:
 // and removes the work files, so that the group takes effect whole or not
 // at all. A crash part-way leaves the targets replaced in order: the board's
 // start repairs by that order.
-// How many file groups this process has committed, counted when each
-// commit ends whatever its outcome: a file read whole when this was n is
-// still as it was read while this is n, unless something else changed it.
-inline std::atomic<std::uint64_t> files_changed{0};
-
 class FileGroup {
 public:
     enum class Undo {
