@@ -19,6 +19,7 @@
 // only to hand over the file's new bytes.
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -36,6 +37,17 @@ namespace board {
 inline constexpr const char* kDefaultCredential = "quietharborlights";
 // LoginId and LoginPassword hold at most this many bytes.
 inline constexpr size_t kCredentialMax = 109;
+
+// How many posts one client address may make (flood.h); 0 turns a limit off.
+// The owner sets them in DATA/settings.ini.
+struct PostLimits {
+    int burst = 5;            // posts within burst_seconds
+    int burst_seconds = 30;
+    int hourly = 20;          // posts within an hour
+    bool operator==(const PostLimits& o) const {
+        return burst == o.burst && burst_seconds == o.burst_seconds && hourly == o.hourly;
+    }
+};
 
 struct Board {
     // Board counters and credentials. Read and written under `lock`.
@@ -81,6 +93,20 @@ struct Board {
         std::int64_t blocked_until = 0, block = 0, last_logged = 0;
     };
     std::unordered_map<std::string, Guessing> guessing;
+
+    // Flood control (flood.h): the limits, and each address's recent posts
+    // (their times, oldest first, no more than the limits need) with the
+    // spell of refusals it is in. Read and written under `lock`.
+    // None until the owner's settings are loaded (the front end's launch),
+    // so a board made without them, as in tests, counts nothing.
+    PostLimits post_limits{0, 30, 0};
+    struct Posting {
+        std::deque<std::int64_t> times;  // seconds
+        bool refused = false;            // in a spell of refusals, told to the owner once
+    };
+    std::unordered_map<std::string, Posting> posting;
+    std::int64_t flood_told = -1000000;  // when the owner was last told of a spell
+    int flood_untold = 0;                // spells begun since, not told yet
 
     // 1 from a login-log line that could not be written until one that could:
     // the owner is told once of such a spell. Read and written under `lock`.

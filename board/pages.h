@@ -75,6 +75,9 @@ std::optional<std::string> read_page(const std::string& page);
 // The page a login refused by the guessing pause gets: why, and about how
 // many minutes are left. Stored form (CR LF), as the login page is served.
 std::string paused_login_page_text(int minutes_left);
+// The page a post refused by flood control gets (flood.h): the limits it
+// met, that nothing was stored, and about how long to wait.
+std::string post_refused_page_text(const PostLimits& limits, std::int64_t seconds_left);
 std::string login_template_text();
 std::string main_template_text(int current_page);
 std::string menu_template_text();

@@ -3,6 +3,7 @@
 #include <cctype>
 
 #include "board/board_reply.h"
+#include "board/flood.h"
 #include "board/pages.h"
 #include "board/paths.h"
 #include "board/posting.h"
@@ -94,6 +95,10 @@ void route_post(Board& b, const server::Request& request, server::Reply& reply) 
         if (r != LoginResult::LoggedIn && r != LoginResult::Guessing) login_page_reply(b, reply);
     } else if (path.find("wbk_write.cgi") != std::string_view::npos) {
         if (!trusted || !session_check(b, request)) return login_page_reply(b, reply);
+        std::int64_t wait = 0;
+        if (!flood_allows(b, request.ClientAddress, FloodKind::Post, b.clock().epoch_seconds, &wait))
+            return server::file_reply(reply, post_refused_page_text(b.post_limits, wait), "text/html\n",
+                                      cache_header(b));
         post(b, request, reply);
     } else if (path.find("wbk_reload.cgi") != std::string_view::npos) {
         if (!trusted || !session_check(b, request)) return login_page_reply(b, reply);

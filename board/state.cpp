@@ -8,6 +8,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "board/flood.h"
 #include "board/paths.h"
 #include "platform/fs.h"
 #include "platform/net.h"
@@ -156,6 +157,15 @@ OwnerSettings load_owner_settings(platform::FileStatus* status) {
         }
         if (take_value_after(line, "log=")) settings.log = parse_int(line) == 1 ? 1 : 0;
         if (take_value_after(line, "private=")) settings.private_reading = parse_int(line) == 1 ? 1 : 0;
+        // A value out of range (or a limit above what is kept) is the default.
+        auto limit = [&line](const char* key, int low, int high, int& value) {
+            if (!take_value_after(line, key)) return;
+            int v = parse_int(line);
+            if (v >= low && v <= high) value = v;
+        };
+        limit("post_limit=", 0, kPostLimitMax, settings.post_limits.burst);
+        limit("post_limit_seconds=", 1, 24 * 60 * 60, settings.post_limits.burst_seconds);
+        limit("post_limit_hour=", 0, kPostLimitMax, settings.post_limits.hourly);
         if (take_value_after(line, "proxy=")) {
             std::string address(line);
             while (!address.empty() && std::isspace(static_cast<unsigned char>(address.back()))) address.pop_back();
@@ -167,12 +177,20 @@ OwnerSettings load_owner_settings(platform::FileStatus* status) {
 
 bool save_owner_settings(const OwnerSettings& settings) {
     platform::make_directory(paths::kData);
-    // The proxy line only when there is a proxy: the file of a board without
-    // one stays as it was.
-    return write_lines(paths::kSettings, {"port=" + std::to_string(settings.port) + "\n",
-                                          "log=" + std::to_string(settings.log) + "\n",
-                                          "private=" + std::to_string(settings.private_reading) + "\n",
-                                          settings.proxy.empty() ? "" : "proxy=" + settings.proxy + "\n"})
+    // The proxy line only when there is a proxy, a limit's line only when it
+    // is not the default: the file of a board without them stays as it was.
+    const PostLimits& limits = settings.post_limits;
+    const PostLimits defaults;
+    auto line_unless_default = [](const char* key, int value, int default_value) {
+        return value == default_value ? std::string() : key + std::to_string(value) + "\n";
+    };
+    return write_lines(paths::kSettings,
+                       {"port=" + std::to_string(settings.port) + "\n", "log=" + std::to_string(settings.log) + "\n",
+                        "private=" + std::to_string(settings.private_reading) + "\n",
+                        settings.proxy.empty() ? "" : "proxy=" + settings.proxy + "\n",
+                        line_unless_default("post_limit=", limits.burst, defaults.burst),
+                        line_unless_default("post_limit_seconds=", limits.burst_seconds, defaults.burst_seconds),
+                        line_unless_default("post_limit_hour=", limits.hourly, defaults.hourly)})
         .ok();
 }
 

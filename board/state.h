@@ -51,6 +51,10 @@ struct OwnerSettings {
     std::uint8_t log = 0;              // LogEnabled
     std::uint8_t private_reading = 0;  // PrivateReading
     std::string proxy;                 // the trusted TLS proxy's address; empty: none (the line is left out)
+    // Flood control: "post_limit=" (posts an address may make within
+    // "post_limit_seconds=") and "post_limit_hour=" (within an hour); 0 turns
+    // one off. Each line is written only when its value is not the default.
+    PostLimits post_limits;
 };
 // status, when given, tells a missing file from one that cannot be read.
 OwnerSettings load_owner_settings(platform::FileStatus* status = nullptr);

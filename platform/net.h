@@ -76,6 +76,11 @@ void limit_send_buffer(Socket s, int bytes);
 // Reads and drops what has already arrived, without waiting.
 void discard_pending_input(Socket s);
 
+// True when the peer has reset the connection (nothing it sent is left
+// unread): a look without waiting that takes nothing from the socket. A peer
+// that only ended its sending half is not reset; it may still read a reply.
+bool peer_reset(Socket s);
+
 // Two connected sockets through which one thread wakes another thread's
 // poll: a byte sent into write_end makes read_end ready to read. Both are
 // non-blocking (a socket pair on POSIX, a loopback connection on Windows,

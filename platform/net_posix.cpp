@@ -202,6 +202,11 @@ void discard_pending_input(Socket s) {
         if (::recv(static_cast<int>(s), buf, sizeof buf, MSG_DONTWAIT) <= 0) return;
 }
 
+bool peer_reset(Socket s) {
+    char byte;
+    return ::recv(static_cast<int>(s), &byte, 1, MSG_PEEK | MSG_DONTWAIT) < 0 && errno == ECONNRESET;
+}
+
 bool make_wake_pair(Socket& read_end, Socket& write_end) {
     int fds[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, fds) != 0) return false;

@@ -215,6 +215,11 @@ void discard_pending_input(Socket s) {
         if (::recv(static_cast<SOCKET>(s), buf, sizeof buf, 0) <= 0) return;
 }
 
+bool peer_reset(Socket s) {
+    char byte;
+    return ::recv(native(s), &byte, 1, MSG_PEEK) == SOCKET_ERROR && ::WSAGetLastError() == WSAECONNRESET;
+}
+
 // A loopback connection made through a listener of its own on a port the
 // system chooses, closed once the pair is made.
 bool make_wake_pair(Socket& read_end, Socket& write_end) {

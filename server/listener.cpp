@@ -25,6 +25,12 @@ constexpr size_t kAcceptsPerWake = 32;
 constexpr size_t kFileBlock = 64 * 1024;  // a reply's file bytes read ahead of the socket, at most
 constexpr size_t kSpareDescriptors = 32;  // for the board's files, the listener and the spare
 constexpr long long kMinReplyRate = 4096; // bytes a second a reply must keep up on average
+// The requests with the board thread hold at most 1/kBoardShare of the
+// connections' descriptors (two each: the socket and a reply's file).
+constexpr size_t kBoardShare = 4;
+// One client address has at most 1/kClientShare of the waiting requests, so
+// that a flood from one address leaves room for everyone else's.
+constexpr size_t kClientShare = 4;
 // A reply longer than a block gets this send buffer: the socket then reports
 // room every few KiB the client takes, so a client that reads slowly but
 // steadily is seen making progress, and one that reads nothing holds little.
@@ -61,6 +67,7 @@ struct Handoff {
     std::vector<Connection*> finished;  // the reply made, for the loop to send
     bool ending = false;
     bool woken = false;  // a wake byte is on its way for finished
+    size_t limit = 0;    // waiting's length at most (set at start, not changed while running)
     net::SocketHandle wake_read, wake_write;
 };
 
@@ -171,11 +178,23 @@ void begin_handling(Server& s, Connection& c) {
         if (s.handler.answer_at_once(*c.request, reply) || reply.started()) return finish_handling(s, c);
     }
     Handoff& h = *s.handoff;
+    bool queued = false;
     {
         std::lock_guard<std::mutex> guard(h.mutex);
-        h.waiting.push_back(&c);
+        size_t from_client = 0;
+        for (const Connection* w : h.waiting) from_client += w->request->ClientAddress == c.request->ClientAddress;
+        if (h.waiting.size() < h.limit && from_client < std::max<size_t>(1, h.limit / kClientShare)) {
+            h.waiting.push_back(&c);
+            queued = true;
+        }
     }
-    h.work.notify_one();
+    if (queued) return h.work.notify_one();
+    // The board is behind, or this client already has its share waiting: the
+    // error page now, rather than a wait that would hold the connection's
+    // descriptor and bytes for as long as the board is behind.
+    Reply reply = reply_into(c);
+    if (!reply.started()) error_page_reply(reply);
+    finish_handling(s, c);
 }
 
 // The board thread: each request handed over, in turn, until the handoff ends.
@@ -187,11 +206,15 @@ void board_work(Server& s, Handoff& h) {
         Connection* c = h.waiting.front();
         h.waiting.pop_front();
         lock.unlock();
-        Reply reply = reply_into(*c);
-        try {
-            s.handler.respond(*c->request, reply);
-        } catch (...) {
-            // The handler answers its own failures; what went out stays the reply.
+        // A client that reset its connection was told nothing, and nobody
+        // would read the reply: its request is dropped, not carried out.
+        if (!net::peer_reset(c->socket.get())) {
+            Reply reply = reply_into(*c);
+            try {
+                s.handler.respond(*c->request, reply);
+            } catch (...) {
+                // The handler answers its own failures; what went out stays the reply.
+            }
         }
         lock.lock();
         h.finished.push_back(c);
@@ -415,6 +438,7 @@ StartResult start(Server& s) {
     size_t limit = net::descriptor_limit();
     s.max_connections = limit > 2 * kSpareDescriptors ? limit - kSpareDescriptors : kSpareDescriptors;
     auto handoff = std::make_shared<Handoff>();
+    handoff->limit = std::max<size_t>(1, std::min(s.board_queue_limit, s.max_connections / kBoardShare / 2));
     net::Socket wake_read = net::kInvalidSocket, wake_write = net::kInvalidSocket;
     if (!net::make_wake_pair(wake_read, wake_write)) {
         listener = net::SocketHandle();

@@ -16,7 +16,12 @@
 //   polls it nor looks at its deadline); the finished reply comes back
 //   through the handoff's completion list, and a byte through the wake pair
 //   ends the loop's poll. The handoff's own mutex guards both lists; the
-//   board's state is the handler's (see board/board.h).
+//   board's state is the handler's (see board/board.h). The waiting list is
+//   bounded (board_queue_limit, and a share of it for each client address):
+//   a request that finds it full gets the error page from the loop at once,
+//   so a flood of posts holds neither memory nor descriptors beyond it, and
+//   a request whose client reset its connection before its turn is dropped
+//   unanswered.
 // - the front end's thread calls start, stop and set_port; stop ends both
 //   threads, the board thread after the request it is handling.
 #include <atomic>
@@ -89,6 +94,12 @@ struct Server {
     // Descriptors the connections may hold at once, a socket each and the
     // file a reply is sent from: set at each start from the descriptor limit.
     size_t max_connections = 0;
+    // Requests waiting for the board thread, at most; one more gets the
+    // error page at once, as does one more from a client address that has a
+    // quarter of them (kClientShare in listener.cpp). Never more than a
+    // quarter of max_connections is spent on them (kBoardShare), so the rest
+    // stays for the requests the event loop answers itself.
+    size_t board_queue_limit = 64;
 };
 
 // False when the sockets library cannot be started.

@@ -58,6 +58,8 @@ struct Control {
     std::uint8_t kept_private = 0;
     // The trusted proxy kept in the settings file (empty: none); --proxy sets this run's only.
     std::string kept_proxy;
+    // Flood control's limits as the settings file holds them (the board uses them).
+    board::PostLimits kept_post_limits;
     // The settings file existed but could not be read at launch: it is not rewritten.
     bool settings_unreadable = false;
     std::array<std::string, kStatusLineCount> status;

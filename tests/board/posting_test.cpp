@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "board/deletion.h"
+#include "board/flood.h"
 #include "board/pages.h"
 #include "board/paths.h"
 #include "board/posting.h"
@@ -78,6 +79,46 @@ TEST_F(Posting, RefusedPostsChangeNoFile) {
     }
     for (size_t i = 0; i < names.size(); ++i) EXPECT_EQ(read_file(names[i]), before[i]) << names[i];
     EXPECT_EQ(b.MessageNo, 1);
+}
+
+TEST_F(Posting, AFloodIsRefusedAtItsSixthPostAndAPersonsPacePasses) {
+    b.post_limits = board::PostLimits{};  // the owner's defaults: 5 posts in 30 s, 20 in an hour
+    std::vector<std::string> told;
+    b.owner_notice = [&told](const std::string& text, const std::string&) { told.push_back(text); };
+    platform::Clock base = b.clock;
+    std::int64_t later = 0;
+    b.clock = [base, &later] {
+        platform::LocalTime t = base();
+        t.epoch_seconds += later;
+        return t;
+    };
+    for (int i = 0; i < 5; ++i) post("name=n&title=t&text=quick");
+    EXPECT_EQ(b.MessageNo, 5);
+    std::vector<std::string> names = {"DATA/MESSAGE/0.ini", board::paths::kMenuPage, board::paths::kMainPage,
+                                      board::text_page_path(1)};
+    std::vector<std::string> before;
+    for (auto& n : names) before.push_back(read_file(n));
+    std::string refused = reply_body(post("name=n&title=t&text=sixth"));
+    EXPECT_NE(refused.find(sjis(u8"（30秒に5件、１時間に20件まで）")), std::string::npos) << refused;
+    EXPECT_NE(refused.find(sjis(u8"あと約30秒たってから")), std::string::npos);
+    later = 29;
+    EXPECT_NE(reply_body(post("name=n&title=t&text=seventh")).find(sjis(u8"あと約1秒")), std::string::npos);
+    for (size_t i = 0; i < names.size(); ++i) EXPECT_EQ(read_file(names[i]), before[i]) << names[i];
+    EXPECT_FALSE(file_exists("DATA/MESSAGE/6.txt"));
+    ASSERT_EQ(told.size(), 1u) << "one notice for the spell, not one a post";
+    EXPECT_NE(told[0].find("[ 127.0.0.1 ]"), std::string::npos);
+    EXPECT_TRUE(board::flood_allows(b, "127.0.0.2", board::FloodKind::Post, b.clock().epoch_seconds))
+        << "another address is not held back";
+    // A post every ten seconds passes, up to twenty in the hour.
+    for (int i = 6; i <= 20; ++i) {
+        later = 30 + (i - 6) * 10;
+        post("name=n&title=t&text=paced");
+        EXPECT_EQ(b.MessageNo, i) << "at " << later << " s";
+    }
+    later += 10;
+    refused = reply_body(post("name=n&title=t&text=twenty-first"));
+    EXPECT_EQ(b.MessageNo, 20);
+    EXPECT_NE(refused.find(sjis(u8"あと約57分")), std::string::npos) << refused;
 }
 
 TEST_F(Posting, FieldsInHeadersDoNotCount) {

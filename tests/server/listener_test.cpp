@@ -185,6 +185,37 @@ TEST_F(Listener, PagesAreReadWhileAPostIsHeldInsideTheBoard) {
     EXPECT_NE(post.get().find("<frame src='wbk_menu.html'"), std::string::npos) << "the post got the board reply";
 }
 
+TEST_F(Listener, AFullBoardQueueGetsTheErrorPageAtOnceAndPagesAreStillRead) {
+    s.board_queue_limit = 1;
+    start();
+    // The login page is written at its first reading.
+    std::string login_page = http_exchange(port, "GET / HTTP/1.0\r\n\r\n");
+    std::string login = post_request("wbk_login.cgi", "id=quietharborlights&password=quietharborlights");
+    std::future<std::string> held_login, second, third;
+    {
+        HeldSyncs held;
+        held_login = std::async(std::launch::async, [&] { return http_exchange(port, login); });
+        ASSERT_TRUE(held.wait_entered()) << "the login is held inside the board";
+        // One waits for the board thread; the other finds the queue full.
+        second = std::async(std::launch::async, [&] { return http_exchange(port, login); });
+        third = std::async(std::launch::async, [&] { return http_exchange(port, login); });
+        auto page = std::async(std::launch::async, [this] {
+            return http_exchange(port, "GET / HTTP/1.0\r\n\r\n");
+        });
+        ASSERT_EQ(page.wait_for(std::chrono::seconds(2)), std::future_status::ready) << "a reader waited for the board";
+        EXPECT_EQ(page.get(), login_page);
+        bool second_done = second.wait_for(std::chrono::seconds(2)) == std::future_status::ready;
+        bool third_done = third.wait_for(std::chrono::milliseconds(second_done ? 200 : 2000)) == std::future_status::ready;
+        ASSERT_NE(second_done, third_done) << "exactly one of the two was answered while the board was held";
+        std::string refused = second_done ? second.get() : third.get();
+        EXPECT_NE(refused.find(sjis(u8"伝言板サーバーが不安定になっています。")), std::string::npos) << refused;
+        held.release();
+    }
+    EXPECT_NE(held_login.get().find("SESSIONID="), std::string::npos);
+    std::string queued = second.valid() ? second.get() : third.get();
+    EXPECT_NE(queued.find("SESSIONID="), std::string::npos) << "the one that waited was handled";
+}
+
 TEST_F(Listener, ClientThatSendsNothingGetsNoReplyWhenTimeRunsOut) {
     s.request_timeout_ms = 200;
     start();
