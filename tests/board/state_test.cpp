@@ -183,10 +183,18 @@ TEST_F(StateLoad, OwnerSettingsOutliveALaunchAndJunkIsTheDefault) {
     board::OwnerSettings kept = board::load_owner_settings();
     EXPECT_EQ(kept.port, 8080);
     EXPECT_EQ(kept.log, 1);
-    write_file("DATA/settings.ini", "port=70000\r\nlog=yes\r\n\x81");
+    EXPECT_EQ(kept.post_limits, board::PostLimits{}) << "no limit lines: the defaults, 5 in 30 s and 20 an hour";
+    // A limit's line is written only when it is not the default.
+    ASSERT_TRUE(board::save_owner_settings({8080, 1, 0, "", {3, 60, 20}}));
+    EXPECT_EQ(read_file("DATA/settings.ini"),
+              "port=8080\r\nlog=1\r\nprivate=0\r\npost_limit=3\r\npost_limit_seconds=60\r\n");
+    EXPECT_EQ(board::load_owner_settings().post_limits, (board::PostLimits{3, 60, 20}));
+    write_file("DATA/settings.ini", "port=70000\r\nlog=yes\r\npost_limit=101\r\npost_limit_seconds=0\r\n"
+                                    "post_limit_hour=-1\r\n\x81");
     kept = board::load_owner_settings();
     EXPECT_EQ(kept.port, 53790);
     EXPECT_EQ(kept.log, 0);
+    EXPECT_EQ(kept.post_limits, board::PostLimits{}) << "limits out of range are the defaults";
 }
 
 TEST(ParseInt, ReadsLikeTheStandardConversion) {

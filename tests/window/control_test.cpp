@@ -112,14 +112,18 @@ TEST_F(ControlTest, PortRulesTakeWholeNumbersAsTypedAndRefuseTheRest) {
     window::log_dialog_choose(c, 1);
     window::log_dialog_ok(c);
     EXPECT_EQ(board::load_owner_settings().port, 18432) << "--port is for one run, also when the log changes";
-    // The proxy line survives the program's own rewrites of the file; --proxy names this run's only.
-    write_file(board::paths::kSettings, "port=18432\r\nlog=1\r\nprivate=0\r\nproxy=127.0.0.9\r\n");
+    // The proxy line and the post limits survive the program's own rewrites
+    // of the file, and the board uses the limits; --proxy names this run's only.
+    const std::string kept = "port=18432\r\nlog=0\r\nprivate=0\r\nproxy=127.0.0.9\r\npost_limit=0\r\npost_limit_hour=7\r\n";
+    write_file(board::paths::kSettings, "port=18432\r\nlog=1\r\nprivate=0\r\nproxy=127.0.0.9\r\n"
+                                        "post_limit_hour=7\r\npost_limit=0\r\n");
     window::load_owner_settings(c, std::nullopt, false, std::string("127.0.0.2"));
     EXPECT_EQ(s.trusted_proxy, "127.0.0.2");
+    EXPECT_EQ(b.post_limits, (board::PostLimits{0, 30, 7}));
     fake.answers = {true};
     window::log_dialog_choose(c, 0);
     window::log_dialog_ok(c);
-    EXPECT_EQ(board::load_owner_settings().proxy, "127.0.0.9");
+    EXPECT_EQ(read_file(board::paths::kSettings), kept);
     window::load_owner_settings(c, std::nullopt);
     EXPECT_EQ(s.trusted_proxy, "127.0.0.9");
     EXPECT_NE(window::proxy_status(c).find("127.0.0.9"), std::string::npos);
@@ -133,7 +137,7 @@ TEST_F(ControlTest, PortRulesTakeWholeNumbersAsTypedAndRefuseTheRest) {
     fake.answers = {true};
     window::log_dialog_choose(c, 1);
     window::log_dialog_ok(c);
-    EXPECT_EQ(read_file(board::paths::kSettings), "port=18432\r\nlog=0\r\nprivate=0\r\nproxy=127.0.0.9\r\n");
+    EXPECT_EQ(read_file(board::paths::kSettings), kept);
     EXPECT_EQ(fake.shown.back().caption, sjis(u8"エラーメッセージ")) << "and the owner is told";
     EXPECT_EQ(window::parse_port_text("0"), 0) << "the system's choice";
     EXPECT_EQ(window::parse_options({"--port", sjis(u8"８０８０")}).port, 8080) << "one parser for the option too";
