@@ -138,6 +138,7 @@ def one_flood(program, seconds, flooders, reset):
             now = stored(board.path)
             if now != last:
                 last, same_since = now, time.monotonic()
+        quiet = time.monotonic() - same_since >= SETTLE
         settled = same_since - flood_end
         reader.running = visitor.running = False
         reader.join(TIMEOUT + 5)
@@ -148,13 +149,13 @@ def one_flood(program, seconds, flooders, reset):
             "close": "reset (SO_LINGER 0)" if reset else "ordinary close",
             "posts sent": sent.value,
             "stored at the flood's end": stored_end,
-            "stored once quiet": last,
-            "seconds until quiet": round(settled, 1),
+            "stored once quiet" if quiet else f"stored {SETTLE_MAX:.0f} s after (still storing)": last,
+            "seconds until quiet": round(settled, 1) if quiet else f"over {SETTLE_MAX:.0f}",
             "reader's worst wait, s": round(reader.worst, 3),
             "reader's requests / failures": f"{reader.count} / {reader.failures}",
             "second visitor's slowest login, s": round(visitor.worst, 3),
             "second visitor's logins / failures": f"{visitor.count} / {visitor.failures}",
-            "descriptors before / at the end / once quiet": f"{fds_before} / {fds_end} / {fds_after}",
+            "descriptors before / at the flood's end / after": f"{fds_before} / {fds_end} / {fds_after}",
             "server alive": alive,
         }
     finally:

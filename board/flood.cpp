@@ -38,10 +38,8 @@ void tell_owner(Board& b, const std::string& address, std::int64_t now) {
         b.flood_untold += 1;
         return;
     }
-    const PostLimits& l = b.post_limits;
     std::string text = "[ " + address + " ]からの投稿が続いたため、このＩＰアドレスからの投稿を一時停止しました（" +
-                       std::to_string(l.burst_seconds) + "秒に" + std::to_string(l.burst) + "件、１時間に" +
-                       std::to_string(l.hourly) + "件まで）。";
+                       post_limits_text(b.post_limits) + "まで）。";
     if (b.flood_untold > 0) text += "ほかに" + std::to_string(b.flood_untold) + "件のＩＰアドレスも一時停止しています。";
     b.flood_told = now;
     b.flood_untold = 0;
@@ -49,6 +47,14 @@ void tell_owner(Board& b, const std::string& address, std::int64_t now) {
 }
 
 }  // namespace
+
+std::string post_limits_text(const PostLimits& limits) {
+    std::string text;
+    if (limits.burst > 0) text += std::to_string(limits.burst_seconds) + "秒に" + std::to_string(limits.burst) + "件";
+    if (limits.burst > 0 && limits.hourly > 0) text += "、";
+    if (limits.hourly > 0) text += "１時間に" + std::to_string(limits.hourly) + "件";
+    return text;
+}
 
 bool flood_allows(Board& b, const std::string& address, FloodKind kind, std::int64_t now,
                   std::int64_t* retry_after) {

@@ -26,4 +26,8 @@ inline constexpr int kPostLimitMax = 100;
 bool flood_allows(Board& b, const std::string& address, FloodKind kind, std::int64_t now,
                   std::int64_t* retry_after = nullptr);
 
+// The limits as the refusal page and the owner's notice name them:
+// "30秒に5件、１時間に20件" (a limit that is off is left out).
+std::string post_limits_text(const PostLimits& limits);
+
 }  // namespace board

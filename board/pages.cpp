@@ -4,6 +4,7 @@
 #include <functional>
 #include <optional>
 
+#include "board/flood.h"
 #include "board/paths.h"
 #include "board/request_failure.h"
 #include "board/state.h"
@@ -302,10 +303,6 @@ std::string paused_login_page_text(int minutes_left) {
 }
 
 std::string post_refused_page_text(const PostLimits& limits, std::int64_t seconds_left) {
-    std::string pace;
-    if (limits.burst > 0) pace += std::to_string(limits.burst_seconds) + "秒に" + std::to_string(limits.burst) + "件";
-    if (limits.burst > 0 && limits.hourly > 0) pace += "、";
-    if (limits.hourly > 0) pace += "１時間に" + std::to_string(limits.hourly) + "件";
     std::string wait = seconds_left < 120 ? std::to_string(seconds_left) + "秒" : std::to_string((seconds_left + 59) / 60) + "分";
     std::string t = page_head(false) + kStyleMeta + kCharsetMeta;
     t += "<title>コモレビ　－投稿－</title>\n"
@@ -313,7 +310,8 @@ std::string post_refused_page_text(const PostLimits& limits, std::int64_t second
          "<body>\n"
          "<h1>コモレビ</h1>\n"
          "<hr>\n"
-         "<p>このＩＰアドレスからの投稿が続いたため、投稿の受け付けを一時停止しています（" + pace + "まで）。</p>\n"
+         "<p>このＩＰアドレスからの投稿が続いたため、投稿の受け付けを一時停止しています（" +
+         post_limits_text(limits) + "まで）。</p>\n"
          "<p>今回のメッセージは投稿されていません。あと約" + wait + "たってから、もう一度投稿して下さい。</p>\n"
          "<p><a href='wbk_main.html' target='_top'>伝言板へ戻る</a></p>\n"
          "<hr>\n";
