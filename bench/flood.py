@@ -16,6 +16,10 @@ stored, and the descriptors the server holds at the flood's end and once
 the board is quiet again (the counters unchanged for two seconds).
 
     bench/flood.py --program build/komorebi [--seconds 4] [--flooders 2] [--close reset|close|both]
+                   [--no-post-limits]
+
+--no-post-limits starts the board with its post limits off, which shows what
+the bounded queue to the board thread does alone.
 
 Every connection goes to 127.0.0.1. Exit status 1 only when the server died.
 """
@@ -106,9 +110,9 @@ def fd_count(pid):
     return len(os.listdir(f"/proc/{pid}/fd"))
 
 
-def one_flood(program, seconds, flooders, reset):
+def one_flood(program, seconds, flooders, reset, post_limits):
     board = k.Board("flood")
-    server = k.Server(program, board.path, flood_control=True, options=["--proxy", k.HOST]).launch()
+    server = k.Server(program, board.path, flood_control=post_limits, options=["--proxy", k.HOST]).launch()
     try:
         port = server.port
         cookie = login(port, FLOODER)
@@ -170,12 +174,13 @@ def main():
     ap.add_argument("--seconds", type=float, default=4.0)
     ap.add_argument("--flooders", type=int, default=2)
     ap.add_argument("--close", choices=["reset", "close", "both"], default="both")
+    ap.add_argument("--no-post-limits", action="store_true")
     args = ap.parse_args()
     program = k.program_path(args.program)
     kinds = [True, False] if args.close == "both" else [args.close == "reset"]
     alive = True
     for reset in kinds:
-        result = one_flood(program, args.seconds, args.flooders, reset)
+        result = one_flood(program, args.seconds, args.flooders, reset, not args.no_post_limits)
         for key, value in result.items():
             print(f"{key:48} {value}")
         print()
