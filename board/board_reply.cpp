@@ -47,7 +47,7 @@ void commit_or_fail(platform::FileGroup& group) {
 void send_board_reply(const Board& b, server::Reply& reply, const std::string& main_page,
                       std::optional<std::uint64_t> cookie) {
     std::string extra(cache_header(b));
-    if (cookie) extra = "Set-Cookie: SESSIONID=" + std::to_string(*cookie) + ";\n" + extra;
+    if (cookie) extra = server::session_cookie_line(reply, std::to_string(*cookie)) + extra;
     server::file_reply(reply, main_page, "text/html\n", extra);
 }
 

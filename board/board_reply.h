@@ -15,7 +15,8 @@ namespace board {
 // Points the main page's frame at CurrentPage, refreshes the menu's current
 // page and update time, makes sure the input page (and, for the login reply,
 // text page 1) exist, and sends the main page. With a cookie value it is the
-// login reply and carries "Set-Cookie: SESSIONID=%d;".
+// login reply and carries "Set-Cookie: SESSIONID=%d;" (with the cookie's
+// attributes on a hardened reply, see server/reply.h).
 void board_reply(Board& b, server::Reply& reply, std::optional<std::uint64_t> cookie = std::nullopt);
 
 // The board reply in parts, for a request that replaces other files with the

@@ -198,6 +198,67 @@ std::string main_template_text(int current_page) {
     return t;
 }
 
+namespace {
+
+// The menu's pagelink script. The page select (data1) closes without a reply;
+// the text frame moves to data2 only once that request has finished, since a
+// browser may cancel a frame's navigation that another follows at once, and
+// the select would never arrive. Where no request can be made from the
+// script, the frame is pointed at both in turn, as menus written before did.
+const char* const kPageLinkScript =
+    "function pagelink(data1,data2) {\n"
+    "\tvar moved = false;\n"
+    "\tfunction move() {\n"
+    "\t\tif (moved) return;\n"
+    "\t\tmoved = true;\n"
+    "\t\tparent.wbk_text.location.href = data2;\n"
+    "\t\tparent.wbk_menu.location.href = 'wbk_menu.html';\n"
+    "\t}\n"
+    "\ttry {\n"
+    "\t\tvar r = new XMLHttpRequest();\n"
+    "\t\tr.onreadystatechange = function() { if (r.readyState == 4) move(); };\n"
+    "\t\tr.open('GET', data1, true);\n"
+    "\t\tr.send(null);\n"
+    "\t} catch (e) {\n"
+    "\t\tparent.wbk_text.location.href = data1;\n"
+    "\t\tmove();\n"
+    "\t}\n"
+    "}\n";
+
+// The script menus were written with before: replaced at the start where a
+// menu still holds it line for line.
+const char* const kOldPageLinkScript =
+    "function pagelink(data1,data2) {\n"
+    "\tparent.wbk_text.location.href = data1;\n"
+    "\tparent.wbk_text.location.href = data2;\n"
+    "\tparent.wbk_menu.location.href = 'wbk_menu.html';\n"
+    "}\n";
+
+}  // namespace
+
+std::string renewed_page_link_script(const std::string& stored) {
+    // Whole lines only: the old lines right after a line end, once.
+    const std::string old = "\r\n" + platform::stored_text(kOldPageLinkScript);
+    size_t at = stored.find(old);
+    if (at == std::string::npos) return stored;
+    std::string renewed = stored;
+    renewed.replace(at + 2, old.size() - 2, platform::stored_text(kPageLinkScript));
+    return renewed;
+}
+
+std::string renew_page_link_script() {
+    std::string stored;
+    platform::FileStatus s = platform::read_file(paths::kMenuPage, stored);
+    if (s.missing()) return {};  // written from the template by the next request
+    if (!s.ok()) return std::string("[") + paths::kMenuPage + "] " + platform::reason_text(s);
+    std::string renewed = renewed_page_link_script(stored);
+    if (renewed == stored) return {};
+    platform::FileGroup group;
+    group.replace(paths::kMenuPage, paths::kMenuWork, std::move(renewed), platform::FileGroup::Undo::Restore, stored);
+    s = group.commit();
+    return s.ok() ? std::string() : "[" + group.failed_file() + "] " + platform::reason_text(s);
+}
+
 std::string menu_template_text() {
     std::string t = page_head(false);
     t += "<title>コモレビ　－メニュー－</title>\n"
@@ -205,11 +266,7 @@ std::string menu_template_text() {
     t += kStyleMeta;
     t += kCharsetMeta;
     t += kScriptStart;
-    t += "function pagelink(data1,data2) {\n"
-         "\tparent.wbk_text.location.href = data1;\n"
-         "\tparent.wbk_text.location.href = data2;\n"
-         "\tparent.wbk_menu.location.href = 'wbk_menu.html';\n"
-         "}\n";
+    t += kPageLinkScript;
     t += kScriptEnd;
     t += "<h1>メニュー</h1>\n"
          "<hr>\n"

@@ -65,6 +65,15 @@ std::string update_time_line(const std::string& date_time);  // "<p>%s</p>\n"
 std::string page_link_line(int page);         // the menu's link to a page
 std::string text_page_path(int page);         // "DATA/HTML/wbk_text_%d.html"
 
+// The menu's pagelink script: a menu page's stored bytes with the script
+// lines menus were written with before, where it holds them byte for byte,
+// replaced by the template's; any other menu's bytes as they are (an owner's
+// own script stays). renew_page_link_script does so to DATA/HTML/wbk_menu.html
+// at the start: empty when done or nothing to do, else the file that cannot
+// be read or replaced, with the system's reason.
+std::string renewed_page_link_script(const std::string& stored);
+std::string renew_page_link_script();
+
 // A page's stored bytes; nothing when it does not exist. A page that exists
 // but cannot be read ends the request (request failure).
 std::optional<std::string> read_page(const std::string& page);

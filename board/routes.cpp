@@ -70,7 +70,13 @@ bool handle_get(Board& b, const server::Request& request, server::Reply& reply, 
     // The pages the board rewrites are read whole before the reply starts:
     // no handle stays open on a page while a slow client drains it, so the
     // page can be replaced meanwhile (Windows refuses to replace an open file).
-    if (name == paths::kLoginPage) return send_login_page(b, reply, board_locked);
+    // Asked for by its name, the login page is served only as stored: the bare
+    // root and the login-page replies write it, a request of a file's name
+    // never does.
+    if (name == paths::kLoginPage) {
+        if (!stored_login_page_reply(b, reply)) server::not_found_reply(reply);
+        return true;
+    }
     size_t base = name.find_last_of('/') + 1;
     if (name.compare(base, 4, "wbk_") == 0) {
         platform::FileStatus s;
@@ -207,6 +213,7 @@ std::string prepare_to_serve(Board& b) {
             trouble_text = std::string("[") + paths::kCounters + "] cannot be created";
         notice = load_notice(b, r);
         if (trouble_text.empty()) trouble_text = repair_pages(b);
+        if (trouble_text.empty()) trouble_text = renew_page_link_script();
         load_held_sessions(b);
     }
     if (!notice.empty() && b.owner_notice) b.owner_notice(notice, "エラーメッセージ");

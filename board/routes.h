@@ -30,10 +30,11 @@ void respond(Board& b, const server::Request& request, server::Reply& reply);
 
 // The start's preparation: removes the work files a crash left, loads the
 // counters and the credentials and makes the pages agree with the counters
-// (repair_pages). Empty when the board can serve; otherwise the file that
-// keeps the server from starting, with the system's reason: a counters file
-// that cannot be created, a state file or page that exists but cannot be read,
-// a page the repair cannot write.
+// (repair_pages), then gives a menu that still holds the old pagelink script
+// the template's (renew_page_link_script). Empty when the board can serve;
+// otherwise the file that keeps the server from starting, with the system's
+// reason: a counters file that cannot be created, a state file or page that
+// exists but cannot be read, a page the repair cannot write.
 std::string prepare_to_serve(Board& b);
 
 // "DATA/HTML/<path>" when path may be served: nothing outside DATA/HTML

@@ -150,10 +150,12 @@ void write_reply(Connection& c, SteadyClock::time_point now) {
     }
 }
 
-// A reply made into the connection's own bytes and file.
+// A reply made into the connection's own bytes and file, hardened as its request asks.
 Reply reply_into(Connection& c) {
-    return Reply([&c](const char* data, size_t n) { c.out.append(data, n); },
-                 [&c](platform::RawReader file) { c.file = std::move(file); });
+    Reply reply([&c](const char* data, size_t n) { c.out.append(data, n); },
+                [&c](platform::RawReader file) { c.file = std::move(file); });
+    if (c.request) reply.harden(needs_hardening(*c.request));
+    return reply;
 }
 
 // The reply made: its deadline set, and as much of it sent as the socket takes at once.

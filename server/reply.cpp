@@ -3,7 +3,25 @@
 #include <cstring>
 #include <string>
 
+#include "server/request.h"
+
 namespace server {
+
+bool needs_hardening(const Request& request) { return request.scheme == "https"; }
+
+std::string_view hardening_headers(const Reply& reply) {
+    if (!reply.hardened()) return {};
+    return "X-Frame-Options: SAMEORIGIN\n"
+           "X-Content-Type-Options: nosniff\n"
+           "Referrer-Policy: same-origin\n";
+}
+
+std::string session_cookie_line(const Reply& reply, std::string_view value) {
+    std::string line = "Set-Cookie: SESSIONID=";
+    line += value;
+    line += reply.hardened() ? "; Path=/; Secure; HttpOnly; SameSite=Lax\n" : ";\n";
+    return line;
+}
 
 namespace {
 
@@ -46,6 +64,7 @@ void file_reply(Reply& reply, platform::RawReader& file, std::string_view conten
                 std::string_view extra_header) {
     long long size = file.size();
     std::string header = "HTTP/1.0 200 OK\n";
+    header += hardening_headers(reply);
     header += extra_header;
     header += "Content-Type: ";
     header += content_type;
@@ -65,6 +84,7 @@ void file_reply(Reply& reply, platform::RawReader& file, std::string_view conten
 
 void file_reply(Reply& reply, std::string_view bytes, std::string_view content_type, std::string_view extra_header) {
     std::string header = "HTTP/1.0 200 OK\n";
+    header += hardening_headers(reply);
     header += extra_header;
     header += "Content-Type: ";
     header += content_type;
@@ -75,6 +95,21 @@ void file_reply(Reply& reply, std::string_view bytes, std::string_view content_t
     pieces.finish();
 }
 
+namespace {
+
+// A fixed reply as one send: on a hardened reply, the hardening headers after its status line.
+void send_fixed(Reply& reply, std::string_view text) {
+    std::string_view extra = hardening_headers(reply);
+    if (extra.empty()) return reply.send(text.data(), text.size());
+    constexpr std::string_view kStatus = "HTTP/1.0 200 OK\n";
+    std::string hardened(kStatus);
+    hardened += extra;
+    hardened += text.substr(kStatus.size());
+    reply.send(hardened.data(), hardened.size());
+}
+
+}  // namespace
+
 void not_found_reply(Reply& reply) {
     static const char text[] =
         "HTTP/1.0 200 OK\n"
@@ -82,7 +117,7 @@ void not_found_reply(Reply& reply) {
         "Content-Length: 78\n\n"
         "<HTML><HEAD><TITLE>エラー</TITLE></HEAD><BODY><H1>Not found</H1></BODY></HTML>";
     static_assert(sizeof text - 1 == 138, "the not-found reply is 138 bytes");
-    reply.send(text, sizeof text - 1);
+    send_fixed(reply, {text, sizeof text - 1});
 }
 
 void error_page_reply(Reply& reply) {
@@ -95,7 +130,7 @@ void error_page_reply(Reply& reply) {
         "<H1>伝言板サーバーを管理している人に、問い合わせて下さい。</H1>"
         "</BODY></HTML>";
     static_assert(sizeof text - 1 == 16 + 24 + 21 + 170, "the error page body is 170 bytes");
-    reply.send(text, sizeof text - 1);
+    send_fixed(reply, {text, sizeof text - 1});
 }
 
 std::string_view content_type_for(std::string_view name) {

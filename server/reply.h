@@ -2,14 +2,23 @@
 // The replies: the file reply (the one shape every page goes out in), the
 // not-found reply and the error page. Every header line ends in a bare line
 // feed and the status line is always "HTTP/1.0 200 OK".
+//
+// A reply to a request that came through the owner's TLS proxy as https
+// (the internet's way in) is hardened: every reply shape puts the hardening
+// headers right after the status line, and the session cookie is sent only
+// over https and out of the page scripts' reach. A reply to any other
+// request keeps its bytes as they are.
 #include <cstddef>
 #include <functional>
+#include <string>
 #include <string_view>
 
 #include "platform/sjis.h"
 #include "platform/text_file.h"
 
 namespace server {
+
+struct Request;
 
 // Where a reply's bytes go: the connection, or a recorder in tests.
 class Reply {
@@ -25,6 +34,9 @@ public:
     }
     // Runs once, right before the first byte goes out.
     void before_first_send(std::function<void()> hook) { before_first_send_ = std::move(hook); }
+    // Set where the reply is made, before anything is sent: the request's hardening.
+    void harden(bool hardened) { hardened_ = hardened; }
+    bool hardened() const { return hardened_; }
     // True once any send (also an empty one) has been made.
     bool started() const { return started_; }
     bool streams() const { return static_cast<bool>(stream_); }
@@ -35,7 +47,22 @@ private:
     Stream stream_;
     std::function<void()> before_first_send_;
     bool started_ = false;
+    bool hardened_ = false;
 };
+
+// True when the request came through the trusted proxy as https: the scheme
+// is "https" only from that peer (see parse_request).
+bool needs_hardening(const Request& request);
+
+// The header lines every hardened reply carries after its status line
+// (framing by the board's own pages only, no type guessing, no address of
+// the board's pages sent to other sites); empty for any other reply.
+std::string_view hardening_headers(const Reply& reply);
+
+// The session cookie's header line: "Set-Cookie: SESSIONID=<value>;\n", and
+// on a hardened reply "Set-Cookie: SESSIONID=<value>; Path=/; Secure;
+// HttpOnly; SameSite=Lax\n".
+std::string session_cookie_line(const Reply& reply, std::string_view value);
 
 // No send carries more than this many bytes.
 inline constexpr size_t kSendPiece = 1024;

@@ -173,6 +173,10 @@ TEST_F(Posting, NewestMessageStandsFirstAndThePageBreaksAfterAHundred) {
     std::string page3 = text_page(3);
     EXPECT_LT(page3.find("newer"), page3.find("older"));
     EXPECT_EQ(b.MessageNo, 7);
+    b.MessageNo = 99;
+    post("name=n&title=t&text=hundredth");
+    EXPECT_EQ(read_file("DATA/MESSAGE/0.ini"), "message=100\r\npage=3\r\n") << "the 100th stays on its page";
+    EXPECT_FALSE(file_exists(board::text_page_path(4)));
     std::string menu_before = read_file(board::paths::kMenuPage);
     b.MessageNo = 100;
     b.CurrentPage = 7;

@@ -372,6 +372,16 @@ TEST_F(Sessions, PostsFromAnotherSitesPageAreHandledWithoutASession) {
     // The board's own page says "http://" and its Host (any case).
     post("wbk_write.cgi", form, cookie + "Origin: HTTP://127.0.0.1\r\n");
     EXPECT_TRUE(file_exists("DATA/MESSAGE/1.txt"));
+    // Through the trusted proxy as https, the board's own origin says "https://".
+    auto proxied = [&](const std::string& origin) {
+        Recorder rec;
+        std::string text = post_request("wbk_write.cgi", form, cookie + "X-Forwarded-Proto: https\r\nOrigin: " + origin + "\r\n");
+        board::respond(b, server::parse_request(text, "127.0.0.1", std::string("127.0.0.1")), rec.reply);
+    };
+    proxied("http://127.0.0.1");
+    EXPECT_FALSE(file_exists("DATA/MESSAGE/2.txt")) << "a plain-http page posting to the https board";
+    proxied("https://127.0.0.1");
+    EXPECT_TRUE(file_exists("DATA/MESSAGE/2.txt"));
 }
 
 TEST_F(Sessions, GuessingFromOneAddressIsSlowedAndCoolsDown) {

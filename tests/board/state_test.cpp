@@ -159,6 +159,31 @@ TEST_F(StateLoad, AStartOnUnreadableCountersTellsTheOwnerWhatItAssumed) {
     EXPECT_EQ(told[0], sjis(u8"[DATA/MESSAGE/0.ini]ファイルを読み込めませんでした。\nメッセージ数＝0、ページ番号＝3として続けます。"));
 }
 
+TEST_F(StateLoad, TheStartGivesAMenuWithTheOldPageLinkScriptTheNewOneAndNoOtherMenu) {
+    const std::string old_script = crlf(
+        "function pagelink(data1,data2) {\n"
+        "\tparent.wbk_text.location.href = data1;\n"
+        "\tparent.wbk_text.location.href = data2;\n"
+        "\tparent.wbk_menu.location.href = 'wbk_menu.html';\n"
+        "}\n");
+    const std::string menu = expected_page("menu_page.html");
+    size_t from = menu.find("function pagelink");
+    size_t to = menu.find("//-->", from);
+    ASSERT_NE(to, std::string::npos);
+    const std::string old_menu = menu.substr(0, from) + old_script + menu.substr(to);
+    make_dirs("DATA/HTML");
+    write_file("DATA/HTML/wbk_menu.html", old_menu);
+    EXPECT_EQ(board::prepare_to_serve(b), "");
+    EXPECT_EQ(read_file("DATA/HTML/wbk_menu.html"), menu);
+    EXPECT_EQ(board::prepare_to_serve(b), "");
+    EXPECT_EQ(read_file("DATA/HTML/wbk_menu.html"), menu) << "the new script is kept";
+    std::string edited = old_menu;
+    edited.replace(edited.find("= data2;"), 8, "= data2 ;");
+    write_file("DATA/HTML/wbk_menu.html", edited);
+    EXPECT_EQ(board::prepare_to_serve(b), "");
+    EXPECT_EQ(read_file("DATA/HTML/wbk_menu.html"), edited) << "an owner's own script stays";
+}
+
 TEST_F(StateLoad, AFileThatExistsButCannotBeReadIsNeverOverwrittenWithDefaults) {
     // A directory in the file's place: it exists, and it cannot be read.
     make_dirs("DATA/MESSAGE/0.ini");

@@ -63,12 +63,17 @@ for (const name of ['caddy', 'nginx']) {
       const context = await browser.newContext({ ignoreHTTPSErrors: true });
       const page = await context.newPage();
       page.on('dialog', (d) => d.dismiss().catch(() => {}));
-      await page.goto(`https://127.0.0.1:${proxy.port}/`);
+      const first = await page.goto(`https://127.0.0.1:${proxy.port}/`);
       assert.equal(await page.title(), LOGIN_TITLE);
+      const headers = first.headers();
+      assert.deepEqual([headers['x-frame-options'], headers['x-content-type-options'], headers['referrer-policy']],
+        ['SAMEORIGIN', 'nosniff', 'same-origin'], `${name} did not tell the board the request came as https`);
       await page.fill('input[name=id]', CREDENTIAL);
       await page.fill('input[name=password]', CREDENTIAL);
       await Promise.all([page.waitForEvent('load'), page.click('input[name=login]')]);
       assert.ok(page.frame({ name: 'wbk_text' }), 'the login through the proxy was refused');
+      const cookie = (await context.cookies()).find((c) => c.name === 'SESSIONID');
+      assert.deepEqual(cookie && [cookie.path, cookie.secure, cookie.httpOnly, cookie.sameSite], ['/', true, true, 'Lax']);
       const input = page.frame({ name: 'wbk_input' });
       await input.fill('input[name=name]', '木漏れ日');
       await input.fill('input[name=title]', `${name} 経由`);
@@ -107,8 +112,9 @@ for (const name of ['caddy', 'nginx']) {
         method: 'POST', path: '/wbk_login.cgi', localAddress: '127.0.0.4',
         headers: { 'X-Forwarded-For': '127.0.0.2', 'X-Forwarded-Proto': 'https' }, body: loginForm(CREDENTIAL),
       });
-      const m = /SESSIONID=(\d+);/.exec(r.headers['set-cookie'] || '');
-      assert.ok(m, 'the forwarded address was believed from a peer that is not the proxy');
+      const m = /^SESSIONID=(\d+);$/.exec(r.headers['set-cookie'] || '');
+      assert.ok(m, 'the forwarded address or scheme was believed from a peer that is not the proxy');
+      assert.equal(r.headers['x-frame-options'], undefined);
       assert.match(sessions(), new RegExp(`ipaddress=127\\.0\\.0\\.4:cookieid=${m[1]}:`));
     });
   });

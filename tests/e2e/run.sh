@@ -1,19 +1,28 @@
 #!/usr/bin/env bash
-# Runs the browser tests: headless Chromium against the program on 127.0.0.1.
+# Runs the browser tests against the program on 127.0.0.1: headless Chromium
+# (the default), or headless Firefox ESR.
 #
-#   tests/e2e/run.sh [path/to/komorebi] [screenshot directory]
+#   tests/e2e/run.sh [path/to/komorebi] [screenshot directory] [chromium|firefox]
 #
-# Without Chromium or Node.js it prints SKIP and exits 77, which CTest counts
-# as skipped (tools/install-deps --test installs them).
+# Without the browser or Node.js it prints SKIP and exits 77, which CTest
+# counts as skipped (tools/install-deps --test installs them).
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 root="$(cd "$here/../.." && pwd)"
 export KOMOREBI_BIN="${1:-${KOMOREBI_BIN:-$root/build/komorebi}}"
 export KOMOREBI_E2E_OUT="${2:-${KOMOREBI_E2E_OUT:-$root/build/e2e}}"
+engine="${3:-chromium}"
 export CHROMIUM="${CHROMIUM:-/usr/bin/chromium}"
+export FIREFOX="${FIREFOX:-/usr/bin/firefox-esr}"
 
 missing=""
-[ -x "$CHROMIUM" ] || missing+=", no Chromium at $CHROMIUM"
+case "$engine" in
+  chromium) files=(board.test.js private.test.js proxy.test.js)
+            [ -x "$CHROMIUM" ] || missing+=", no Chromium at $CHROMIUM" ;;
+  firefox) files=(firefox.test.js)
+           [ -x "$FIREFOX" ] || missing+=", no Firefox at $FIREFOX" ;;
+  *) echo "e2e: unknown browser $engine (chromium or firefox)" >&2; exit 2 ;;
+esac
 command -v node >/dev/null || missing+=", no Node.js"
 command -v npm >/dev/null || missing+=", no npm"
 if [ -n "$missing" ]; then
@@ -54,5 +63,5 @@ if [ ! -f node_modules/.package-lock.json ] || [ package-lock.json -nt node_modu
   npm ci --no-audit --no-fund --loglevel=error
 fi
 
-echo "e2e: program $KOMOREBI_BIN, Node.js $(node --version), screenshots in $KOMOREBI_E2E_OUT"
-exec node --test --test-concurrency=1 --test-timeout=300000 board.test.js private.test.js proxy.test.js
+echo "e2e: $engine, program $KOMOREBI_BIN, Node.js $(node --version), screenshots in $KOMOREBI_E2E_OUT"
+exec node --test --test-concurrency=1 --test-timeout=300000 "${files[@]}"

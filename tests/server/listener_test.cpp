@@ -57,13 +57,38 @@ static int hold_port(std::uint16_t& port) {
 }
 
 TEST_F(Listener, ServesTheLoginPageAndNotFoundByteForByte) {
+    s.trusted_proxy = "127.0.0.1";  // a plain request from the proxy's address keeps its bytes too
     start();
     EXPECT_TRUE(file_exists("DATA/MESSAGE/0.ini"));
     std::string reply = http_exchange(port, "GET / HTTP/1.0\r\n\r\n");
     EXPECT_EQ(reply_body(reply), expected_page("login_page.html"));
+    EXPECT_EQ(reply.rfind("HTTP/1.0 200 OK\nContent-Type: text/html\nContent-Length: ", 0), 0u);
     std::string missing = http_exchange(port, "GET /nothing.html HTTP/1.0\r\n\r\n");
     EXPECT_EQ(missing.size(), 138u);
     EXPECT_EQ(http_exchange(port, "GET /../DATA/MESSAGE/0.ini HTTP/1.0\r\n\r\n"), missing);
+
+    // Through the proxy as https: every reply shape hardened, the session cookie kept from scripts.
+    const std::string https = "X-Forwarded-Proto: https\r\n";
+    const std::string status = "HTTP/1.0 200 OK\n";
+    const std::string hardening =
+        "X-Frame-Options: SAMEORIGIN\nX-Content-Type-Options: nosniff\nReferrer-Policy: same-origin\n";
+    EXPECT_EQ(http_exchange(port, "GET / HTTP/1.0\r\n" + https + "\r\n"),
+              status + hardening + reply.substr(status.size()));
+    EXPECT_EQ(http_exchange(port, "GET /nothing.html HTTP/1.0\r\n" + https + "\r\n"),
+              status + hardening + missing.substr(status.size()));
+    // The line after the hardening (or the status line) with its value left out.
+    auto cookie_line = [](const std::string& text, size_t at) {
+        std::string line = text.substr(at, text.find('\n', at) + 1 - at);
+        size_t digits = line.find_first_not_of("0123456789", 22);
+        return digits > 22 ? line.substr(0, 22) + "N" + line.substr(digits) : line;
+    };
+    const std::string login = post_request("wbk_login.cgi", "id=quietharborlights&password=quietharborlights");
+    std::string secure = http_exchange(
+        port, post_request("wbk_login.cgi", "id=quietharborlights&password=quietharborlights", https));
+    EXPECT_EQ(secure.substr(0, status.size() + hardening.size()), status + hardening);
+    EXPECT_EQ(cookie_line(secure, status.size() + hardening.size()),
+              "Set-Cookie: SESSIONID=N; Path=/; Secure; HttpOnly; SameSite=Lax\n");
+    EXPECT_EQ(cookie_line(http_exchange(port, login), status.size()), "Set-Cookie: SESSIONID=N;\n");
 }
 
 TEST_F(Listener, RequestInTwoPiecesIsServedWhole) {

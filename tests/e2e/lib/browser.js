@@ -1,5 +1,5 @@
-// What both browser test files share: where the program, the screenshots and
-// Chromium are, the board's default credential, and how Chromium is started
+// What the browser test files share: where the program, the screenshots,
+// Chromium and Firefox are, the board's default credential, and how Chromium is started
 // (headless, and without the background connections this machine refuses).
 'use strict';
 
@@ -11,6 +11,7 @@ module.exports = {
   BINARY: process.env.KOMOREBI_BIN || path.join(ROOT, 'build', 'komorebi'),
   OUT: process.env.KOMOREBI_E2E_OUT || path.join(ROOT, 'build', 'e2e'),
   CHROMIUM: process.env.CHROMIUM || '/usr/bin/chromium',
+  FIREFOX: process.env.FIREFOX || '/usr/bin/firefox-esr',
   CREDENTIAL: 'quietharborlights',
   LOGIN_TITLE: 'コモレビ　－ログイン－',
   CHROMIUM_ARGS: ['--no-sandbox', '--disable-gpu', '--disable-background-networking', '--disable-component-update',
