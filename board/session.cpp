@@ -230,6 +230,7 @@ LoginResult login(Board& b, const server::Request& request, server::Reply& reply
     std::uint64_t cookie = draw_cookie_value(b);
     platform::FileGroup group;
     std::string main_page = plan_board_reply(b, group, b.CurrentPage, true);
+    group.barrier();  // the session only after its reply's pages
     std::string sessions = plan_session_line(b, group, request.ClientAddress, cookie);
     commit_sessions(b, group, std::move(sessions));
     send_board_reply(b, reply, main_page, cookie);
