@@ -118,9 +118,9 @@ inline std::atomic<std::uint64_t> files_changed{0};
 // folders synced, and only then is the next step's first target renamed. A
 // power cut thus keeps every step before the one it hit whole and nothing
 // of the steps after it; within that step, any of its renames. The board
-// puts a barrier on each side of a group's commit file (the one whose
-// rename makes the change count), and its start repairs the files of the
-// step it finds cut.
+// puts a barrier wherever its start's repair needs the order (before a
+// post's counters file, whose rename makes the post count), and the repair
+// makes the files of a step cut part-way agree.
 class FileGroup {
 public:
     enum class Undo {
