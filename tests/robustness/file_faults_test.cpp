@@ -121,8 +121,24 @@ bool is_error_page(const std::string& reply) {
 
 class FileFaults : public TempDirTest {
 protected:
+    // The boards live in memory (/dev/shm) where there is one: the faults and
+    // the power cuts are the seam's, so a sync on the disk would only cost time.
+    void SetUp() override {
+        TempDirTest::SetUp();
+        char templ[] = "/dev/shm/komorebi-faults-XXXXXX";
+        if (const char* made = mkdtemp(templ)) {
+            memory_dir_ = made;
+            ASSERT_TRUE(platform::change_directory(memory_dir_));
+        }
+    }
     void TearDown() override {
         platform::file_fault_hook = nullptr;
+        platform::file_call_observer = nullptr;
+        if (!memory_dir_.empty()) {
+            EXPECT_TRUE(platform::change_directory(dir_));
+            std::error_code error;
+            std::filesystem::remove_all(memory_dir_, error);
+        }
         TempDirTest::TearDown();
     }
 
@@ -424,6 +440,7 @@ protected:
                 }};
     }
 
+    std::string memory_dir_;
     platform::LocalTime now = fixed_clock(2011, 4, 28, 0, 6, 25)();
     std::string cookie_;
     std::string login_cookie_;
@@ -692,26 +709,6 @@ std::vector<std::vector<bool>> power_cut_choices(size_t n) {
 
 class PowerLoss : public FileFaults {
 protected:
-    // The states live in memory (/dev/shm), where a sync costs nothing: the
-    // model, not the disk, decides what a sync kept.
-    void SetUp() override {
-        FileFaults::SetUp();
-        char templ[] = "/dev/shm/komorebi-power-XXXXXX";
-        if (const char* made = mkdtemp(templ)) {
-            memory_dir_ = made;
-            ASSERT_TRUE(platform::change_directory(memory_dir_));
-        }
-    }
-    void TearDown() override {
-        platform::file_call_observer = nullptr;
-        if (!memory_dir_.empty()) {
-            EXPECT_TRUE(platform::change_directory(dir_));
-            std::error_code error;
-            std::filesystem::remove_all(memory_dir_, error);
-        }
-        FileFaults::TearDown();
-    }
-
     void run_power_cuts(const Operation& op) {
         restore({});  // each operation on a board of its own, from the same time on
         now = fixed_clock(2011, 4, 28, 0, 6, 25)();
@@ -773,8 +770,6 @@ protected:
         RecordProperty("states", states);
         EXPECT_EQ(broken, 0) << "states that break the board";
     }
-
-    std::string memory_dir_;
 };
 
 TEST_F(PowerLoss, Posts) {
