@@ -141,6 +141,10 @@ DeleteOutcome delete_message(Board& b, int page, const PageMessage& chosen) {
         std::string record_path = message_record_path(*giver);
         group.replace(record_path, platform::work_name_for(record_path), "", Undo::Restore,
                       std::move(*records[*giver - first]));
+        // The emptied record is on the disk before the page loses the block:
+        // the start takes away a block no record gives, while a block gone
+        // beside a whole record would leave the records and blocks at odds.
+        group.barrier();
     }
     std::string section;
     for (size_t i = 0; i < split.blocks.size(); ++i)

@@ -428,12 +428,14 @@ ResetOutcome reset_messages(Board& b) {
          Section{kPageLinkStart, kPageLinkEnd, page_link_line(1), SectionMode::Replace}, ResetResult::MenuPage,
          ResetResult::MenuWork, paths::kMenuPage},
     };
-    // The counters go first: once they say no messages on page 1, a crash
+    // The counters go first, and are on the disk before any page is
+    // replaced: once they say no messages on page 1, a crash or a power cut
     // before the pages follow leaves what the start's repair makes agree
     // with them (it drops the blocks and links the counters do not count).
     platform::FileGroup group;
     group.replace(paths::kCounters, platform::work_name_for(paths::kCounters), platform::stored_text(counters_text(0, 1)),
                   platform::FileGroup::Undo::Restore, old_counters);
+    group.barrier();
     for (const Step& step : steps) {
         // Before the first login no page exists yet: it is written from its
         // template. The reset runs outside any request, so a page that cannot

@@ -348,8 +348,10 @@ void post(Board& b, const server::Request& request, server::Reply& reply) {
     // One group, replaced in this order: the record, the text page, the main
     // page and the menu, and last the counters file, which makes the post
     // count. A failure puts every file back: the post is on no page. A crash
-    // before the counters leaves at most a block and a link that the start
-    // takes away again; after them, the post is whole.
+    // or a power cut before the counters leaves at most a block and a link
+    // that the start takes away again; the barrier makes the counters' rename
+    // reach the disk only after all of the others, so that once it is there
+    // the post is whole.
     platform::FileGroup group;
     std::string record_path = message_record_path(message_no);
     group.replace(record_path, platform::work_name_for(record_path), record, Undo::Keep);
@@ -358,6 +360,7 @@ void post(Board& b, const server::Request& request, server::Reply& reply) {
     Section link{kPageLinkStart, kPageLinkEnd, page_link_line(page), SectionMode::Prepend};
     bool new_link = message_no == 1 && page != 1;
     std::string main_page = plan_board_reply(b, group, page, false, new_link ? &link : nullptr);
+    group.barrier();
     group.replace(paths::kCounters, platform::work_name_for(paths::kCounters),
                   platform::stored_text(counters_text(message_no, page)), Undo::Restore,
                   platform::stored_text(counters_text(b.MessageNo, b.CurrentPage)));

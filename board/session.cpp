@@ -229,6 +229,9 @@ LoginResult login(Board& b, const server::Request& request, server::Reply& reply
     b.guessing.erase(request.ClientAddress);
     std::uint64_t cookie = draw_cookie_value(b);
     platform::FileGroup group;
+    // No barrier before the session: a power cut that keeps it and loses a
+    // page of its reply leaves a whole login, since every reply writes
+    // those pages again.
     std::string main_page = plan_board_reply(b, group, b.CurrentPage, true);
     std::string sessions = plan_session_line(b, group, request.ClientAddress, cookie);
     commit_sessions(b, group, std::move(sessions));

@@ -6,6 +6,7 @@
 // every later one, as a process killed right after it would leave the disk.
 #include <atomic>
 #include <string>
+#include <string_view>
 
 namespace platform {
 
@@ -42,6 +43,27 @@ inline int fault_error(FileFault fault, const FaultErrors& e) {
         case FileFault::TooManyFiles: return e.too_many_files;
     }
     return 0;
+}
+
+// A call that changed the disk, as a test that models the disk sees it
+// (the power-loss suite records an operation's calls and builds from them
+// every state a power cut could leave): told after each open for writing,
+// write, sync, rename, remove and directory sync that succeeded. The program
+// never sets an observer.
+struct FileCall {
+    FileOp op;
+    std::string_view path;   // the file; a rename's target; a directory sync's folder
+    std::string_view from;   // a rename's source
+    std::string_view data;   // a write's bytes
+    bool append = false;     // an open for writing that appends (else it truncates)
+};
+using FileCallObserver = void (*)(const FileCall& call);
+
+inline std::atomic<FileCallObserver> file_call_observer{nullptr};
+
+inline void file_call_done(const FileCall& call) {
+    FileCallObserver observer = file_call_observer.load(std::memory_order_relaxed);
+    if (observer) observer(call);
 }
 
 inline const char* file_op_name(FileOp op) {

@@ -88,6 +88,7 @@ FileStatus WriteHandle::open(const std::string& path, Mode mode) {
     if (fd < 0) return from_errno(errno);
     handle_ = fd;
     path_ = path;
+    file_call_done({FileOp::Open, path_, {}, {}, mode == Mode::Append});
     return done();
 }
 
@@ -95,6 +96,7 @@ FileStatus WriteHandle::write(const char* data, size_t n) {
     FileStatus status;
     if (!is_open()) return {FileStatus::Kind::Failed, EBADF};
     if (injected(FileOp::Write, path_, status)) return status;
+    const std::string_view all(data, n);
     while (n > 0) {
         ssize_t put = ::write(static_cast<int>(handle_), data, n);
         if (put < 0 && errno == EINTR) continue;
@@ -102,6 +104,7 @@ FileStatus WriteHandle::write(const char* data, size_t n) {
         data += put;
         n -= static_cast<size_t>(put);
     }
+    file_call_done({FileOp::Write, path_, {}, all});
     return done();
 }
 
@@ -110,6 +113,7 @@ FileStatus WriteHandle::sync() {
     if (!is_open()) return {FileStatus::Kind::Failed, EBADF};
     if (injected(FileOp::Sync, path_, status)) return status;
     if (::fdatasync(static_cast<int>(handle_)) != 0) return {FileStatus::Kind::Failed, errno};
+    file_call_done({FileOp::Sync, path_, {}, {}});
     return done();
 }
 
@@ -132,6 +136,7 @@ FileStatus replace_file(const std::string& from, const std::string& to) {
     FileStatus status;
     if (injected(FileOp::Rename, to, status)) return status;
     if (::rename(from.c_str(), to.c_str()) != 0) return from_errno(errno);
+    file_call_done({FileOp::Rename, to, from, {}});
     return done();
 }
 
@@ -139,6 +144,7 @@ FileStatus remove_file(const std::string& path) {
     FileStatus status;
     if (injected(FileOp::Remove, path, status)) return status;
     if (::unlink(path.c_str()) != 0) return from_errno(errno);
+    file_call_done({FileOp::Remove, path, {}, {}});
     return done();
 }
 
@@ -160,6 +166,7 @@ FileStatus sync_directory_of(const std::string& path) {
     int error = errno;
     ::close(fd);
     if (r != 0) return {FileStatus::Kind::Failed, error};
+    file_call_done({FileOp::DirectorySync, dir, {}, {}});
     return done();
 }
 

@@ -119,6 +119,10 @@ void FileGroup::replace(std::string target, std::string work, std::string stored
     files_.push_back(Entry{std::move(target), std::move(work), std::move(stored), std::move(old), undo});
 }
 
+void FileGroup::barrier() {
+    if (!files_.empty() && (barriers_.empty() || barriers_.back() != files_.size())) barriers_.push_back(files_.size());
+}
+
 FileStatus FileGroup::write_aside(const Entry& e, const std::string& bytes) {
     WriteHandle out;
     FileStatus s = out.open(e.work, WriteHandle::Mode::Truncate);
@@ -187,18 +191,36 @@ FileStatus FileGroup::commit() {
             return s;
         }
     }
-    for (size_t i = 0; i < files_.size(); ++i) {
-        FileStatus s = replace_file(files_[i].work, files_[i].target);
+    // Step by step: the step's renames, then its folders' syncs.
+    std::vector<size_t> ends = barriers_;
+    ends.push_back(files_.size());
+    size_t begin = 0;
+    for (size_t end : ends) {
+        for (size_t i = begin; i < end; ++i) {
+            FileStatus s = replace_file(files_[i].work, files_[i].target);
+            if (!s.ok()) {
+                failed_file_ = files_[i].target;
+                for (size_t j = i; j < files_.size(); ++j) remove_file(files_[j].work);
+                put_back(i);
+                return s;
+            }
+        }
+        FileStatus s = sync_folders(begin, end);
         if (!s.ok()) {
-            failed_file_ = files_[i].target;
-            for (size_t j = i; j < files_.size(); ++j) remove_file(files_[j].work);
-            put_back(i);
+            for (size_t j = end; j < files_.size(); ++j) remove_file(files_[j].work);
+            put_back(end);
             return s;
         }
+        begin = end;
     }
-    // Each folder once, in the order of its first file.
+    return {};
+}
+
+// The folders of the targets begin..end, each once, in the order of its first file.
+FileStatus FileGroup::sync_folders(size_t begin, size_t end) {
     std::vector<std::string> dirs;
-    for (const Entry& e : files_) {
+    for (size_t i = begin; i < end; ++i) {
+        const Entry& e = files_[i];
         std::string dir = e.target.substr(0, e.target.find_last_of('/') + 1);
         bool seen = false;
         for (const std::string& d : dirs) seen = seen || d == dir;
@@ -207,7 +229,6 @@ FileStatus FileGroup::commit() {
         FileStatus s = sync_directory_of(e.target);
         if (!s.ok()) {
             failed_file_ = e.target;
-            put_back(files_.size());
             return s;
         }
     }

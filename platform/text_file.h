@@ -109,8 +109,18 @@ inline std::atomic<std::uint64_t> files_changed{0};
 // given, and their folders synced. A failure at any step puts back every
 // target already replaced (its old bytes, or no file where there was none)
 // and removes the work files, so that the group takes effect whole or not
-// at all. A crash part-way leaves the targets replaced in order: the board's
-// start repairs by that order.
+// at all.
+//
+// A rename reaches the disk only once its folder is synced, and renames not
+// yet synced may reach it in any order (also two in one folder): a power
+// cut may keep a later one and lose an earlier one. So a group is cut into
+// steps at its barriers: the targets of one step are renamed, then their
+// folders synced, and only then is the next step's first target renamed. A
+// power cut thus keeps every step before the one it hit whole and nothing
+// of the steps after it; within that step, any of its renames. The board
+// puts a barrier wherever its start's repair needs the order (before a
+// post's counters file, whose rename makes the post count), and the repair
+// makes the files of a step cut part-way agree.
 class FileGroup {
 public:
     enum class Undo {
@@ -120,6 +130,9 @@ public:
     };
     // stored: the new bytes as stored (see stored_text); old: the bytes to put back.
     void replace(std::string target, std::string work, std::string stored, Undo undo, std::string old = {});
+    // The files given so far are replaced and on the disk, folders synced,
+    // before any given after this is replaced.
+    void barrier();
     bool empty() const { return files_.empty(); }
     FileStatus commit();
     // The file whose call failed (a work file while writing, a target while replacing).
@@ -132,7 +145,9 @@ private:
     };
     FileStatus write_aside(const Entry& e, const std::string& bytes);
     void put_back(size_t replaced);
+    FileStatus sync_folders(size_t begin, size_t end);
     std::vector<Entry> files_;
+    std::vector<size_t> barriers_;  // the number of files given before each barrier
     std::string failed_file_;
 };
 
