@@ -424,4 +424,37 @@ TEST_F(SocketFaults, Stop) {
              true});
 }
 
+// The wake byte of a post's reply cannot be sent while another client keeps
+// the loop's poll busy (a request trickling in a byte at a time, as a slow
+// line sends it): the loop's look of its own takes the reply up all the same,
+// within about a second, not only once every socket has gone quiet.
+TEST_F(SocketFaults, ReplyWhoseWakeWasLostIsTakenUpWhileTheLoopIsBusy) {
+    server::Server s{handler(served)};
+    configure(s);
+    ASSERT_EQ(server::start(s), server::StartResult::Started);
+    std::atomic<bool> trickling{true};
+    std::thread trickler([&] {
+        Client c(s.bound_port);
+        c.send("GET /small.html HTTP/1.0\r\nX-Trickle: ");
+        for (auto until = Clock::now() + 4s; trickling && Clock::now() < until;) {
+            c.send("a");
+            std::this_thread::sleep_for(20ms);
+        }
+    });
+    std::this_thread::sleep_for(50ms);
+    arm(NetOp::WakeSend, 1, NetFault::NoBuffers);
+    auto t0 = Clock::now();
+    std::string body = "name=w&text=x";
+    std::string got = post(s.bound_port, body, false);
+    auto took = Clock::now() - t0;
+    EXPECT_TRUE(disarm()) << "the post's wake byte was the one that failed";
+    trickling = false;
+    trickler.join();
+    EXPECT_LT(took, 2500ms) << "the reply waited "
+                            << std::chrono::duration_cast<std::chrono::milliseconds>(took).count()
+                            << " ms, for the other client to go quiet";
+    check_post(got, body);
+    server::stop(s);
+}
+
 }  // namespace
