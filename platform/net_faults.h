@@ -7,6 +7,8 @@
 // chosen one fail with a chosen error, which the call then reports as the
 // system's own (errno, or WSAGetLastError on Windows) without being made.
 // Closing and shutting down are not asked: nothing looks at their results.
+// The hook runs on the thread that makes the call (the event loop; the board
+// thread and the front end's stop for a wake byte), so it guards its own state.
 #include <atomic>
 
 namespace platform::net {
