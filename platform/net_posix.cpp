@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "platform/net.h"
+#include "platform/net_faults.h"
 
 namespace platform::net {
 
@@ -133,13 +134,23 @@ std::uint16_t local_port(Socket s) {
 
 namespace {
 int spare_descriptor = -1;  // closed for a moment when an accept needs it
+
+// True, with errno set, when the seam fails the call; it is then not made.
+bool fails(NetOp op) {
+    int error = net_fault_error(net_fault_for(op), {EAGAIN, EINTR, ECONNRESET, ECONNABORTED, EPIPE, ETIMEDOUT, EMFILE,
+                                                    ENFILE, ENOBUFS, ENOMEM, EINVAL});
+    if (error == 0) return false;
+    errno = error;
+    return true;
+}
 }  // namespace
 
 AcceptResult accept_connection(Socket listener, Socket& out, std::string& peer) {
     sockaddr_in addr{};
     socklen_t len = sizeof addr;
-    int fd = ::accept4(static_cast<int>(listener), reinterpret_cast<sockaddr*>(&addr), &len,
-                       SOCK_NONBLOCK | SOCK_CLOEXEC);
+    int fd = fails(NetOp::Accept) ? -1
+                                  : ::accept4(static_cast<int>(listener), reinterpret_cast<sockaddr*>(&addr), &len,
+                                              SOCK_NONBLOCK | SOCK_CLOEXEC);
     out = fd;
     if (fd < 0) {
         out = kInvalidSocket;
@@ -153,7 +164,7 @@ AcceptResult accept_connection(Socket listener, Socket& out, std::string& peer) 
 
 void refuse_connection(Socket listener) {
     if (spare_descriptor >= 0) ::close(spare_descriptor);
-    int fd = ::accept4(static_cast<int>(listener), nullptr, nullptr, SOCK_CLOEXEC);
+    int fd = fails(NetOp::Accept) ? -1 : ::accept4(static_cast<int>(listener), nullptr, nullptr, SOCK_CLOEXEC);
     if (fd >= 0) ::close(fd);
     spare_descriptor = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
 }
@@ -171,7 +182,7 @@ size_t descriptor_limit() {
 
 IoResult receive_some(Socket s, char* buf, size_t cap, size_t& got) {
     got = 0;
-    ssize_t n = ::recv(static_cast<int>(s), buf, cap, 0);
+    ssize_t n = fails(NetOp::Receive) ? -1 : ::recv(static_cast<int>(s), buf, cap, 0);
     if (n > 0) {
         got = static_cast<size_t>(n);
         return IoResult::Data;
@@ -183,7 +194,7 @@ IoResult receive_some(Socket s, char* buf, size_t cap, size_t& got) {
 
 IoResult send_some(Socket s, const char* data, size_t n, size_t& sent) {
     sent = 0;
-    ssize_t r = ::send(static_cast<int>(s), data, n, MSG_NOSIGNAL);
+    ssize_t r = fails(NetOp::Send) ? -1 : ::send(static_cast<int>(s), data, n, MSG_NOSIGNAL);
     if (r > 0) {
         sent = static_cast<size_t>(r);
         return IoResult::Data;
@@ -193,13 +204,14 @@ IoResult send_some(Socket s, const char* data, size_t n, size_t& sent) {
 }
 
 void limit_send_buffer(Socket s, int bytes) {
+    if (fails(NetOp::SendBuffer)) return;
     ::setsockopt(static_cast<int>(s), SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes);
 }
 
 void discard_pending_input(Socket s) {
     char buf[4096];
     for (int i = 0; i < 64; ++i)
-        if (::recv(static_cast<int>(s), buf, sizeof buf, MSG_DONTWAIT) <= 0) return;
+        if (fails(NetOp::Receive) || ::recv(static_cast<int>(s), buf, sizeof buf, MSG_DONTWAIT) <= 0) return;
 }
 
 bool peer_reset(Socket s) {
@@ -209,7 +221,8 @@ bool peer_reset(Socket s) {
 
 bool make_wake_pair(Socket& read_end, Socket& write_end) {
     int fds[2];
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, fds) != 0) return false;
+    if (fails(NetOp::WakePair) || ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, fds) != 0)
+        return false;
     read_end = fds[0];
     write_end = fds[1];
     return true;
@@ -218,13 +231,14 @@ bool make_wake_pair(Socket& read_end, Socket& write_end) {
 bool send_wake(Socket write_end) {
     char byte = 1;
     // A full buffer holds wake bytes already: the reader wakes all the same.
+    if (fails(NetOp::WakeSend)) return errno == EAGAIN || errno == EWOULDBLOCK;
     return ::send(static_cast<int>(write_end), &byte, 1, MSG_NOSIGNAL | MSG_DONTWAIT) == 1 || errno == EAGAIN ||
            errno == EWOULDBLOCK;
 }
 
 void take_wakes(Socket read_end) {
     char buf[64];
-    while (::recv(static_cast<int>(read_end), buf, sizeof buf, MSG_DONTWAIT) > 0) {
+    while (!fails(NetOp::WakeReceive) && ::recv(static_cast<int>(read_end), buf, sizeof buf, MSG_DONTWAIT) > 0) {
     }
 }
 
@@ -240,7 +254,7 @@ int poll_ready(std::vector<PollEntry>& entries, int timeout_ms) {
         fds[i].fd = static_cast<int>(entries[i].socket);
         fds[i].events = entries[i].want_write ? POLLOUT : POLLIN;
     }
-    int n = ::poll(fds.data(), fds.size(), timeout_ms);
+    int n = fails(NetOp::Poll) ? -1 : ::poll(fds.data(), fds.size(), timeout_ms);
     for (size_t i = 0; i < entries.size(); ++i)
         entries[i].ready = n > 0 && (fds[i].revents & (POLLIN | POLLOUT | POLLHUP | POLLERR | POLLNVAL));
     if (n < 0) return errno == EINTR ? 0 : -1;

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "platform/net.h"
+#include "platform/net_faults.h"
 
 namespace platform::net {
 namespace {
@@ -19,6 +20,16 @@ SOCKET native(Socket s) { return static_cast<SOCKET>(s); }
 void set_nonblocking(SOCKET s, bool on) {
     u_long mode = on ? 1 : 0;
     ::ioctlsocket(s, FIONBIO, &mode);
+}
+
+// True, with the last error set, when the seam fails the call; it is then not made.
+bool fails(NetOp op) {
+    int error = net_fault_error(net_fault_for(op), {WSAEWOULDBLOCK, WSAEINTR, WSAECONNRESET, WSAECONNABORTED,
+                                                    WSAESHUTDOWN, WSAETIMEDOUT, WSAEMFILE, WSAEMFILE, WSAENOBUFS,
+                                                    WSA_NOT_ENOUGH_MEMORY, WSAEINVAL});
+    if (error == 0) return false;
+    ::WSASetLastError(error);
+    return true;
 }
 
 }  // namespace
@@ -154,7 +165,8 @@ std::uint16_t local_port(Socket s) {
 AcceptResult accept_connection(Socket listener, Socket& out, std::string& peer) {
     sockaddr_in addr{};
     int len = sizeof addr;
-    SOCKET s = ::accept(native(listener), reinterpret_cast<sockaddr*>(&addr), &len);
+    SOCKET s = fails(NetOp::Accept) ? INVALID_SOCKET
+                                    : ::accept(native(listener), reinterpret_cast<sockaddr*>(&addr), &len);
     out = kInvalidSocket;
     if (s == INVALID_SOCKET) {
         int error = ::WSAGetLastError();
@@ -172,7 +184,7 @@ AcceptResult accept_connection(Socket listener, Socket& out, std::string& peer) 
 // Windows sockets are not counted against a descriptor table: nothing is
 // kept spare.
 void refuse_connection(Socket listener) {
-    SOCKET s = ::accept(native(listener), nullptr, nullptr);
+    SOCKET s = fails(NetOp::Accept) ? INVALID_SOCKET : ::accept(native(listener), nullptr, nullptr);
     if (s != INVALID_SOCKET) ::closesocket(s);
 }
 
@@ -181,7 +193,7 @@ size_t descriptor_limit() { return 16384; }
 IoResult receive_some(Socket s, char* buf, size_t cap, size_t& got) {
     got = 0;
     int want = cap > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(cap);
-    int n = ::recv(native(s), buf, want, 0);
+    int n = fails(NetOp::Receive) ? SOCKET_ERROR : ::recv(native(s), buf, want, 0);
     if (n > 0) {
         got = static_cast<size_t>(n);
         return IoResult::Data;
@@ -195,7 +207,7 @@ IoResult receive_some(Socket s, char* buf, size_t cap, size_t& got) {
 IoResult send_some(Socket s, const char* data, size_t n, size_t& sent) {
     sent = 0;
     int chunk = n > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(n);
-    int r = ::send(native(s), data, chunk, 0);
+    int r = fails(NetOp::Send) ? SOCKET_ERROR : ::send(native(s), data, chunk, 0);
     if (r > 0) {
         sent = static_cast<size_t>(r);
         return IoResult::Data;
@@ -205,6 +217,7 @@ IoResult send_some(Socket s, const char* data, size_t n, size_t& sent) {
 }
 
 void limit_send_buffer(Socket s, int bytes) {
+    if (fails(NetOp::SendBuffer)) return;
     ::setsockopt(native(s), SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&bytes), sizeof bytes);
 }
 
@@ -212,7 +225,7 @@ void discard_pending_input(Socket s) {
     u_long available = 0;
     char buf[4096];
     for (int i = 0; i < 64 && ::ioctlsocket(static_cast<SOCKET>(s), FIONREAD, &available) == 0 && available > 0; ++i)
-        if (::recv(static_cast<SOCKET>(s), buf, sizeof buf, 0) <= 0) return;
+        if (fails(NetOp::Receive) || ::recv(static_cast<SOCKET>(s), buf, sizeof buf, 0) <= 0) return;
 }
 
 bool peer_reset(Socket s) {
@@ -224,6 +237,7 @@ bool peer_reset(Socket s) {
 // system chooses, closed once the pair is made.
 bool make_wake_pair(Socket& read_end, Socket& write_end) {
     read_end = write_end = kInvalidSocket;
+    if (fails(NetOp::WakePair)) return false;
     SOCKET listener = ::socket(AF_INET, SOCK_STREAM, 0);
     if (listener == INVALID_SOCKET) return false;
     sockaddr_in addr{};
@@ -253,12 +267,12 @@ bool make_wake_pair(Socket& read_end, Socket& write_end) {
 
 bool send_wake(Socket write_end) {
     char byte = 1;
-    return ::send(native(write_end), &byte, 1, 0) == 1;
+    return !fails(NetOp::WakeSend) && ::send(native(write_end), &byte, 1, 0) == 1;
 }
 
 void take_wakes(Socket read_end) {
     char buf[64];
-    while (::recv(native(read_end), buf, sizeof buf, 0) > 0) {
+    while (!fails(NetOp::WakeReceive) && ::recv(native(read_end), buf, sizeof buf, 0) > 0) {
     }
 }
 
@@ -280,7 +294,7 @@ int poll_ready(std::vector<PollEntry>& entries, int timeout_ms) {
         fds[i].events = entries[i].want_write ? POLLWRNORM : POLLRDNORM;
         fds[i].revents = 0;
     }
-    int n = ::WSAPoll(fds.data(), static_cast<ULONG>(fds.size()), timeout_ms);
+    int n = fails(NetOp::Poll) ? SOCKET_ERROR : ::WSAPoll(fds.data(), static_cast<ULONG>(fds.size()), timeout_ms);
     for (size_t i = 0; i < entries.size(); ++i)
         entries[i].ready = n > 0 && (fds[i].revents & (POLLRDNORM | POLLWRNORM | POLLHUP | POLLERR | POLLNVAL));
     return n == SOCKET_ERROR ? -1 : n;

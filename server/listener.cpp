@@ -319,6 +319,7 @@ void event_loop(Server& s, net::SocketHandle listener) {
     std::vector<Connection*> ready;     // whole requests to handle
     std::vector<Connection*> finished;  // replies the board thread made
     auto accept_resume = SteadyClock::now();
+    auto last_look = accept_resume;  // the last time the board thread's replies were taken up
     while (!s.stopping.load()) {
         auto now = SteadyClock::now();
         bool accepting = now >= accept_resume;
@@ -376,7 +377,12 @@ void event_loop(Server& s, net::SocketHandle listener) {
             size_t handled = ready.size();
             if (!accept_one(s, listener.get(), table, ready, accept_resume) || ready.size() > handled) break;
         }
-        if (entries[first - 1].ready || stirred == 0) take_finished(s, finished);
+        // A wake byte that could not be sent leaves its reply to the loop's
+        // own look, once a second also while other sockets keep it busy.
+        if (entries[first - 1].ready || stirred == 0 || now - last_look >= std::chrono::milliseconds(kIdleLookMs)) {
+            take_finished(s, finished);
+            last_look = now;
+        }
         for (Connection* c : ready)
             if (!s.stopping.load()) begin_handling(s, *c);
         drop_done(table);

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "platform/net.h"
+#include "platform/net_faults.h"
 #include "win32/win32_test_support.h"
 
 namespace net = platform::net;
@@ -191,4 +192,81 @@ TEST_F(Sockets, PollWaitsForItsTimeout) {
     t0 = SteadyClock::now();
     EXPECT_EQ(net::poll_ready(none, 100), 0);
     EXPECT_GE(SteadyClock::now() - t0, std::chrono::milliseconds(80)) << "an empty set still waits";
+}
+
+// Each call answers an error of the socket-call seam as it answers Winsock's
+// own, without being made: the bytes and the connection it would have taken
+// are still there for the next call.
+TEST_F(Sockets, InjectedErrorsAreAnsweredAsWinsocksOwn) {
+    using platform::net::NetFault;
+    using platform::net::NetOp;
+    static NetOp failing_op;
+    static NetFault failing_fault;
+    struct Hook {
+        Hook() {
+            platform::net::net_fault_hook = [](NetOp op) { return op == failing_op ? failing_fault : NetFault::None; };
+        }
+        ~Hook() { platform::net::net_fault_hook = nullptr; }
+    } hook;
+    auto failing = [](NetOp op, NetFault fault) {
+        failing_op = op;
+        failing_fault = fault;
+    };
+    net::Socket listener = listen_loopback();
+    SOCKET client = connect_loopback(net::local_port(listener));
+    std::vector<net::PollEntry> entries{{listener, false}};
+    ASSERT_EQ(net::poll_ready(entries, 5000), 1);
+    std::string peer;
+    net::Socket served = net::kInvalidSocket;
+    for (auto [fault, result] : {std::pair{NetFault::WouldBlock, net::AcceptResult::NonePending},
+                                 {NetFault::Interrupted, net::AcceptResult::NonePending},
+                                 {NetFault::Reset, net::AcceptResult::NonePending},
+                                 {NetFault::TooManyFiles, net::AcceptResult::OutOfDescriptors},
+                                 {NetFault::NoBuffers, net::AcceptResult::OutOfDescriptors},
+                                 {NetFault::NoMemory, net::AcceptResult::Failed}}) {
+        failing(NetOp::Accept, fault);
+        EXPECT_EQ(net::accept_connection(listener, served, peer), result) << platform::net::net_fault_name(fault);
+        EXPECT_EQ(served, net::kInvalidSocket);
+    }
+    failing(NetOp::Poll, NetFault::NoMemory);
+    EXPECT_EQ(net::poll_ready(entries, 0), -1);
+    EXPECT_FALSE(entries[0].ready);
+    failing(NetOp::Accept, NetFault::None);
+    EXPECT_EQ(net::poll_ready(entries, 0), 1) << "the connection still waits";
+    ASSERT_EQ(net::accept_connection(listener, served, peer), net::AcceptResult::Accepted);
+    opened_.push_back(served);
+
+    ::send(client, "abc", 3, 0);
+    std::vector<net::PollEntry> data{{served, false}};
+    ASSERT_EQ(net::poll_ready(data, 5000), 1);
+    char buf[16];
+    size_t got = 0, sent = 0;
+    for (auto [fault, result] : {std::pair{NetFault::WouldBlock, net::IoResult::WouldBlock},
+                                 {NetFault::Interrupted, net::IoResult::WouldBlock},
+                                 {NetFault::Reset, net::IoResult::Failed},
+                                 {NetFault::Aborted, net::IoResult::Failed},
+                                 {NetFault::NoMemory, net::IoResult::Failed}}) {
+        failing(NetOp::Receive, fault);
+        EXPECT_EQ(net::receive_some(served, buf, sizeof buf, got), result) << platform::net::net_fault_name(fault);
+        EXPECT_EQ(got, 0u);
+        failing(NetOp::Send, fault);
+        EXPECT_EQ(net::send_some(served, "xyz", 3, sent), result) << platform::net::net_fault_name(fault);
+        EXPECT_EQ(sent, 0u);
+    }
+    failing(NetOp::Receive, NetFault::None);
+    ASSERT_EQ(net::receive_some(served, buf, sizeof buf, got), net::IoResult::Data);
+    EXPECT_EQ(std::string(buf, got), "abc") << "a failed receive took no byte";
+
+    net::Socket wake_read = net::kInvalidSocket, wake_write = net::kInvalidSocket;
+    failing(NetOp::WakePair, NetFault::TooManyFiles);
+    EXPECT_FALSE(net::make_wake_pair(wake_read, wake_write));
+    EXPECT_EQ(wake_read, net::kInvalidSocket);
+    failing(NetOp::WakeSend, NetFault::NoBuffers);
+    ASSERT_TRUE(net::make_wake_pair(wake_read, wake_write));
+    opened_.push_back(wake_read);
+    opened_.push_back(wake_write);
+    EXPECT_FALSE(net::send_wake(wake_write)) << "a wake byte that could not be sent says so";
+    std::vector<net::PollEntry> wake{{wake_read, false}};
+    EXPECT_EQ(net::poll_ready(wake, 100), 0);
+    ::closesocket(client);
 }
