@@ -49,6 +49,8 @@ struct Board {
     std::atomic<std::uint8_t> LogEnabled{0};
     // 1: only a visitor with a session reads the pages (the owner's switch).
     std::atomic<std::uint8_t> PrivateReading{0};
+    // 1: phone browsers get the phone view (board/phone.h); 0: the frameset for all.
+    std::atomic<std::uint8_t> PhoneView{1};
 
     platform::BoardLock lock;
     platform::Clock clock = platform::system_local_time;

@@ -5,6 +5,7 @@
 #include "board/board_reply.h"
 #include "board/pages.h"
 #include "board/paths.h"
+#include "board/phone.h"
 #include "board/posting.h"
 #include "board/request_failure.h"
 #include "board/session.h"
@@ -28,10 +29,38 @@ bool foreign_origin(const server::Request& request) {
 
 // The login page: on the event loop only as stored, which writes nothing
 // (false, nothing sent, when it must be written first); on the board thread
-// always.
-bool send_login_page(Board& b, server::Reply& reply, bool board_locked) {
-    if (board_locked) return login_page_reply(b, reply), true;
-    return stored_login_page_reply(b, reply);
+// always. A phone gets the phone login page, which is never written.
+bool send_login_page(Board& b, const server::Request& request, server::Reply& reply, bool board_locked,
+                     std::string_view extra_header = {}) {
+    if (phone_view(b, request)) return phone_login_reply(b, reply, extra_header), true;
+    if (board_locked) return login_page_reply(b, reply, false, extra_header), true;
+    return stored_login_page_reply(b, reply, extra_header);
+}
+
+// "/?phone" and "/?pc": the layout the browser keeps from now on (a cookie
+// until it closes), and its first page: with a session the board (the phone
+// page of the newest page, or the frameset), without one the login page.
+bool choose_view(Board& b, const server::Request& request, server::Reply& reply, bool board_locked) {
+    bool session = false;
+    if (board_locked) {
+        session = session_check(b, request);
+    } else {
+        std::optional<bool> held = held_session_check(b, request);
+        if (!held) return false;
+        session = *held;
+    }
+    std::string_view choice = view_choice_header(request);
+    if (session && request.query == "phone") {
+        int newest = board_locked ? b.CurrentPage : newest_linked_page(b);
+        return phone_page_reply(b, reply, newest, true, choice), true;
+    }
+    if (session) {
+        platform::FileStatus s;
+        std::shared_ptr<const std::string> main = b.pages.read(paths::kMainPage, s);
+        if (s.ok()) return server::file_reply(reply, *main, "text/html\n", std::string(choice) + std::string(cache_header(b))), true;
+        if (!s.missing()) return server::error_page_reply(reply), true;
+    }
+    return send_login_page(b, request, reply, board_locked, choice);
 }
 
 // A GET. On the board thread (board_locked: the caller holds the board lock)
@@ -53,12 +82,19 @@ bool handle_get(Board& b, const server::Request& request, server::Reply& reply, 
         if (!held) return false;
         allowed = *held;
     }
-    if (path.empty()) return send_login_page(b, reply, board_locked);
+    bool phone_on = b.PhoneView.load() == 1;
+    if (phone_on && path.empty() && !view_choice_header(request).empty())
+        return choose_view(b, request, reply, board_locked);
+    if (int page = phone_on ? phone_page_number(path) : 0) {
+        if (!allowed) return phone_login_reply(b, reply), true;
+        return phone_page_reply(b, reply, page, false), true;
+    }
+    if (path.empty()) return send_login_page(b, request, reply, board_locked);
     if (select) {
         if (allowed) page_select(b, path);
         return true;
     }
-    if (!allowed) return send_login_page(b, reply, board_locked);
+    if (!allowed) return send_login_page(b, request, reply, board_locked);
     std::string name = served_file_name(path);
     if (name.empty()) return server::not_found_reply(reply), true;
     // Settings files are never served, in any case of their name: the
@@ -69,7 +105,7 @@ bool handle_get(Board& b, const server::Request& request, server::Reply& reply, 
     // The pages the board rewrites are read whole before the reply starts:
     // no handle stays open on a page while a slow client drains it, so the
     // page can be replaced meanwhile (Windows refuses to replace an open file).
-    if (name == paths::kLoginPage) return send_login_page(b, reply, board_locked);
+    if (name == paths::kLoginPage) return send_login_page(b, request, reply, board_locked);
     size_t base = name.find_last_of('/') + 1;
     if (name.compare(base, 4, "wbk_") == 0) {
         platform::FileStatus s;
@@ -86,21 +122,23 @@ bool handle_get(Board& b, const server::Request& request, server::Reply& reply, 
 
 // A post from another site's page is handled as one without a session:
 // write and reload get the login page, logout removes nothing, login is refused.
+// A phone gets the phone view of each reply.
 void route_post(Board& b, const server::Request& request, server::Reply& reply) {
     std::string_view path = request.path;
     bool trusted = !foreign_origin(request);
+    bool phone = phone_view(b, request);
     if (path.find("wbk_login.cgi") != std::string_view::npos) {
         LoginResult r = trusted ? login(b, request, reply) : LoginResult::Wrong;
-        if (r != LoginResult::LoggedIn && r != LoginResult::Guessing) login_page_reply(b, reply);
+        if (r != LoginResult::LoggedIn && r != LoginResult::Guessing) login_page_reply(b, reply, phone);
     } else if (path.find("wbk_write.cgi") != std::string_view::npos) {
-        if (!trusted || !session_check(b, request)) return login_page_reply(b, reply);
+        if (!trusted || !session_check(b, request)) return login_page_reply(b, reply, phone);
         post(b, request, reply);
     } else if (path.find("wbk_reload.cgi") != std::string_view::npos) {
-        if (!trusted || !session_check(b, request)) return login_page_reply(b, reply);
-        board_reply(b, reply);
+        if (!trusted || !session_check(b, request)) return login_page_reply(b, reply, phone);
+        board_reply(b, reply, std::nullopt, phone);
     } else if (path.find("wbk_logout.cgi") != std::string_view::npos) {
         if (trusted) logout(b, request);
-        login_page_reply(b, reply);
+        login_page_reply(b, reply, phone);
     }
 }
 

@@ -51,6 +51,7 @@ struct OwnerSettings {
     std::uint8_t log = 0;              // LogEnabled
     std::uint8_t private_reading = 0;  // PrivateReading
     std::string proxy;                 // the trusted TLS proxy's address; empty: none (the line is left out)
+    std::uint8_t phone = 1;            // PhoneView; only "phone=0" is written
 };
 // status, when given, tells a missing file from one that cannot be read.
 OwnerSettings load_owner_settings(platform::FileStatus* status = nullptr);

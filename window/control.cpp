@@ -91,6 +91,8 @@ void load_owner_settings(Control& c, std::optional<std::uint16_t> port_option, b
     // with the defaults taken for it: this run's changes stay this run's.
     c.settings_unreadable = read.failed();
     c.kept_proxy = settings.proxy;
+    c.kept_phone = settings.phone;
+    c.board.PhoneView = settings.phone;
     if (proxy_option) c.server.trusted_proxy = proxy_option;
     else if (!settings.proxy.empty()) c.server.trusted_proxy = settings.proxy;
     else c.server.trusted_proxy.reset();
@@ -117,7 +119,8 @@ void panel_stop(Control& c) {
 // box says so when the settings file cannot be written.
 static void save_owner_settings(Control& c) {
     if (c.settings_unreadable ||
-        !board::save_owner_settings({c.kept_port, c.board.LogEnabled.load(), c.kept_private, c.kept_proxy}))
+        !board::save_owner_settings(
+            {c.kept_port, c.board.LogEnabled.load(), c.kept_private, c.kept_proxy, c.kept_phone}))
         c.boxes.ok(open_failed(board::paths::kSettings), kErrorCaption, Owner::Dialog);
 }
 

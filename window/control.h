@@ -58,6 +58,8 @@ struct Control {
     std::uint8_t kept_private = 0;
     // The trusted proxy kept in the settings file (empty: none); --proxy sets this run's only.
     std::string kept_proxy;
+    // The phone view kept in the settings file (phone=0 turns it off).
+    std::uint8_t kept_phone = 1;
     // The settings file existed but could not be read at launch: it is not rewritten.
     bool settings_unreadable = false;
     std::array<std::string, kStatusLineCount> status;

@@ -55,4 +55,4 @@ if [ ! -f node_modules/.package-lock.json ] || [ package-lock.json -nt node_modu
 fi
 
 echo "e2e: program $KOMOREBI_BIN, Node.js $(node --version), screenshots in $KOMOREBI_E2E_OUT"
-exec node --test --test-concurrency=1 --test-timeout=300000 board.test.js private.test.js proxy.test.js
+exec node --test --test-concurrency=1 --test-timeout=300000 board.test.js private.test.js proxy.test.js phone.test.js
