@@ -156,7 +156,8 @@ OwnerSettings load_owner_settings(platform::FileStatus* status) {
         }
         if (take_value_after(line, "log=")) settings.log = parse_int(line) == 1 ? 1 : 0;
         if (take_value_after(line, "private=")) settings.private_reading = parse_int(line) == 1 ? 1 : 0;
-        if (take_value_after(line, "phone=")) settings.phone = parse_int(line) == 0 ? 0 : 1;
+        // Only a written 0 turns the phone view off; junk keeps the default.
+        if (take_value_after(line, "phone=")) settings.phone = line[0] == '0' && parse_int(line) == 0 ? 0 : 1;
         if (take_value_after(line, "proxy=")) {
             std::string address(line);
             while (!address.empty() && std::isspace(static_cast<unsigned char>(address.back()))) address.pop_back();

@@ -129,8 +129,11 @@ for (const phone of PHONES) {
     await checkPhonePage(page, 'page 1');
     await page.reload();
     assert.match(await page.innerText('body'), /最初のページの100件目/, 'the reload lost the page');
+    await Promise.all([page.waitForEvent('load'), page.click('.pages a[href="wbk_phone_2.html"]')]);
+    assert.match(await page.innerText('body'), /携帯から/);
     await page.goBack();
-    assert.match(await page.innerText('body'), /携帯から/, 'back did not show page 2');
+    assert.equal(page.url(), url('wbk_phone_1.html'));
+    assert.match(await page.innerText('body'), /最初のページの100件目/, 'back did not show page 1');
 
     // The reload button: the current page, with the messages of others.
     await submit(page, 'input[name=reload]');
