@@ -63,6 +63,17 @@ struct Board {
     // The pages GETs read whole, kept between the board's changes (its own lock).
     PageCache pages;
 
+    // The phone page last put together (board/phone.h), with the page copies
+    // it was made from: it is sent again while `pages` hands out those same
+    // copies. Read and replaced under `phone_lock`, by the event loop and the
+    // board thread.
+    struct PhoneCopy {
+        int page = 0;
+        std::shared_ptr<const std::string> text, menu, bytes;
+    };
+    std::mutex phone_lock;
+    PhoneCopy phone_copy;
+
     // 1 while the hourly sweep has already run in the present minute 0.
     bool sweep_done = false;
 

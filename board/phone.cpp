@@ -261,10 +261,15 @@ const std::string& phone_login_page() {
     return page;
 }
 
-std::optional<std::string> phone_board_page(Board& b, int page, bool missing_as_empty) {
+std::shared_ptr<const std::string> phone_board_page(Board& b, int page, bool missing_as_empty) {
     std::shared_ptr<const std::string> text = stored(b, text_page_path(page));
-    if (!text && !missing_as_empty) return std::nullopt;
+    if (!text && !missing_as_empty) return nullptr;
     std::shared_ptr<const std::string> menu = stored(b, paths::kMenuPage);
+    {
+        std::lock_guard<std::mutex> guard(b.phone_lock);
+        const Board::PhoneCopy& kept = b.phone_copy;
+        if (kept.bytes && kept.page == page && kept.text == text && kept.menu == menu) return kept.bytes;
+    }
     std::vector<int> pages = menu ? linked_pages(*menu) : std::vector<int>{};
     std::string_view section = text ? stored_message_section(*text) : std::string_view{};
 
@@ -288,7 +293,10 @@ std::optional<std::string> phone_board_page(Board& b, int page, bool missing_as_
     t += section;
     t += kForms;
     t += kPageEnd;
-    return t;
+    auto bytes = std::make_shared<const std::string>(std::move(t));
+    std::lock_guard<std::mutex> guard(b.phone_lock);
+    b.phone_copy = Board::PhoneCopy{page, std::move(text), std::move(menu), bytes};
+    return bytes;
 }
 
 void phone_login_reply(const Board& b, server::Reply& reply, std::string_view extra_header) {
@@ -299,7 +307,7 @@ void phone_login_reply(const Board& b, server::Reply& reply, std::string_view ex
 
 void phone_page_reply(Board& b, server::Reply& reply, int page, bool missing_as_empty,
                       std::string_view extra_header) {
-    std::optional<std::string> bytes = phone_board_page(b, page, missing_as_empty);
+    std::shared_ptr<const std::string> bytes = phone_board_page(b, page, missing_as_empty);
     if (!bytes) return server::not_found_reply(reply);
     std::string extra(extra_header);
     extra += cache_header(b);

@@ -56,10 +56,10 @@ int newest_linked_page(Board& b);
 
 // The phone login page's bytes.
 const std::string& phone_login_page();
-// The phone page of page `page`: nothing when its text page does not exist
+// The phone page of page `page`: null when its text page does not exist
 // (and `missing_as_empty` is false); a page that exists but cannot be read
 // is a request failure.
-std::optional<std::string> phone_board_page(Board& b, int page, bool missing_as_empty);
+std::shared_ptr<const std::string> phone_board_page(Board& b, int page, bool missing_as_empty);
 
 // Sends the phone login page, or the phone page of `page`, with the board's
 // cache header and extra_header (a cookie line) before it. phone_page_reply
