@@ -1,14 +1,12 @@
 #include "board/phone.h"
 
-#include <cstring>
 #include <memory>
 
 #include "board/board_reply.h"
 #include "board/pages.h"
 #include "board/paths.h"
 #include "board/request_failure.h"
-#include "board/state.h"
-#include "platform/text_file.h"
+#include "platform/fs.h"
 
 namespace board {
 namespace {
