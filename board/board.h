@@ -11,8 +11,10 @@
 //   the held sessions cannot answer), under `lock`, one at a time.
 // - the server's event loop: a GET of a file, read whole or streamed without
 //   any lock (pages are replaced by rename, so it sees the old file or the
-//   new one whole); with private reading on, its session check reads the
-//   held sessions under `sessions_lock` only, never waiting for `lock`.
+//   new one whole), and of a phone page, put together from the page copies
+//   under `phone_lock` only; with private reading on, its session check
+//   reads the held sessions under `sessions_lock` only, never waiting for
+//   `lock`.
 // - the window thread (the owner's operations) and the upkeep's thread (the
 //   hourly sweep): under `lock`.
 // Whoever changes the session file holds `lock`, and then `sessions_lock`
