@@ -193,11 +193,12 @@ floor_pid=$!
 wait_listening "$floor_pid" "$fport" || die "the floor server did not start"
 
 # ab's figures for one run: rps mean_ms p50_ms p99_ms complete failed non2xx doclen max_ms
-# (further ab options after the first three arguments; BENCH_AB_REQUESTS for another count)
+# (further ab options after the first three arguments; BENCH_AB_REQUESTS for another count,
+# BENCH_AB_PATH for another page than text page 1)
 run_ab() {
   local port=$1 c=$2 f="$work/ab.$1.$2.$3"
   shift 3
-  ab -n "${BENCH_AB_REQUESTS:-$get_requests}" -c "$c" -e "$f.csv" "$@" "http://127.0.0.1:$port/wbk_text_1.html" >"$f" 2>&1 ||
+  ab -n "${BENCH_AB_REQUESTS:-$get_requests}" -c "$c" -e "$f.csv" "$@" "http://127.0.0.1:$port/${BENCH_AB_PATH:-wbk_text_1.html}" >"$f" 2>&1 ||
     { cat "$f" >&2; return 1; }
   awk -F, 'FNR==1 && FILENAME ~ /csv$/ {next}
     FILENAME ~ /csv$/ {if ($1 == 50) p50 = $2; if ($1 == 99) p99 = $2; if ($1 == 100) max = $2; next}
@@ -236,6 +237,26 @@ for c in 1 8; do
   done
 done
 kill "$floor_pid"; wait "$floor_pid" 2>/dev/null || true; floor_pid=""
+
+# ---- 1a. GET of the phone page beside the text page ------------------------
+# wbk_phone_1.html is put together at each GET from text page 1 and the
+# menu's page links (kept in memory while unchanged); the text page is sent
+# as stored. Same board, same server, the two alternating round by round.
+: >"$work/phone.tsv"
+phone_bytes=0
+for c in 1 8; do
+  for r in $(seq "$get_rounds"); do
+    for which in text phone; do
+      ab_figures=$(BENCH_AB_PATH="wbk_${which}_1.html" run_ab "$kport" "$c" "$which.$r") || die "ab failed on the $which page"
+      read -r rps mean p50 p99 done failed non2xx len max <<<"$ab_figures"
+      [ "$done" = "$get_requests" ] && [ "$failed" = 0 ] && [ "$non2xx" = 0 ] ||
+        die "$which page, $c clients: $done complete, $failed failed, $non2xx not 2xx"
+      [ "$which" = phone ] && phone_bytes=$len
+      printf '%s\t%s\t%s\t%s\t%s\t%s\n' "$which" "$c" "$r" "$rps" "$mean" "$p99" >>"$work/phone.tsv"
+      say "GET $which page c=$c round $r: $rps req/s, mean $mean ms, p99 $p99 ms ($len bytes)"
+    done
+  done
+done
 stop_komorebi "GET runs"
 
 # ---- 1b. GET latency beside posting clients --------------------------------
@@ -326,6 +347,15 @@ get_stat() { # server clients column(4 rps,5 mean,6 p50,7 p99,8 cpu) -> median o
 get_ratio() {
   awk -F'\t' -v c="$1" -v o="${2:-nginx}" '$2==c {v[$3, $1] = $4; r[$3]} END {for (k in r) printf "%.3f\n", v[k, "komorebi"] / v[k, o]}' \
     "$work/get.tsv" | median
+}
+
+phone_stat() { # page clients column(4 rps,5 mean,6 p99) -> median over the rounds
+  awk -F'\t' -v s="$1" -v c="$2" -v k="$3" '$1==s && $2==c {print $k}' "$work/phone.tsv" | median
+}
+# Median over the rounds of the phone page's req/s divided by the text page's.
+phone_ratio() {
+  awk -F'\t' -v c="$1" '$2==c {v[$3, $1] = $4; r[$3]} END {for (k in r) printf "%.3f\n", v[k, "phone"] / v[k, "text"]}' \
+    "$work/phone.tsv" | median
 }
 
 # ---- 2. Durable posting: 10,000 posts -------------------------------------
@@ -469,6 +499,18 @@ mem=$(awk '/^MemTotal:/ {printf "%.0f GiB", $2/1048576}' /proc/meminfo)
   echo
   echo "Rounds (req/s, Komorebi : nginx : floor): $(awk -F'\t' '$1=="komorebi" {k[$2, $3]=$4} $1=="nginx" {n[$2, $3]=$4; o[++m]=$2 SUBSEP $3} $1=="floor" {f[$2, $3]=$4}
     END {for (i=1; i<=m; i++) {split(o[i], a, SUBSEP); printf "%sc=%s %s : %s : %s", (i>1?"; ":""), a[1], k[o[i]], n[o[i]], f[o[i]]}}' "$work/get.tsv")."
+  echo
+  echo "## GET of a phone page ($phone_bytes bytes) beside the text page it is made from"
+  echo
+  echo "\`ab -n $get_requests -c 1|8\` of \`wbk_phone_1.html\` and \`wbk_text_1.html\` on the same server, alternating,"
+  echo "$get_rounds rounds; medians over the rounds, the ratio the median of the rounds' own ratios."
+  echo
+  echo "| Clients | text page req/s | phone page req/s | Ratio (goal ≥ 0.8) | Met | mean / p99 ms, text | mean / p99 ms, phone |"
+  echo "|---|---|---|---|---|---|---|"
+  for c in 1 8; do
+    pr=$(phone_ratio $c)
+    echo "| $c | $(phone_stat text $c 4) | $(phone_stat phone $c 4) | $(two "$pr") | $(met "$pr" ">=" 0.8) | $(phone_stat text $c 5) / $(phone_stat text $c 6) | $(phone_stat phone $c 5) / $(phone_stat phone $c 6) |"
+  done
   echo
   echo "## GET latency beside posting clients"
   echo

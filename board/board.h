@@ -11,8 +11,10 @@
 //   the held sessions cannot answer), under `lock`, one at a time.
 // - the server's event loop: a GET of a file, read whole or streamed without
 //   any lock (pages are replaced by rename, so it sees the old file or the
-//   new one whole); with private reading on, its session check reads the
-//   held sessions under `sessions_lock` only, never waiting for `lock`.
+//   new one whole), and of a phone page, put together from the page copies
+//   under `phone_lock` only; with private reading on, its session check
+//   reads the held sessions under `sessions_lock` only, never waiting for
+//   `lock`.
 // - the window thread (the owner's operations) and the upkeep's thread (the
 //   hourly sweep): under `lock`.
 // Whoever changes the session file holds `lock`, and then `sessions_lock`
@@ -61,6 +63,8 @@ struct Board {
     std::atomic<std::uint8_t> LogEnabled{0};
     // 1: only a visitor with a session reads the pages (the owner's switch).
     std::atomic<std::uint8_t> PrivateReading{0};
+    // 1: phone browsers get the phone view (board/phone.h); 0: the frameset for all.
+    std::atomic<std::uint8_t> PhoneView{1};
 
     platform::BoardLock lock;
     platform::Clock clock = platform::system_local_time;
@@ -72,6 +76,17 @@ struct Board {
 
     // The pages GETs read whole, kept between the board's changes (its own lock).
     PageCache pages;
+
+    // The phone page last put together (board/phone.h), with the page copies
+    // it was made from: it is sent again while `pages` hands out those same
+    // copies. Read and replaced under `phone_lock`, by the event loop and the
+    // board thread.
+    struct PhoneCopy {
+        int page = 0;
+        std::shared_ptr<const std::string> text, menu, bytes;
+    };
+    std::mutex phone_lock;
+    PhoneCopy phone_copy;
 
     // 1 while the hourly sweep has already run in the present minute 0.
     bool sweep_done = false;

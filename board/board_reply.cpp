@@ -4,6 +4,7 @@
 
 #include "board/pages.h"
 #include "board/paths.h"
+#include "board/phone.h"
 #include "board/request_failure.h"
 #include "board/state.h"
 #include "platform/text_file.h"
@@ -44,37 +45,40 @@ void commit_or_fail(platform::FileGroup& group) {
     if (!s.ok()) fail_request("cannot replace " + group.failed_file() + ": " + platform::reason_text(s));
 }
 
-void send_board_reply(const Board& b, server::Reply& reply, const std::string& main_page,
-                      std::optional<std::uint64_t> cookie) {
-    std::string extra(cache_header(b));
-    if (cookie) extra = server::session_cookie_line(reply, std::to_string(*cookie)) + extra;
-    server::file_reply(reply, main_page, "text/html\n", extra);
+void send_board_reply(Board& b, server::Reply& reply, const std::string& main_page,
+                      std::optional<std::uint64_t> cookie, bool phone) {
+    std::string cookie_line;
+    if (cookie) cookie_line = server::session_cookie_line(reply, std::to_string(*cookie));
+    if (phone) return phone_page_reply(b, reply, b.CurrentPage, true, cookie_line);
+    server::file_reply(reply, main_page, "text/html\n", cookie_line + std::string(cache_header(b)));
 }
 
-void board_reply(Board& b, server::Reply& reply, std::optional<std::uint64_t> cookie) {
+void board_reply(Board& b, server::Reply& reply, std::optional<std::uint64_t> cookie, bool phone) {
     platform::FileGroup group;
     std::string main_page = plan_board_reply(b, group, b.CurrentPage, cookie.has_value());
     commit_or_fail(group);
-    send_board_reply(b, reply, main_page, cookie);
+    send_board_reply(b, reply, main_page, cookie, phone);
 }
 
 std::string_view cache_header(const Board& b) {
     return b.PrivateReading.load() == 1 ? "Cache-Control: no-store\nPragma: no-cache\n" : "";
 }
 
-bool stored_login_page_reply(Board& b, server::Reply& reply) {
+bool stored_login_page_reply(Board& b, server::Reply& reply, std::string_view extra_header) {
     platform::FileStatus s;
     std::shared_ptr<const std::string> page = b.pages.read(paths::kLoginPage, s);
     if (s.missing()) return false;
     if (!s.ok()) return server::error_page_reply(reply), true;  // exists, cannot be read now
-    server::file_reply(reply, *page, "text/html\n", cache_header(b));
+    server::file_reply(reply, *page, "text/html\n",
+                       extra_header.empty() ? cache_header(b) : std::string(extra_header) + std::string(cache_header(b)));
     return true;
 }
 
-void login_page_reply(Board& b, server::Reply& reply) {
-    if (stored_login_page_reply(b, reply)) return;
+void login_page_reply(Board& b, server::Reply& reply, bool phone, std::string_view extra_header) {
+    if (phone) return phone_login_reply(b, reply, extra_header);
+    if (stored_login_page_reply(b, reply, extra_header)) return;
     std::string page = ensure_page(paths::kLoginPage, login_template_text);
-    server::file_reply(reply, page, "text/html\n", cache_header(b));
+    server::file_reply(reply, page, "text/html\n", std::string(extra_header) + std::string(cache_header(b)));
 }
 
 int selected_page(std::string_view path) {

@@ -17,7 +17,10 @@ namespace board {
 // text page 1) exist, and sends the main page. With a cookie value it is the
 // login reply and carries "Set-Cookie: SESSIONID=%d;" (with the cookie's
 // attributes on a hardened reply, see server/reply.h).
-void board_reply(Board& b, server::Reply& reply, std::optional<std::uint64_t> cookie = std::nullopt);
+// With phone set, the reply is the phone page of CurrentPage instead
+// (board/phone.h), made once the files are committed.
+void board_reply(Board& b, server::Reply& reply, std::optional<std::uint64_t> cookie = std::nullopt,
+                 bool phone = false);
 
 // The board reply in parts, for a request that replaces other files with the
 // pages in one group (a post, a login): plans the main page's and the menu's
@@ -30,15 +33,17 @@ std::string plan_board_reply(Board& b, platform::FileGroup& group, int current_p
                              const Section* new_page_link = nullptr);
 // Commits the group; a failure (nothing replaced) ends the request.
 void commit_or_fail(platform::FileGroup& group);
-void send_board_reply(const Board& b, server::Reply& reply, const std::string& main_page,
-                      std::optional<std::uint64_t> cookie);
+void send_board_reply(Board& b, server::Reply& reply, const std::string& main_page,
+                      std::optional<std::uint64_t> cookie, bool phone = false);
 
 // Sends the login page as stored (kept in b.pages while unchanged); false,
 // with nothing sent, when it is missing and must be written first. A page
 // that exists but cannot be read gets the error page.
-bool stored_login_page_reply(Board& b, server::Reply& reply);
-// Sends the login page, writing it first when it is missing.
-void login_page_reply(Board& b, server::Reply& reply);
+// extra_header, when given, goes before the cache header.
+bool stored_login_page_reply(Board& b, server::Reply& reply, std::string_view extra_header = {});
+// Sends the login page, writing it first when it is missing; with phone
+// set, the phone login page, which is never written.
+void login_page_reply(Board& b, server::Reply& reply, bool phone = false, std::string_view extra_header = {});
 
 // The header lines that keep browsers from storing the board's pages while
 // reading is private, so that the back button after a logout shows none.

@@ -9,6 +9,7 @@
 #include "board/form.h"
 #include "board/pages.h"
 #include "board/paths.h"
+#include "board/phone.h"
 #include "board/request_failure.h"
 #include "board/state.h"
 #include "platform/text_file.h"
@@ -324,7 +325,9 @@ void post(Board& b, const server::Request& request, server::Reply& reply) {
     auto title = form_field(request.body, "title", kNameRules);
     auto text = form_field(request.body, "text", kTextRules);
     // A refused post (a missing or empty field) changes nothing and gets the board as it was.
-    if (!name || name->empty() || !title || title->empty() || !text || text->empty()) return board_reply(b, reply);
+    const bool phone = phone_view(b, request);
+    if (!name || name->empty() || !title || title->empty() || !text || text->empty())
+        return board_reply(b, reply, std::nullopt, phone);
 
     std::string when = platform::date_time_text(b.clock());
     int message_no = b.MessageNo + 1;
@@ -368,7 +371,7 @@ void post(Board& b, const server::Request& request, server::Reply& reply) {
     // Memory follows the disk.
     b.MessageNo = message_no;
     b.CurrentPage = page;
-    send_board_reply(b, reply, main_page, std::nullopt);
+    send_board_reply(b, reply, main_page, std::nullopt, phone);
 }
 
 std::string repair_pages(Board& b) {

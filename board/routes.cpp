@@ -6,6 +6,7 @@
 #include "board/flood.h"
 #include "board/pages.h"
 #include "board/paths.h"
+#include "board/phone.h"
 #include "board/posting.h"
 #include "board/request_failure.h"
 #include "board/session.h"
@@ -29,10 +30,38 @@ bool foreign_origin(const server::Request& request) {
 
 // The login page: on the event loop only as stored, which writes nothing
 // (false, nothing sent, when it must be written first); on the board thread
-// always.
-bool send_login_page(Board& b, server::Reply& reply, bool board_locked) {
-    if (board_locked) return login_page_reply(b, reply), true;
-    return stored_login_page_reply(b, reply);
+// always. A phone gets the phone login page, which is never written.
+bool send_login_page(Board& b, const server::Request& request, server::Reply& reply, bool board_locked,
+                     std::string_view extra_header = {}) {
+    if (phone_view(b, request)) return phone_login_reply(b, reply, extra_header), true;
+    if (board_locked) return login_page_reply(b, reply, false, extra_header), true;
+    return stored_login_page_reply(b, reply, extra_header);
+}
+
+// "/?phone" and "/?pc": the layout the browser keeps from now on (a cookie
+// until it closes), and its first page: with a session the board (the phone
+// page of the newest page, or the frameset), without one the login page.
+bool choose_view(Board& b, const server::Request& request, server::Reply& reply, bool board_locked) {
+    bool session = false;
+    if (board_locked) {
+        session = session_check(b, request);
+    } else {
+        std::optional<bool> held = held_session_check(b, request);
+        if (!held) return false;
+        session = *held;
+    }
+    std::string_view choice = view_choice_header(request);
+    if (session && request.query == "phone") {
+        int newest = board_locked ? b.CurrentPage : newest_linked_page(b);
+        return phone_page_reply(b, reply, newest, true, choice), true;
+    }
+    if (session) {
+        platform::FileStatus s;
+        std::shared_ptr<const std::string> main = b.pages.read(paths::kMainPage, s);
+        if (s.ok()) return server::file_reply(reply, *main, "text/html\n", std::string(choice) + std::string(cache_header(b))), true;
+        if (!s.missing()) return server::error_page_reply(reply), true;
+    }
+    return send_login_page(b, request, reply, board_locked, choice);
 }
 
 // A GET. On the board thread (board_locked: the caller holds the board lock)
@@ -54,12 +83,19 @@ bool handle_get(Board& b, const server::Request& request, server::Reply& reply, 
         if (!held) return false;
         allowed = *held;
     }
-    if (path.empty()) return send_login_page(b, reply, board_locked);
+    bool phone_on = b.PhoneView.load() == 1;
+    if (phone_on && path.empty() && !view_choice_header(request).empty())
+        return choose_view(b, request, reply, board_locked);
+    if (int page = phone_on ? phone_page_number(path) : 0) {
+        if (!allowed) return phone_login_reply(b, reply), true;
+        return phone_page_reply(b, reply, page, false), true;
+    }
+    if (path.empty()) return send_login_page(b, request, reply, board_locked);
     if (select) {
         if (allowed) page_select(b, path);
         return true;
     }
-    if (!allowed) return send_login_page(b, reply, board_locked);
+    if (!allowed) return send_login_page(b, request, reply, board_locked);
     std::string name = served_file_name(path);
     if (name.empty()) return server::not_found_reply(reply), true;
     // Settings files are never served, in any case of their name: the
@@ -72,8 +108,9 @@ bool handle_get(Board& b, const server::Request& request, server::Reply& reply, 
     // page can be replaced meanwhile (Windows refuses to replace an open file).
     // Asked for by its name, the login page is served only as stored: the bare
     // root and the login-page replies write it, a request of a file's name
-    // never does.
+    // never does. A phone gets the phone login page, which is never written.
     if (name == paths::kLoginPage) {
+        if (phone_view(b, request)) return phone_login_reply(b, reply), true;
         if (!stored_login_page_reply(b, reply)) server::not_found_reply(reply);
         return true;
     }
@@ -93,25 +130,27 @@ bool handle_get(Board& b, const server::Request& request, server::Reply& reply, 
 
 // A post from another site's page is handled as one without a session:
 // write and reload get the login page, logout removes nothing, login is refused.
+// A phone gets the phone view of each reply.
 void route_post(Board& b, const server::Request& request, server::Reply& reply) {
     std::string_view path = request.path;
     bool trusted = !foreign_origin(request);
+    bool phone = phone_view(b, request);
     if (path.find("wbk_login.cgi") != std::string_view::npos) {
         LoginResult r = trusted ? login(b, request, reply) : LoginResult::Wrong;
-        if (r != LoginResult::LoggedIn && r != LoginResult::Guessing) login_page_reply(b, reply);
+        if (r != LoginResult::LoggedIn && r != LoginResult::Guessing) login_page_reply(b, reply, phone);
     } else if (path.find("wbk_write.cgi") != std::string_view::npos) {
-        if (!trusted || !session_check(b, request)) return login_page_reply(b, reply);
+        if (!trusted || !session_check(b, request)) return login_page_reply(b, reply, phone);
         std::int64_t wait = 0;
         if (!flood_allows(b, request.ClientAddress, FloodKind::Post, b.clock().epoch_seconds, &wait))
             return server::file_reply(reply, post_refused_page_text(b.post_limits, wait), "text/html\n",
                                       cache_header(b));
         post(b, request, reply);
     } else if (path.find("wbk_reload.cgi") != std::string_view::npos) {
-        if (!trusted || !session_check(b, request)) return login_page_reply(b, reply);
-        board_reply(b, reply);
+        if (!trusted || !session_check(b, request)) return login_page_reply(b, reply, phone);
+        board_reply(b, reply, std::nullopt, phone);
     } else if (path.find("wbk_logout.cgi") != std::string_view::npos) {
         if (trusted) logout(b, request);
-        login_page_reply(b, reply);
+        login_page_reply(b, reply, phone);
     }
 }
 

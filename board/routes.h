@@ -18,7 +18,7 @@ namespace board {
 server::Handler request_handler(Board& b);
 
 // On the event loop, without the board lock: answers a request that needs
-// only files read (a GET of a page or a picture; with private reading on,
+// only files read (a GET of a page, a phone page or a picture; with private reading on,
 // checked against the held sessions) and returns true; false, with nothing
 // sent, for a request that needs the board thread.
 bool answer_at_once(Board& b, const server::Request& request, server::Reply& reply);

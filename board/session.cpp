@@ -8,6 +8,7 @@
 #include "board/form.h"
 #include "board/pages.h"
 #include "board/paths.h"
+#include "board/phone.h"
 #include "board/request_failure.h"
 #include "platform/fs.h"
 #include "platform/text_file.h"
@@ -235,7 +236,7 @@ LoginResult login(Board& b, const server::Request& request, server::Reply& reply
     std::string main_page = plan_board_reply(b, group, b.CurrentPage, true);
     std::string sessions = plan_session_line(b, group, request.ClientAddress, cookie);
     commit_sessions(b, group, std::move(sessions));
-    send_board_reply(b, reply, main_page, cookie);
+    send_board_reply(b, reply, main_page, cookie, phone_view(b, request));
     login_log(b, request.ClientAddress, LoginOutcome::Success);
     return LoginResult::LoggedIn;
 }

@@ -55,6 +55,7 @@ struct OwnerSettings {
     // "post_limit_seconds=") and "post_limit_hour=" (within an hour); 0 turns
     // one off. Each line is written only when its value is not the default.
     PostLimits post_limits;
+    std::uint8_t phone = 1;            // PhoneView; only "phone=0" is written
 };
 // status, when given, tells a missing file from one that cannot be read.
 OwnerSettings load_owner_settings(platform::FileStatus* status = nullptr);

@@ -789,6 +789,15 @@ public:
         const auto guess = b_.guessing.find(address_);
         const bool guessing = guess != b_.guessing.end() && guess->second.blocked_until > 0;
 
+        // The model below reads the frameset's bytes. A request that might
+        // choose the phone view (a phone word, the layout cookie or query, a
+        // phone page's address anywhere in it) is served with the phone view
+        // off, and every other one with it on: both must give those bytes.
+        static const sv kPhoneMarks[] = {"Mobi", "Android", "iPhone", "iPad", "VIEW", "?phone", "?pc", "wbk_phone_"};
+        bool marked = false;
+        for (sv mark : kPhoneMarks) marked = marked || request.find(mark) != npos;
+        b_.PhoneView = marked ? 0 : 1;
+
         Reply reply;
         server::Reply out([&](const char* d, size_t n) { reply.sends.emplace_back(d, n); });
         {

@@ -80,6 +80,23 @@ std::optional<std::string> session_cookie(std::string_view text) {
     return found;
 }
 
+std::string_view cookie_value(std::string_view text, std::string_view name) {
+    std::string_view found;
+    for_each_header(text, "Cookie", [&](std::string_view value) {
+        while (!value.empty()) {
+            size_t semi = value.find(';');
+            std::string_view cookie = trim_blanks(value.substr(0, semi));
+            value = semi == std::string_view::npos ? std::string_view{} : value.substr(semi + 1);
+            size_t eq = cookie.find('=');
+            if (eq == std::string_view::npos || trim_blanks(cookie.substr(0, eq)) != name) continue;
+            found = trim_blanks(cookie.substr(eq + 1));
+            return true;
+        }
+        return false;
+    });
+    return found;
+}
+
 // The first header named name, trimmed; nothing when there is none.
 static std::optional<std::string> first_header(std::string_view text, std::string_view name) {
     std::optional<std::string> found;
@@ -104,9 +121,30 @@ static std::string_view last_listed(std::string_view text, std::string_view name
 
 Request parse_request(std::string_view text, std::string peer_address, const std::optional<std::string>& trusted_proxy) {
     RequestLine line = parse_request_line(text);
-    Request r{line.method,         line.path,          line.has_path,
-              request_body(text),  session_cookie(text), first_header(text, "Origin"),
-              first_header(text, "Host"), std::move(peer_address)};
+    Request r;
+    r.method = line.method;
+    r.path = line.path;
+    r.has_path = line.has_path;
+    if (line.has_path) {
+        // The query runs from the path's end (its "?") to the target's end.
+        std::string_view rest(line.path.data() + line.path.size(),
+                              static_cast<size_t>(text.data() + text.size() - (line.path.data() + line.path.size())));
+        if (!rest.empty() && rest.front() == '?') {
+            rest.remove_prefix(1);
+            size_t end = rest.find_first_of(" \r\n");
+            r.query = rest.substr(0, end);
+        }
+    }
+    r.body = request_body(text);
+    r.session_cookie = session_cookie(text);
+    r.origin = first_header(text, "Origin");
+    r.host = first_header(text, "Host");
+    r.ClientAddress = std::move(peer_address);
+    for_each_header(text, "User-Agent", [&](std::string_view value) {
+        r.user_agent = value;
+        return true;
+    });
+    r.view_cookie = cookie_value(text, "VIEW");
     if (trusted_proxy && r.ClientAddress == *trusted_proxy) {
         std::string_view forwarded = last_listed(text, "X-Forwarded-For");
         if (platform::net::is_ipv4_text(std::string(forwarded))) r.ClientAddress = std::string(forwarded);

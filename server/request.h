@@ -16,6 +16,7 @@ inline constexpr size_t kRequestBufferSize = 16384;
 struct Request {
     std::string_view method;                    // the request line's first word
     std::string_view path;                      // the target after its first "/", cut at " " or "?"
+    std::string_view query;                     // the target's text after its first "?", up to the first " "
     bool has_path = false;                      // false when the target holds no "/"
     std::string_view body;                      // the bytes after the blank line that ends the headers
     std::optional<std::string> session_cookie;  // the SESSIONID cookie's value
@@ -23,6 +24,8 @@ struct Request {
     std::optional<std::string> host;            // the first Host header, trimmed
     std::string ClientAddress;                  // the client's dotted IPv4 address (see parse_request)
     std::string scheme = "http";                // how the client reached the board: "http" or "https"
+    std::string_view user_agent;                // the first User-Agent header, trimmed; empty when none
+    std::string_view view_cookie;               // the VIEW cookie's value (the visitor's choice of layout)
 };
 
 // Parses a received request once; nothing is read from its text afterwards.
@@ -52,6 +55,8 @@ RequestLine parse_request_line(std::string_view text);
 // The value of the SESSIONID cookie of the Cookie headers; nothing when there
 // is none, it is empty, or it is too long to stand in a session line.
 std::optional<std::string> session_cookie(std::string_view text);
+// The value of the cookie called name, trimmed; empty when there is none.
+std::string_view cookie_value(std::string_view text, std::string_view name);
 
 // The header block: everything after the request line up to the blank line.
 std::string_view request_headers(std::string_view text);

@@ -96,6 +96,8 @@ void load_owner_settings(Control& c, std::optional<std::uint16_t> port_option, b
         platform::BoardLockGuard guard(c.board.lock);
         c.board.post_limits = settings.post_limits;
     }
+    c.kept_phone = settings.phone;
+    c.board.PhoneView = settings.phone;
     if (proxy_option) c.server.trusted_proxy = proxy_option;
     else if (!settings.proxy.empty()) c.server.trusted_proxy = settings.proxy;
     else c.server.trusted_proxy.reset();
@@ -123,7 +125,7 @@ void panel_stop(Control& c) {
 static void save_owner_settings(Control& c) {
     if (c.settings_unreadable ||
         !board::save_owner_settings(
-            {c.kept_port, c.board.LogEnabled.load(), c.kept_private, c.kept_proxy, c.kept_post_limits}))
+            {c.kept_port, c.board.LogEnabled.load(), c.kept_private, c.kept_proxy, c.kept_post_limits, c.kept_phone}))
         c.boxes.ok(open_failed(board::paths::kSettings), kErrorCaption, Owner::Dialog);
 }
 

@@ -60,6 +60,8 @@ struct Control {
     std::string kept_proxy;
     // Flood control's limits as the settings file holds them (the board uses them).
     board::PostLimits kept_post_limits;
+    // The phone view kept in the settings file (phone=0 turns it off).
+    std::uint8_t kept_phone = 1;
     // The settings file existed but could not be read at launch: it is not rewritten.
     bool settings_unreadable = false;
     std::array<std::string, kStatusLineCount> status;

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include "board/pages.h"
 #include "board/paths.h"
+#include "board/phone.h"
 #include "board/routes.h"
+#include "board/session.h"
 #include "support/test_support.h"
 
 using namespace testing_support;
@@ -107,4 +110,144 @@ TEST_F(Routes, FailureGetsTheErrorPage) {
     EXPECT_NE(reply.find("Content-Length: 170\n"), std::string::npos);
     reply = run(post_request("wbk_logout.cgi", "")).all();
     EXPECT_NE(reply.find("Content-Length: 170\n"), std::string::npos);
+}
+
+// The phone view. Desktop browsers and requests without a User-Agent keep
+// every byte; phone and tablet browsers get the phone pages.
+namespace {
+const char* const kDesktopAgents[] = {
+    "Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) Chrome/126.0.0.0 Safari/537.36",
+    "Mozilla/5.0 (Macintosh; Intel Mac OS X 14.5; rv:127.0) Gecko/20100101 Firefox/127.0",
+    "Mozilla/5.0 (X11; Linux x86_64) AppleWebKit/537.36 (KHTML, like Gecko) Chrome/126.0 Safari/537.36",
+    "curl/8.5.0"};
+const char* const kPhoneAgents[] = {
+    "Mozilla/5.0 (iPhone; CPU iPhone OS 17_5 like Mac OS X) AppleWebKit/605.1.15 Version/17.5 Mobile/15E148",
+    "Mozilla/5.0 (iPad; CPU OS 17_5 like Mac OS X) AppleWebKit/605.1.15 (KHTML, like Gecko) Version/17.5",
+    "Mozilla/5.0 (Linux; Android 14; Pixel 8) AppleWebKit/537.36 (KHTML, like Gecko) Chrome/126.0 Mobile",
+    "Mozilla/5.0 (Android 14; Mobile; rv:127.0) Gecko/127.0 Firefox/127.0"};
+}  // namespace
+
+TEST_F(Routes, DesktopAndAgentlessRequestsKeepTheirBytesAndPhonesGetThePhoneView) {
+    b.random = [] { return std::uint64_t{811}; };  // the cookie 812
+    std::string agent;
+    auto exchange = [&](const std::string& target_or_action, const std::string& body, const std::string& headers) {
+        std::string ua = agent.empty() ? "" : "User-Agent: " + agent + "\r\n";
+        if (body.empty() && target_or_action.front() == '/')
+            return run("GET " + target_or_action + " HTTP/1.0\r\n" + ua + headers + "\r\n").all();
+        return run(post_request(target_or_action, body, ua + headers)).all();
+    };
+    // The road of a visitor: each reply that can be the phone view.
+    auto road = [&] {
+        b.guessing.clear();  // one wrong login a road: no road is paused
+        std::vector<std::string> replies;
+        replies.push_back(exchange("/", "", ""));
+        replies.push_back(exchange("/index.html", "", ""));
+        replies.push_back(exchange("wbk_login.cgi", "id=quietharborlights&password=wrong", ""));
+        replies.push_back(exchange("wbk_login.cgi", "id=quietharborlights&password=quietharborlights", ""));
+        replies.push_back(exchange("wbk_write.cgi", "name=a&title=b&text=c", "Cookie: SESSIONID=812\r\n"));
+        replies.push_back(exchange("wbk_write.cgi", "name=a&title=&text=c", "Cookie: SESSIONID=812\r\n"));
+        replies.push_back(exchange("wbk_reload.cgi", "", "Cookie: SESSIONID=812\r\n"));
+        replies.push_back(exchange("wbk_reload.cgi", "", ""));
+        replies.push_back(exchange("wbk_logout.cgi", "", "Cookie: SESSIONID=812\r\n"));
+        return replies;
+    };
+    std::vector<std::string> agentless = road();
+    EXPECT_EQ(reply_body(agentless[0]), expected_page("login_page.html"));
+    EXPECT_NE(agentless[3].find("Set-Cookie: SESSIONID=812;\n"), std::string::npos);
+    EXPECT_EQ(reply_body(agentless[4]), read_file(board::paths::kMainPage));
+    for (const char* desktop : kDesktopAgents) {
+        agent = desktop;
+        EXPECT_FALSE(board::phone_browser(agent)) << agent;
+        EXPECT_EQ(road(), agentless) << agent;
+    }
+    const std::string& phone_login = board::phone_login_page();
+    for (const char* phone : kPhoneAgents) {
+        agent = phone;
+        EXPECT_TRUE(board::phone_browser(agent)) << agent;
+        std::vector<std::string> replies = road();
+        for (size_t i : {0, 1, 2, 7, 8}) EXPECT_EQ(reply_body(replies[i]), phone_login) << agent << " reply " << i;
+        EXPECT_NE(replies[3].find("Set-Cookie: SESSIONID=812;\n"), std::string::npos) << "the login reply's cookie";
+        for (size_t i : {3, 4, 5, 6})
+            EXPECT_NE(reply_body(replies[i]).find(sjis(u8"<title>コモレビ　－1－</title>")), std::string::npos)
+                << agent << " reply " << i;
+        // A phone that chose the desktop layout, and a desktop that chose the phone's.
+        EXPECT_EQ(exchange("/", "", "Cookie: VIEW=pc\r\n"), agentless[0]);
+        EXPECT_EQ(exchange("wbk_login.cgi", "id=quietharborlights&password=quietharborlights", "Cookie: VIEW=pc\r\n"),
+                  agentless[3]);
+        EXPECT_EQ(exchange("wbk_reload.cgi", "", "Cookie: VIEW=pc; SESSIONID=812\r\n"), agentless[6]);
+    }
+    agent = kDesktopAgents[0];
+    EXPECT_EQ(reply_body(exchange("/", "", "Cookie: VIEW=phone\r\n")), phone_login);
+    EXPECT_EQ(exchange("/?pc", "", ""),
+              "HTTP/1.0 200 OK\nSet-Cookie: VIEW=pc;\nContent-Type: text/html\nContent-Length: " +
+                  std::to_string(agentless[0].size() - agentless[0].find("\n\n") - 2) + "\n\n" + reply_body(agentless[0]));
+    std::string chosen = exchange("/?phone", "", "");
+    EXPECT_EQ(chosen.substr(0, 40), "HTTP/1.0 200 OK\nSet-Cookie: VIEW=phone;\n");
+    EXPECT_EQ(reply_body(chosen), phone_login);
+    // The owner's switch: with the phone view off every browser gets the desktop bytes.
+    b.PhoneView = 0;
+    for (const char* phone : kPhoneAgents) {
+        agent = phone;
+        EXPECT_EQ(road(), agentless) << agent;
+        EXPECT_EQ(exchange("/?phone", "", ""), agentless[0]);
+        EXPECT_EQ(exchange("/wbk_phone_1.html", "", ""), not_found);
+    }
+}
+
+TEST_F(Routes, PhonePagesComeFromTheStoredPagesOnTheEventLoopAndWriteNothing) {
+    // A board of 1000 pages: the menu links them newest first.
+    make_dirs("DATA/HTML");
+    std::string links;
+    for (int page = 1000; page >= 1; --page) links += board::page_link_line(page);
+    std::string menu = board::rewrite_text(board::menu_template_text(),
+                                           {board::Section{board::kPageLinkStart, board::kPageLinkEnd, links,
+                                                           board::SectionMode::Replace}});
+    write_file(board::paths::kMenuPage, menu);
+    const std::string section = sjis(u8"<p>時間　：　2011年4月28日0時6分25秒</p>\r\n<p>内容　：　a&lt;b&gt;</br>c</p>\r\n<hr>\r\n");
+    std::string page500 = board::rewrite_text(board::text_template_text(), {});
+    std::string start_line = crlf(std::string(board::kPlainStart));
+    page500.insert(page500.find(start_line) + start_line.size(), section);
+    write_file(board::text_page_path(500), page500);
+    std::vector<std::string> before = list_dir("DATA/HTML");
+    std::string menu_before = read_file(board::paths::kMenuPage);
+
+    auto at_once = [&](const std::string& target, const std::string& headers = "") {
+        Recorder rec;
+        std::string text = "GET " + target + " HTTP/1.0\r\n" + headers + "\r\n";
+        EXPECT_TRUE(board::answer_at_once(b, server::parse_request(text, "127.0.0.1"), rec.reply))
+            << target << " waited for the board thread";
+        return rec.all();
+    };
+    std::string page = reply_body(at_once("/wbk_phone_500.html"));
+    EXPECT_NE(page.find(section), std::string::npos) << "the message section as stored";
+    EXPECT_NE(page.find(sjis(u8"<title>コモレビ　－500－</title>")), std::string::npos);
+    // The page links: the newest, the two either side of the shown page, the oldest.
+    std::string shown = page.substr(page.find("<p class='pages'>"));
+    shown = shown.substr(0, shown.find("</p>"));
+    std::string expected = sjis(u8"<p class='pages'>ページ：");
+    expected += " <a href='wbk_phone_1000.html'>1000</a>" + sjis(u8" …");
+    for (int p : {502, 501}) expected += " <a href='wbk_phone_" + std::to_string(p) + ".html'>" + std::to_string(p) + "</a>";
+    expected += " <b>500</b>";
+    for (int p : {499, 498}) expected += " <a href='wbk_phone_" + std::to_string(p) + ".html'>" + std::to_string(p) + "</a>";
+    expected += sjis(u8" …") + " <a href='wbk_phone_1.html'>1</a>";
+    EXPECT_EQ(shown, expected);
+    EXPECT_EQ(board::page_link_window({3, 2, 1}, 3), (std::vector<int>{3, 2, 1}));
+    EXPECT_EQ(board::page_link_window({9, 8, 7, 6, 5, 4, 3, 2, 1}, 9), (std::vector<int>{9, 8, 7, 0, 1}));
+    EXPECT_EQ(board::page_link_window({9, 8, 7, 6, 5, 4, 3, 2, 1}, 1), (std::vector<int>{9, 0, 3, 2, 1}));
+    EXPECT_EQ(board::page_link_window({9, 8, 7, 6, 5, 4, 3, 2, 1}, 12), (std::vector<int>{9, 8, 7, 0, 1}))
+        << "a page the menu does not link: the newest ones";
+
+    for (const char* target : {"/wbk_phone_499.html", "/wbk_phone_0.html", "/wbk_phone_0500.html",
+                               "/wbk_phone_100000001.html", "/wbk_phone_.html", "/wbk_phone_5x.html"})
+        EXPECT_EQ(at_once(target), not_found) << target;
+    // Private reading: without a session the phone login page, as for every other page.
+    b.PrivateReading = 1;
+    make_dirs(board::paths::kSessionDir);
+    write_file(board::paths::kSessions, "ipaddress=127.0.0.1:cookieid=6:time=20110428000625\r\n");
+    board::load_held_sessions(b);
+    EXPECT_EQ(reply_body(at_once("/wbk_phone_500.html")), board::phone_login_page());
+    EXPECT_EQ(reply_body(at_once("/wbk_phone_500.html", "Cookie: SESSIONID=5\r\n")), board::phone_login_page());
+    EXPECT_NE(reply_body(at_once("/wbk_phone_500.html", "Cookie: SESSIONID=6\r\n")).find(section), std::string::npos);
+    EXPECT_EQ(list_dir("DATA/HTML"), before) << "a phone page writes nothing";
+    EXPECT_EQ(read_file(board::paths::kMenuPage), menu_before);
 }

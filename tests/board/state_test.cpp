@@ -208,6 +208,16 @@ TEST_F(StateLoad, OwnerSettingsOutliveALaunchAndJunkIsTheDefault) {
     board::OwnerSettings kept = board::load_owner_settings();
     EXPECT_EQ(kept.port, 8080);
     EXPECT_EQ(kept.log, 1);
+    EXPECT_EQ(kept.phone, 1) << "the phone view is on without its line";
+    kept.phone = 0;
+    ASSERT_TRUE(board::save_owner_settings(kept));
+    EXPECT_EQ(read_file("DATA/settings.ini"), "port=8080\r\nlog=1\r\nprivate=0\r\nphone=0\r\n");
+    EXPECT_EQ(board::load_owner_settings().phone, 0);
+    write_file("DATA/settings.ini", "port=70000\r\nlog=yes\r\nphone=no\r\n\x81");
+    kept = board::load_owner_settings();
+    EXPECT_EQ(kept.port, 53790);
+    EXPECT_EQ(kept.log, 0);
+    EXPECT_EQ(kept.phone, 1) << "only phone=0 turns it off";
     EXPECT_EQ(kept.post_limits, board::PostLimits{}) << "no limit lines: the defaults, 5 in 30 s and 20 an hour";
     // A limit's line is written only when it is not the default.
     ASSERT_TRUE(board::save_owner_settings({8080, 1, 0, "", {3, 60, 20}}));

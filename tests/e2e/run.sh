@@ -17,7 +17,7 @@ export FIREFOX="${FIREFOX:-/usr/bin/firefox-esr}"
 
 missing=""
 case "$engine" in
-  chromium) files=(board.test.js private.test.js proxy.test.js)
+  chromium) files=(board.test.js private.test.js proxy.test.js phone.test.js)
             [ -x "$CHROMIUM" ] || missing+=", no Chromium at $CHROMIUM" ;;
   firefox) files=(firefox.test.js)
            [ -x "$FIREFOX" ] || missing+=", no Firefox at $FIREFOX" ;;

@@ -21,6 +21,19 @@ TEST(RequestReading, RequestLineGivesMethodAndPath) {
     EXPECT_FALSE(server::parse_request_line("GET").has_path);
     EXPECT_EQ(server::request_body("POST / HTTP/1.0\r\nA: b\r\n\r\nid=1"), "id=1");
     EXPECT_EQ(server::request_body("POST / HTTP/1.0\r\nA: b\r\n"), "");
+    // The query, the User-Agent and the layout cookie, as views of the text.
+    server::Request r = server::parse_request(
+        "GET /?phone HTTP/1.0\r\nUser-Agent:  Mozilla (iPhone) \r\nCookie: SESSIONID=1; VIEW=pc\r\n\r\n", "127.0.0.1");
+    EXPECT_EQ(r.path, "");
+    EXPECT_EQ(r.query, "phone");
+    EXPECT_EQ(r.user_agent, "Mozilla (iPhone)");
+    EXPECT_EQ(r.view_cookie, "pc");
+    EXPECT_EQ(r.session_cookie, "1");
+    EXPECT_EQ(server::parse_request("GET /a.html?x=1&y=?2 HTTP/1.0\r\n\r\n", "").query, "x=1&y=?2");
+    EXPECT_EQ(server::parse_request("GET /a?b\r\n\r\n", "").query, "b") << "a request line without a version";
+    EXPECT_EQ(server::parse_request("GET /a HTTP/1.0?b\r\n\r\n", "").query, "") << "after the target";
+    EXPECT_EQ(server::parse_request("GET /a? HTTP/1.0\r\n\r\n", "").query, "");
+    EXPECT_EQ(server::parse_request("GET /a HTTP/1.0\r\n\r\n", "").user_agent, "");
 }
 
 TEST(SessionCookie, IsReadAsACookieAmongCookies) {

@@ -1,0 +1,72 @@
+#pragma once
+// The phone view: one column instead of the frameset, for phone and tablet
+// browsers. Its pages are put together when asked, from the stored pages
+// (the text page's message section, the menu's page links) read through the
+// page copies; nothing here writes a file, so a GET of a phone page is
+// answered on the event loop, and the board thread uses the same functions
+// for the replies of a login, a reload and a post once their files are
+// committed.
+//
+// Who gets it: with the owner's PhoneView on, a request whose User-Agent
+// names a phone or tablet browser (phone_browser), unless that browser chose
+// the desktop layout (the VIEW cookie "pc", set by "/?pc" until the browser
+// closes; "/?phone" sets "phone" and brings the phone view back).
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "board/board.h"
+#include "server/reply.h"
+#include "server/request.h"
+
+namespace board {
+
+// True when a User-Agent names a phone or tablet browser: it holds
+// "Mobi", "Android", "iPhone" or "iPad" (case as written).
+bool phone_browser(std::string_view user_agent);
+
+// True when the request gets the phone view: PhoneView is on and the query
+// ("phone", "pc"), else the VIEW cookie ("phone", "pc"), else the
+// User-Agent says so.
+bool phone_view(const Board& b, const server::Request& request);
+
+// The header line that keeps a layout asked for by the query ("/?phone",
+// "/?pc") for the rest of the browser's run; empty for any other query.
+std::string_view view_choice_header(const server::Request& request);
+
+// The page number of a phone page's address "wbk_phone_<n>.html" (n in
+// 1..100000000, written without leading zeros); 0 for any other path.
+int phone_page_number(std::string_view path);
+
+// The page numbers the menu's page-link section links to, in its order
+// (newest first).
+std::vector<int> linked_pages(std::string_view menu);
+
+// The page links a phone page shows: the first and the last linked page and
+// the two on either side of the shown one; 0 stands where pages are left out.
+std::vector<int> page_link_window(const std::vector<int>& pages, int shown);
+
+// The message section of a stored text page: the bytes between its
+// program-point marker lines, as stored; empty when it has none.
+std::string_view stored_message_section(std::string_view text_page);
+
+// The newest page the menu links to (its first link); 1 when it links none.
+int newest_linked_page(Board& b);
+
+// The phone login page's bytes.
+const std::string& phone_login_page();
+// The phone page of page `page`: null when its text page does not exist
+// (and `missing_as_empty` is false); a page that exists but cannot be read
+// is a request failure.
+std::shared_ptr<const std::string> phone_board_page(Board& b, int page, bool missing_as_empty);
+
+// Sends the phone login page, or the phone page of `page`, with the board's
+// cache header and extra_header (a cookie line) before it. phone_page_reply
+// sends the not-found reply when the text page does not exist and
+// missing_as_empty is false.
+void phone_login_reply(const Board& b, server::Reply& reply, std::string_view extra_header = {});
+void phone_page_reply(Board& b, server::Reply& reply, int page, bool missing_as_empty,
+                      std::string_view extra_header = {});
+
+}  // namespace board
