@@ -26,6 +26,7 @@
 #include <unordered_map>
 
 #include "board/page_cache.h"
+#include "board/search_index.h"
 #include "platform/board_lock.h"
 #include "platform/clock.h"
 #include "platform/random.h"
@@ -60,6 +61,8 @@ struct Board {
 
     // The pages GETs read whole, kept between the board's changes (its own lock).
     PageCache pages;
+    // What the search knows of each text page (its own lock; see search_index.h).
+    SearchIndex search_index;
 
     // 1 while the hourly sweep has already run in the present minute 0.
     bool sweep_done = false;

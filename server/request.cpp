@@ -104,7 +104,7 @@ static std::string_view last_listed(std::string_view text, std::string_view name
 
 Request parse_request(std::string_view text, std::string peer_address, const std::optional<std::string>& trusted_proxy) {
     RequestLine line = parse_request_line(text);
-    Request r{line.method,         line.path,          line.has_path,
+    Request r{line.method,         line.path,          line.query,         line.has_path,
               request_body(text),  session_cookie(text), first_header(text, "Origin"),
               first_header(text, "Host"), std::move(peer_address)};
     if (trusted_proxy && r.ClientAddress == *trusted_proxy) {
@@ -129,6 +129,8 @@ RequestLine parse_request_line(std::string_view text) {
     std::string_view target = line.substr(sp + 1);
     while (!target.empty() && target.front() == ' ') target.remove_prefix(1);
     target = target.substr(0, target.find(' '));
+    size_t question = target.find('?');
+    if (question != std::string_view::npos) r.query = target.substr(question + 1);
     size_t slash = target.find('/');
     if (slash == std::string_view::npos) return r;
     r.has_path = true;

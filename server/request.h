@@ -16,6 +16,7 @@ inline constexpr size_t kRequestBufferSize = 16384;
 struct Request {
     std::string_view method;                    // the request line's first word
     std::string_view path;                      // the target after its first "/", cut at " " or "?"
+    std::string_view query;                     // the target's text after its first "?", up to the first " "
     bool has_path = false;                      // false when the target holds no "/"
     std::string_view body;                      // the bytes after the blank line that ends the headers
     std::optional<std::string> session_cookie;  // the SESSIONID cookie's value
@@ -46,6 +47,7 @@ struct RequestLine {
     std::string_view method;  // the request line's first word
     std::string_view path;    // the target after its first "/", cut at " " or "?"
     bool has_path = false;    // false when the target holds no "/"
+    std::string_view query;   // the target's text after its first "?", up to the first " "
 };
 RequestLine parse_request_line(std::string_view text);
 
