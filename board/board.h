@@ -50,6 +50,8 @@ struct Board {
     std::atomic<std::uint8_t> LogEnabled{0};
     // 1: only a visitor with a session reads the pages (the owner's switch).
     std::atomic<std::uint8_t> PrivateReading{0};
+    // 1: the menu page carries the search form (the owner's setting).
+    std::atomic<std::uint8_t> SearchForm{0};
 
     platform::BoardLock lock;
     platform::Clock clock = platform::system_local_time;

@@ -208,6 +208,7 @@ std::string prepare_to_serve(Board& b) {
             trouble_text = std::string("[") + paths::kCounters + "] cannot be created";
         notice = load_notice(b, r);
         if (trouble_text.empty()) trouble_text = repair_pages(b);
+        if (trouble_text.empty()) trouble_text = place_search_form(b);
         load_held_sessions(b);
     }
     if (!notice.empty() && b.owner_notice) b.owner_notice(notice, "エラーメッセージ");

@@ -156,6 +156,7 @@ OwnerSettings load_owner_settings(platform::FileStatus* status) {
         }
         if (take_value_after(line, "log=")) settings.log = parse_int(line) == 1 ? 1 : 0;
         if (take_value_after(line, "private=")) settings.private_reading = parse_int(line) == 1 ? 1 : 0;
+        if (take_value_after(line, "search=")) settings.search = parse_int(line) == 1 ? 1 : 0;
         if (take_value_after(line, "proxy=")) {
             std::string address(line);
             while (!address.empty() && std::isspace(static_cast<unsigned char>(address.back()))) address.pop_back();
@@ -167,12 +168,13 @@ OwnerSettings load_owner_settings(platform::FileStatus* status) {
 
 bool save_owner_settings(const OwnerSettings& settings) {
     platform::make_directory(paths::kData);
-    // The proxy line only when there is a proxy: the file of a board without
-    // one stays as it was.
+    // The proxy and search lines only when set: the file of a board without
+    // them stays as it was.
     return write_lines(paths::kSettings, {"port=" + std::to_string(settings.port) + "\n",
                                           "log=" + std::to_string(settings.log) + "\n",
                                           "private=" + std::to_string(settings.private_reading) + "\n",
-                                          settings.proxy.empty() ? "" : "proxy=" + settings.proxy + "\n"})
+                                          settings.proxy.empty() ? "" : "proxy=" + settings.proxy + "\n",
+                                          settings.search ? "search=" + std::to_string(*settings.search) + "\n" : ""})
         .ok();
 }
 

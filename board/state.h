@@ -1,5 +1,7 @@
 #pragma once
 // The two settings files: the counters file and the credentials file.
+#include <optional>
+
 #include "board/board.h"
 #include "platform/fs.h"
 #include "server/listener.h"
@@ -51,6 +53,7 @@ struct OwnerSettings {
     std::uint8_t log = 0;              // LogEnabled
     std::uint8_t private_reading = 0;  // PrivateReading
     std::string proxy;                 // the trusted TLS proxy's address; empty: none (the line is left out)
+    std::optional<std::uint8_t> search;  // SearchForm; absent: off (the line is left out)
 };
 // status, when given, tells a missing file from one that cannot be read.
 OwnerSettings load_owner_settings(platform::FileStatus* status = nullptr);
