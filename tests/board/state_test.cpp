@@ -183,6 +183,11 @@ TEST_F(StateLoad, OwnerSettingsOutliveALaunchAndJunkIsTheDefault) {
     board::OwnerSettings kept = board::load_owner_settings();
     EXPECT_EQ(kept.port, 8080);
     EXPECT_EQ(kept.log, 1);
+    EXPECT_FALSE(kept.search) << "no search line: unset, and none is written";
+    kept.search = 1;
+    ASSERT_TRUE(board::save_owner_settings(kept));
+    EXPECT_EQ(read_file("DATA/settings.ini"), "port=8080\r\nlog=1\r\nprivate=0\r\nsearch=1\r\n");
+    EXPECT_EQ(board::load_owner_settings().search, std::optional<std::uint8_t>(1));
     write_file("DATA/settings.ini", "port=70000\r\nlog=yes\r\n\x81");
     kept = board::load_owner_settings();
     EXPECT_EQ(kept.port, 53790);
