@@ -13,8 +13,12 @@
 //   any lock (pages are replaced by rename, so it sees the old file or the
 //   new one whole); with private reading on, its session check reads the
 //   held sessions under `sessions_lock` only, never waiting for `lock`.
+// - the server's side thread: each search, reading text pages whole without
+//   any lock (replaced by rename, each is seen old or new) and `search_index`
+//   under its own mutex; its session check as the event loop's, from the
+//   held sessions (under `lock` only when they are unknown).
 // - the window thread (the owner's operations) and the upkeep's thread (the
-//   hourly sweep): under `lock`.
+//   hourly sweep): under `lock`; the owner's search as the side thread's.
 // Whoever changes the session file holds `lock`, and then `sessions_lock`
 // only to hand over the file's new bytes.
 #include <atomic>
