@@ -417,7 +417,36 @@ grep -q "^page=$big_pages" "$work/run/DATA/MESSAGE/0.ini" || die "the big board 
 small_p50=$(median <"$work/small.lat"); big_p50=$(median <"$work/big.lat")
 small_mean=$(awk '{s+=$1} END {printf "%.3f", s/NR}' "$work/small.lat")
 big_mean=$(awk '{s+=$1} END {printf "%.3f", s/NR}' "$work/big.lat")
-rm -rf "$work/run" "$work/big"
+rm -rf "$work/run"
+
+# ---- 3b. Search on 100 and 1,000 full pages ---------------------------------
+# A word that stands in one message only (its number, unique among the board's
+# numbers). The first search after the start reads every page and builds the
+# per-page bit sets; the timed rounds follow it. Memory is the resident size
+# after the rounds above the idle board's, kept out of the peak above.
+search_rounds="${BENCH_SEARCH_ROUNDS:-11}"
+: >"$work/search.tsv"
+for pages in 100 "$big_pages"; do
+  rm -rf "$work/search"
+  cp -a "$work/seed" "$work/search"
+  "$out/make_board" "$work/search" "$pages"
+  start_komorebi "$work/search"
+  word=$((pages * 100 - 1234))
+  url="http://127.0.0.1:$kport/wbk_search.cgi?q=$word"
+  search_idle=$(awk '/^VmRSS:/ {print $2}' "/proc/$kpid/status")
+  search_first=$(curl -s -o "$work/search.html" -w '%{time_total}' "$url" | awk '{printf "%.1f", $1 * 1000}')
+  iconv -f CP932 -t UTF-8 "$work/search.html" | grep -q 'メッセージは1件です' || die "the search for $word on $pages pages did not find its one message"
+  : >"$work/search.lat"
+  for r in $(seq "$search_rounds"); do
+    curl -s -o /dev/null -w '%{time_total}\n' "$url" | awk '{printf "%.3f\n", $1 * 1000}' >>"$work/search.lat"
+  done
+  search_after=$(awk '/^VmRSS:/ {print $2}' "/proc/$kpid/status")
+  kill "$kpid"; wait "$kpid" 2>/dev/null || true; kpid=""
+  printf '%s\t%s\t%s\t%s\t%s\t%s\n' "$pages" "$search_first" "$(median <"$work/search.lat")" "$(sort -g "$work/search.lat" | tail -1)" \
+    "$search_idle" "$search_after" >>"$work/search.tsv"
+  say "search on $pages pages: first $search_first ms, median $(median <"$work/search.lat") ms, VmRSS $search_idle -> $search_after KiB"
+done
+rm -rf "$work/search" "$work/big"
 
 # ---- 4. Memory with idle connections ---------------------------------------
 say "resident memory with $idle_count idle connections"
@@ -550,6 +579,19 @@ mem=$(awk '/^MemTotal:/ {printf "%.0f GiB", $2/1048576}' /proc/meminfo)
   echo "100 posts fill page $big_pages; the 1-page board gets 100 posts on page 1. $post_rounds rounds, alternating; the ratio"
   echo "is the median of the rounds' ratios of median latencies ($(paste -sd' ' "$work/big_ratios"))."
   echo "Generator check against the board that the $posts posts built: ${generator_check#make_board: }."
+  echo
+  echo "## Search"
+  echo
+  echo "\`GET /wbk_search.cgi?q=WORD\` for a word that stands in one message, on boards of full pages built by"
+  echo "bench/make_board; the first search after the start, then $search_rounds timed ones (curl's total time)."
+  echo "Memory: resident size after the searches above the idle board's (goal ≤ 16 MiB)."
+  echo
+  echo "| Pages | First search ms | Median ms (max), goal ≤ 50 | Met | VmRSS idle → after, MiB | Above idle, MiB, goal ≤ 16 | Met |"
+  echo "|---|---|---|---|---|---|---|"
+  while IFS=$'\t' read -r sp sfirst smed smax sidle safter; do
+    above=$(awk -v a="$safter" -v i="$sidle" 'BEGIN {printf "%.2f", (a - i) / 1024}')
+    echo "| $sp | $sfirst | $smed ($smax) | $(met "$smed" "<=" 50) | $(awk -v k="$sidle" 'BEGIN {printf "%.2f", k / 1024}') → $(awk -v k="$safter" 'BEGIN {printf "%.2f", k / 1024}') | $above | $(met "$above" "<=" 16) |"
+  done <"$work/search.tsv"
   echo
   echo "## Memory"
   echo

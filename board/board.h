@@ -15,8 +15,12 @@
 //   under `phone_lock` only; with private reading on, its session check
 //   reads the held sessions under `sessions_lock` only, never waiting for
 //   `lock`.
+// - the server's side thread: each search, reading text pages whole without
+//   any lock (replaced by rename, each is seen old or new) and `search_index`
+//   under its own mutex; its session check as the event loop's, from the
+//   held sessions (under `lock` only when they are unknown).
 // - the window thread (the owner's operations) and the upkeep's thread (the
-//   hourly sweep): under `lock`.
+//   hourly sweep): under `lock`; the owner's search as the side thread's.
 // Whoever changes the session file holds `lock`, and then `sessions_lock`
 // only to hand over the file's new bytes.
 #include <atomic>
@@ -29,6 +33,7 @@
 #include <unordered_map>
 
 #include "board/page_cache.h"
+#include "board/search_index.h"
 #include "platform/board_lock.h"
 #include "platform/clock.h"
 #include "platform/random.h"
@@ -65,6 +70,8 @@ struct Board {
     std::atomic<std::uint8_t> PrivateReading{0};
     // 1: phone browsers get the phone view (board/phone.h); 0: the frameset for all.
     std::atomic<std::uint8_t> PhoneView{1};
+    // 1: the menu page carries the search form (the owner's setting).
+    std::atomic<std::uint8_t> SearchForm{0};
 
     platform::BoardLock lock;
     platform::Clock clock = platform::system_local_time;
@@ -76,6 +83,8 @@ struct Board {
 
     // The pages GETs read whole, kept between the board's changes (its own lock).
     PageCache pages;
+    // What the search knows of each text page (its own lock; see search_index.h).
+    SearchIndex search_index;
 
     // The phone page last put together (board/phone.h), with the page copies
     // it was made from: it is sent again while `pages` hands out those same

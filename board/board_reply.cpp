@@ -30,7 +30,7 @@ std::string plan_board_reply(Board& b, platform::FileGroup& group, int current_p
     if (new_main != main) group.replace(paths::kMainPage, paths::kMainWork, new_main, Undo::Restore, main);
 
     // The menu: a new page's link, then the current page and update time in one pass.
-    std::string menu = ensure_page(paths::kMenuPage, menu_template_text);
+    std::string menu = ensure_page(paths::kMenuPage, [&b] { return menu_template_for(b); });
     std::string new_menu = new_page_link ? rewrite_text(menu, {*new_page_link}, 400) : menu;
     new_menu = rewrite_text(new_menu, menu_sections(current_page, b.clock()));
     if (new_menu != menu) group.replace(paths::kMenuPage, paths::kMenuWork, new_menu, Undo::Restore, menu);
@@ -96,7 +96,7 @@ int selected_page(std::string_view path) {
 void page_select(Board& b, std::string_view path) {
     b.ShownPage = selected_page(path);
     try {
-        ensure_page(paths::kMenuPage, menu_template_text);
+        ensure_page(paths::kMenuPage, [&b] { return menu_template_for(b); });
     } catch (const RequestFailure&) {
         return;  // page select never answers, not even with the error page
     }

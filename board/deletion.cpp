@@ -9,11 +9,8 @@
 #include "platform/text_file.h"
 
 namespace board {
-namespace {
 
-// The page's character references for "&", "<", ">", '"' and "'" as their
-// characters; every other byte (and reference) as it is.
-std::string unescape(std::string_view text) {
+std::string unescape_page_text(std::string_view text) {
     static const std::pair<std::string_view, char> kReferences[] = {
         {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&#39;", '\''}};
     std::string out;
@@ -34,8 +31,7 @@ std::string unescape(std::string_view text) {
     return out;
 }
 
-// The value of the block's lines "<p>LABEL　：　value\n</p>".
-std::string field(const std::string& block, std::string_view label) {
+std::string_view block_field(const std::string& block, std::string_view label) {
     std::string start = "<p>" + std::string(label) + "　：　";
     size_t at = block.find(start);
     if (at == std::string::npos) return {};
@@ -45,7 +41,13 @@ std::string field(const std::string& block, std::string_view label) {
     std::string_view value = std::string_view(block).substr(at, end - at);
     // The record's line keeps its line feed on the page.
     if (!value.empty() && value.back() == '\n') value.remove_suffix(1);
-    return unescape(value);
+    return value;
+}
+
+namespace {
+
+std::string field(const std::string& block, std::string_view label) {
+    return unescape_page_text(block_field(block, label));
 }
 
 // The counters in memory once the board has started; before its first start

@@ -2,6 +2,7 @@
 // The owner's deletion of one message: the page's messages listed as they
 // stand on it, and one of them taken off its page.
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "board/board.h"
@@ -20,6 +21,13 @@ struct PageListing {
     std::vector<PageMessage> messages;  // newest first
     std::string failed_file;  // the page, when it exists but cannot be read
 };
+
+// The value of a message block's line "<p>LABEL　：　value\n</p>" as
+// stored (escapes kept, the line feed dropped); empty when there is none.
+std::string_view block_field(const std::string& block, std::string_view label);
+// A page's "&amp;", "&lt;", "&gt;", "&quot;" and "&#39;" as their characters;
+// every other byte (and reference) as it is.
+std::string unescape_page_text(std::string_view text);
 
 // The page being filled: the deletion's first page to show. Before the
 // board's first start, as the counters file says.

@@ -7,11 +7,15 @@
 #include "board/flood.h"
 #include "board/paths.h"
 #include "board/request_failure.h"
+#include "board/search.h"
 #include "board/state.h"
 #include "platform/fs.h"
 #include "platform/text_file.h"
 
 namespace board {
+
+std::string menu_template_text(bool search_form);
+
 namespace {
 
 // Collects the copy as text (line feeds, not yet stored form).
@@ -38,13 +42,13 @@ void copy_sections(platform::TextReader& in, Sink& out, const std::vector<Sectio
         bool handled = false;
         for (const Section& s : sections) {
             if (is_marker_line(text, s.start)) {
-                if (!out.put(text) || !out.put(s.new_lines)) return;
-                if (s.mode == SectionMode::Replace) copying = false;
+                if (s.mode != SectionMode::Drop && (!out.put(text) || !out.put(s.new_lines))) return;
+                if (s.mode != SectionMode::Prepend) copying = false;
                 handled = true;
                 break;
             }
             if (is_marker_line(text, s.end)) {
-                if (!out.put(text)) return;
+                if (s.mode != SectionMode::Drop && !out.put(text)) return;
                 copying = true;
                 handled = true;
                 break;
@@ -259,7 +263,38 @@ std::string renew_page_link_script() {
     return s.ok() ? std::string() : "[" + group.failed_file() + "] " + platform::reason_text(s);
 }
 
-std::string menu_template_text() {
+std::string menu_template_text() { return menu_template_text(false); }
+
+std::string menu_template_for(const Board& b) { return menu_template_text(b.SearchForm.load() == 1); }
+
+std::string menu_search_lines() {
+    std::string t(kSearchStart);
+    t += "<hr>\n<h4>メッセージを検索する場合は、言葉を入力して、検索ボタンを押して下さい。</h4>\n";
+    t += search_form_lines("wbk_text");
+    t += kSearchEnd;
+    return t;
+}
+
+std::string place_search_form(const Board& b) {
+    std::string menu;
+    platform::FileStatus s = platform::read_file(paths::kMenuPage, menu);
+    if (s.missing()) return {};  // its template brings the form
+    if (!s.ok()) return std::string("[") + paths::kMenuPage + "] " + platform::reason_text(s);
+    bool placed = menu.find(kSearchStart.substr(0, kSearchStart.size() - 1)) != std::string::npos;
+    Section section{kSearchStart, kSearchEnd, "", SectionMode::Drop};
+    if (b.SearchForm.load() == 1)
+        section = placed ? Section{kSearchStart, kSearchEnd, menu_search_lines().substr(kSearchStart.size(),
+                                   menu_search_lines().size() - kSearchStart.size() - kSearchEnd.size()),
+                                   SectionMode::Replace}
+                         : Section{kPageLinkEnd, kSearchEnd, menu_search_lines(), SectionMode::Prepend};
+    else if (!placed)
+        return {};
+    RewriteResult r = rewrite_sections(paths::kMenuPage, paths::kMenuWork, {section});
+    if (r == RewriteResult::Written || r == RewriteResult::Unchanged || r == RewriteResult::PageMissing) return {};
+    return std::string("[") + paths::kMenuPage + "] cannot be rewritten";
+}
+
+std::string menu_template_text(bool search_form) {
     std::string t = page_head(false);
     t += "<title>コモレビ　－メニュー－</title>\n"
          "<meta http-equiv='content-script-type' content='text/javascript'>\n";
@@ -278,6 +313,7 @@ std::string menu_template_text() {
     t += kPageLinkStart;
     t += page_link_line(1);
     t += kPageLinkEnd;
+    if (search_form) t += menu_search_lines();
     t += "<hr>\n"
          "<h4>伝言板の表示を更新する場合は、表示更新ボタンを押して下さい。</h4>\n"
          "<form name='reload' method='post' action='wbk_reload.cgi' target='_top'>\n"
@@ -424,7 +460,7 @@ ResetOutcome reset_messages(Board& b) {
          Section{kPlainStart, kPlainEnd, "", SectionMode::Replace}, ResetResult::TextPage1, ResetResult::TextWork,
          paths::kTextWork},
         // No text of its own exists for the menu's work file: the owner is told of the menu page.
-        {paths::kMenuPage, menu_template_text, paths::kMenuWork,
+        {paths::kMenuPage, [&b] { return menu_template_for(b); }, paths::kMenuWork,
          Section{kPageLinkStart, kPageLinkEnd, page_link_line(1), SectionMode::Replace}, ResetResult::MenuPage,
          ResetResult::MenuWork, paths::kMenuPage},
     };

@@ -22,6 +22,9 @@ inline constexpr std::string_view kUpdateTimeStart = "<!--プログラムポイ�
 inline constexpr std::string_view kUpdateTimeEnd = "<!--プログラムポイント　更新日時　終了//-->\n";
 inline constexpr std::string_view kPageLinkStart = "<!--プログラムポイント　ページリンク　開始//-->\n";
 inline constexpr std::string_view kPageLinkEnd = "<!--プログラムポイント　ページリンク　終了//-->\n";
+// The menu's search form, present only while the owner's search setting is on.
+inline constexpr std::string_view kSearchStart = "<!--プログラムポイント　検索　開始//-->\n";
+inline constexpr std::string_view kSearchEnd = "<!--プログラムポイント　検索　終了//-->\n";
 
 // A line read is a marker line only when it is exactly the marker's bytes,
 // line feed included, and nothing more.
@@ -30,6 +33,7 @@ inline bool is_marker_line(std::string_view line, std::string_view marker) { ret
 enum class SectionMode {
     Replace,  // the section's old lines are dropped
     Prepend,  // the old lines stay after the new ones
+    Drop,     // the markers go with the old lines, and the new lines are not written
 };
 
 struct Section {
@@ -90,6 +94,15 @@ std::string post_refused_page_text(const PostLimits& limits, std::int64_t second
 std::string login_template_text();
 std::string main_template_text(int current_page);
 std::string menu_template_text();
+// The menu's template for the board: with the search form while b.SearchForm is 1.
+std::string menu_template_for(const Board& b);
+// The menu's search section, markers included.
+std::string menu_search_lines();
+// At each start: puts the search form into an existing menu page right
+// after its page-link section while b.SearchForm is 1, or takes it out
+// again while it is 0 (a menu without it stays as it is). Empty when done;
+// otherwise why the menu could not be rewritten.
+std::string place_search_form(const Board& b);
 std::string input_template_text();
 std::string text_template_text();
 void write_login_template();  // DATA/HTML/index.html

@@ -9,6 +9,7 @@
 #include "board/phone.h"
 #include "board/posting.h"
 #include "board/request_failure.h"
+#include "board/search.h"
 #include "board/session.h"
 #include "board/state.h"
 #include "platform/text_file.h"
@@ -71,6 +72,11 @@ bool choose_view(Board& b, const server::Request& request, server::Reply& reply,
 // held sessions cannot answer.
 bool handle_get(Board& b, const server::Request& request, server::Reply& reply, bool board_locked) {
     std::string_view path = request.path;
+    if (is_search_path(path)) {
+        // The search has a thread of its own; on the board thread only when handed here.
+        if (!board_locked) return false;
+        return search_reply(b, request, reply, true), true;
+    }
     bool select = path.find("wbk_select_") != std::string_view::npos;
     if (select && !board_locked) return false;
     // While reading is private, nothing but the login page is read without a session.
@@ -253,6 +259,7 @@ std::string prepare_to_serve(Board& b) {
         notice = load_notice(b, r);
         if (trouble_text.empty()) trouble_text = repair_pages(b);
         if (trouble_text.empty()) trouble_text = renew_page_link_script();
+        if (trouble_text.empty()) trouble_text = place_search_form(b);
         load_held_sessions(b);
     }
     if (!notice.empty() && b.owner_notice) b.owner_notice(notice, "エラーメッセージ");
@@ -267,7 +274,19 @@ server::Handler request_handler(Board& b) {
                            [&b] { return prepare_to_serve(b); },
                            [&b](const server::Request& request, server::Reply& reply) {
                                return answer_at_once(b, request, reply);
-                           }};
+                           },
+                           // A search: on the side thread, without the board lock.
+                           [](const server::Request& request) {
+                               return request.method == "GET" && request.has_path && is_search_path(request.path);
+                           },
+                           [&b](const server::Request& request, server::Reply& reply) {
+                               try {
+                                   search_reply(b, request, reply);
+                               } catch (const std::exception&) {
+                                   if (!reply.started()) server::error_page_reply(reply);
+                               }
+                           },
+                           [&b](const server::Request&, server::Reply& reply) { search_busy_reply(b, reply); }};
 }
 
 }  // namespace board

@@ -168,6 +168,7 @@ OwnerSettings load_owner_settings(platform::FileStatus* status) {
         limit("post_limit_hour=", 0, kPostLimitMax, settings.post_limits.hourly);
         // Only a written 0 turns the phone view off; junk keeps the default.
         if (take_value_after(line, "phone=")) settings.phone = line[0] == '0' && parse_int(line) == 0 ? 0 : 1;
+        if (take_value_after(line, "search=")) settings.search = parse_int(line) == 1 ? 1 : 0;
         if (take_value_after(line, "proxy=")) {
             std::string address(line);
             while (!address.empty() && std::isspace(static_cast<unsigned char>(address.back()))) address.pop_back();
@@ -180,8 +181,9 @@ OwnerSettings load_owner_settings(platform::FileStatus* status) {
 bool save_owner_settings(const OwnerSettings& settings) {
     platform::make_directory(paths::kData);
     // The proxy line only when there is a proxy, a limit's line only when it
-    // is not the default, the phone line only when the phone view is off: the
-    // file of a board without them stays as it was.
+    // is not the default, the phone line only when the phone view is off, the
+    // search line only when set: the file of a board without them stays as it
+    // was.
     const PostLimits& limits = settings.post_limits;
     const PostLimits defaults;
     auto line_unless_default = [](const char* key, int value, int default_value) {
@@ -194,7 +196,8 @@ bool save_owner_settings(const OwnerSettings& settings) {
                         line_unless_default("post_limit=", limits.burst, defaults.burst),
                         line_unless_default("post_limit_seconds=", limits.burst_seconds, defaults.burst_seconds),
                         line_unless_default("post_limit_hour=", limits.hourly, defaults.hourly),
-                        settings.phone == 0 ? "phone=0\n" : ""})
+                        settings.phone == 0 ? "phone=0\n" : "",
+                        settings.search ? "search=" + std::to_string(*settings.search) + "\n" : ""})
         .ok();
 }
 

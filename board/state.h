@@ -1,5 +1,7 @@
 #pragma once
 // The two settings files: the counters file and the credentials file.
+#include <optional>
+
 #include "board/board.h"
 #include "platform/fs.h"
 #include "server/listener.h"
@@ -56,6 +58,7 @@ struct OwnerSettings {
     // one off. Each line is written only when its value is not the default.
     PostLimits post_limits;
     std::uint8_t phone = 1;            // PhoneView; only "phone=0" is written
+    std::optional<std::uint8_t> search;  // SearchForm; absent: off (the line is left out)
 };
 // status, when given, tells a missing file from one that cannot be read.
 OwnerSettings load_owner_settings(platform::FileStatus* status = nullptr);

@@ -889,6 +889,11 @@ private:
             CHECK(reply.sends.empty(), "a page select got a reply");
             return;
         }
+        if (path == "wbk_search.cgi") {
+            // Whatever the query, the search page: never the error or not-found page.
+            CHECK(body.find("<title>コモレビ　－検索－</title>") != npos, "GET " + shown(path) + " did not get the search page");
+            return;
+        }
         std::string name = path.empty() ? std::string(board::paths::kLoginPage) : board::served_file_name(path);
         if (!name.empty() && name.find(".ini") == npos && exists(name)) {
             CHECK(stays_under_html(name), "served from outside DATA/HTML: " + shown(name));

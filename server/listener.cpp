@@ -39,7 +39,7 @@ constexpr int kLongReplySendBuffer = 16 * 1024;
 }  // namespace
 
 // One client: its request while it arrives, then its reply while it drains.
-// While Handling on the board thread, only the board thread touches it.
+// While Handling on the board or side thread, only that thread touches it.
 struct Connection {
     net::SocketHandle socket;
     std::string peer;
@@ -58,12 +58,15 @@ struct Connection {
     SteadyClock::time_point last_sent;  // while replying: the last send that moved bytes
 };
 
-// The requests the loop hands to the board thread, and their connections
-// coming back with the reply made. Guarded by mutex.
+// The requests the loop hands to the board and side threads, and their
+// connections coming back with the reply made. Guarded by mutex.
 struct Handoff {
     std::mutex mutex;
     std::condition_variable work;
     std::deque<Connection*> waiting;    // handed over, oldest first
+    std::condition_variable side_work;
+    std::deque<Connection*> side_waiting;  // for the side thread, oldest first
+    bool side_running = false;             // the side thread is answering one
     std::vector<Connection*> finished;  // the reply made, for the loop to send
     bool ending = false;
     bool woken = false;  // a wake byte is on its way for finished
@@ -171,15 +174,29 @@ void finish_handling(Server& s, Connection& c) {
     write_reply(c, now);
 }
 
-// A whole request: parsed once, answered at once when the handler can, else
-// handed to the board thread.
+// A whole request: parsed once; a side request queued for the side thread
+// (or answered busy); else answered at once when the handler can, or handed
+// to the board thread.
 void begin_handling(Server& s, Connection& c) {
     c.request.emplace(parse_request(c.data, std::move(c.peer), s.trusted_proxy));
+    Handoff& h = *s.handoff;
+    if (s.handler.side_work && s.handler.respond_aside && s.handler.side_work(*c.request)) {
+        {
+            std::lock_guard<std::mutex> guard(h.mutex);
+            if (h.side_waiting.size() < kSideWaiting) {
+                h.side_waiting.push_back(&c);
+                h.side_work.notify_one();
+                return;
+            }
+        }
+        Reply reply = reply_into(c);
+        if (s.handler.side_busy) s.handler.side_busy(*c.request, reply);
+        return finish_handling(s, c);
+    }
     if (s.handler.answer_at_once) {
         Reply reply = reply_into(c);
         if (s.handler.answer_at_once(*c.request, reply) || reply.started()) return finish_handling(s, c);
     }
-    Handoff& h = *s.handoff;
     bool queued = false;
     {
         std::lock_guard<std::mutex> guard(h.mutex);
@@ -199,26 +216,32 @@ void begin_handling(Server& s, Connection& c) {
     finish_handling(s, c);
 }
 
-// The board thread: each request handed over, in turn, until the handoff ends.
-void board_work(Server& s, Handoff& h) {
+// The board thread (side: the side thread): each request of its queue, in
+// turn, until the handoff ends.
+void lane_work(Server& s, Handoff& h, bool side) {
+    std::deque<Connection*>& queue = side ? h.side_waiting : h.waiting;
+    std::condition_variable& work = side ? h.side_work : h.work;
+    const auto& respond = side ? s.handler.respond_aside : s.handler.respond;
     std::unique_lock<std::mutex> lock(h.mutex);
     for (;;) {
-        h.work.wait(lock, [&h] { return h.ending || !h.waiting.empty(); });
+        work.wait(lock, [&] { return h.ending || !queue.empty(); });
         if (h.ending) return;
-        Connection* c = h.waiting.front();
-        h.waiting.pop_front();
+        Connection* c = queue.front();
+        queue.pop_front();
+        if (side) h.side_running = true;
         lock.unlock();
         // A client that reset its connection was told nothing, and nobody
         // would read the reply: its request is dropped, not carried out.
         if (!net::peer_reset(c->socket.get())) {
             Reply reply = reply_into(*c);
             try {
-                s.handler.respond(*c->request, reply);
+                respond(*c->request, reply);
             } catch (...) {
                 // The handler answers its own failures; what went out stays the reply.
             }
         }
         lock.lock();
+        if (side) h.side_running = false;
         h.finished.push_back(c);
         // A wake that could not be sent is tried again with the next reply,
         // and the loop's idle look takes the replies up meanwhile.
@@ -239,17 +262,20 @@ void take_finished(Server& s, std::vector<Connection*>& finished) {
     for (Connection* c : finished) finish_handling(s, *c);
 }
 
-// Ends the board thread after the request it is handling; the requests still
-// waiting are dropped with their connections.
+// Ends the board and side threads after the request each is handling; the
+// requests still waiting are dropped with their connections.
 void end_board_thread(Server& s) {
     if (!s.handoff) return;
     {
         std::lock_guard<std::mutex> guard(s.handoff->mutex);
         s.handoff->ending = true;
         s.handoff->waiting.clear();
+        s.handoff->side_waiting.clear();
     }
     s.handoff->work.notify_all();
+    s.handoff->side_work.notify_all();
     if (s.board_thread.joinable()) s.board_thread.join();
+    if (s.side_thread.joinable()) s.side_thread.join();
 }
 
 // Descriptors the connections hold or may come to hold: each its socket, and
@@ -460,7 +486,8 @@ StartResult start(Server& s) {
     s.stopping = false;
     s.ServerState = RunState::Running;
     try {
-        s.board_thread = std::thread(board_work, std::ref(s), std::ref(*handoff));
+        s.board_thread = std::thread(lane_work, std::ref(s), std::ref(*handoff), false);
+        if (s.handler.respond_aside) s.side_thread = std::thread(lane_work, std::ref(s), std::ref(*handoff), true);
         s.accept_thread = std::thread(event_loop, std::ref(s), std::move(listener));
     } catch (const std::system_error& e) {
         end_board_thread(s);

@@ -22,8 +22,15 @@
 //   so a flood of posts holds neither memory nor descriptors beyond it, and
 //   a request whose client reset its connection before its turn is dropped
 //   unanswered.
-// - the front end's thread calls start, stop and set_port; stop ends both
-//   threads, the board thread after the request it is handling.
+// - the side thread (side_thread): Handler::respond_aside for the requests
+//   Handler::side_work picks out on the loop (long reads that must hold up
+//   neither the loop nor the board thread), one at a time; at most
+//   kSideWaiting more wait for it, under the handoff's mutex like the board
+//   thread's, and the loop answers any beyond them with Handler::side_busy.
+//   Its connections and replies pass as the board thread's do.
+// - the front end's thread calls start, stop and set_port; stop ends the
+//   three threads, the board and side threads after the request each is
+//   handling.
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -59,7 +66,19 @@ struct Handler {
     // request goes to respond on the board thread. It must never wait for
     // the board thread's work. Unset: every request goes to respond.
     std::function<bool(const Request&, Reply&)> answer_at_once;
+    // Called on the event loop for each whole request before answer_at_once:
+    // true sends it to respond_aside on the side thread. It must not wait.
+    // Unset: none is.
+    std::function<bool(const Request&)> side_work;
+    // Answers a request side_work picked; called on the side thread, one at a time.
+    std::function<void(const Request&, Reply&)> respond_aside;
+    // The reply, made on the event loop, for a side request that finds the
+    // side thread busy and kSideWaiting others waiting.
+    std::function<void(const Request&, Reply&)> side_busy;
 };
+
+// Side requests that may wait for the side thread besides the one it runs.
+inline constexpr size_t kSideWaiting = 4;
 
 // The queue between the event loop and the board thread (listener.cpp).
 struct Handoff;
@@ -83,6 +102,7 @@ struct Server {
 
     std::thread accept_thread;  // the event loop over the listener and every connection
     std::thread board_thread;   // Handler::respond for the requests the loop hands over
+    std::thread side_thread;    // Handler::respond_aside for the side requests
     std::shared_ptr<Handoff> handoff;
     std::atomic<bool> stopping{false};
 

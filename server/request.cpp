@@ -125,16 +125,7 @@ Request parse_request(std::string_view text, std::string peer_address, const std
     r.method = line.method;
     r.path = line.path;
     r.has_path = line.has_path;
-    if (line.has_path) {
-        // The query runs from the path's end (its "?") to the target's end.
-        std::string_view rest(line.path.data() + line.path.size(),
-                              static_cast<size_t>(text.data() + text.size() - (line.path.data() + line.path.size())));
-        if (!rest.empty() && rest.front() == '?') {
-            rest.remove_prefix(1);
-            size_t end = rest.find_first_of(" \r\n");
-            r.query = rest.substr(0, end);
-        }
-    }
+    r.query = line.query;
     r.body = request_body(text);
     r.session_cookie = session_cookie(text);
     r.origin = first_header(text, "Origin");
@@ -167,6 +158,8 @@ RequestLine parse_request_line(std::string_view text) {
     std::string_view target = line.substr(sp + 1);
     while (!target.empty() && target.front() == ' ') target.remove_prefix(1);
     target = target.substr(0, target.find(' '));
+    size_t question = target.find('?');
+    if (question != std::string_view::npos) r.query = target.substr(question + 1);
     size_t slash = target.find('/');
     if (slash == std::string_view::npos) return r;
     r.has_path = true;

@@ -49,6 +49,7 @@ struct RequestLine {
     std::string_view method;  // the request line's first word
     std::string_view path;    // the target after its first "/", cut at " " or "?"
     bool has_path = false;    // false when the target holds no "/"
+    std::string_view query;   // the target's text after its first "?", up to the first " "
 };
 RequestLine parse_request_line(std::string_view text);
 

@@ -98,6 +98,8 @@ void load_owner_settings(Control& c, std::optional<std::uint16_t> port_option, b
     }
     c.kept_phone = settings.phone;
     c.board.PhoneView = settings.phone;
+    c.kept_search = settings.search;
+    c.board.SearchForm = settings.search.value_or(0);
     if (proxy_option) c.server.trusted_proxy = proxy_option;
     else if (!settings.proxy.empty()) c.server.trusted_proxy = settings.proxy;
     else c.server.trusted_proxy.reset();
@@ -124,8 +126,8 @@ void panel_stop(Control& c) {
 // box says so when the settings file cannot be written.
 static void save_owner_settings(Control& c) {
     if (c.settings_unreadable ||
-        !board::save_owner_settings(
-            {c.kept_port, c.board.LogEnabled.load(), c.kept_private, c.kept_proxy, c.kept_post_limits, c.kept_phone}))
+        !board::save_owner_settings({c.kept_port, c.board.LogEnabled.load(), c.kept_private, c.kept_proxy,
+                                     c.kept_post_limits, c.kept_phone, c.kept_search}))
         c.boxes.ok(open_failed(board::paths::kSettings), kErrorCaption, Owner::Dialog);
 }
 
@@ -281,6 +283,48 @@ std::string delete_list_line(const board::PageMessage& m) {
     std::string position = std::to_string(m.position);
     if (position.size() < 3) position.insert(0, 3 - position.size(), ' ');
     return position + "  " + m.time + "  " + cut(m.name, 16) + "  " + cut(m.title, 32);
+}
+
+bool delete_dialog_search(Control& c, const std::string& text, std::vector<board::SearchHit>& hits) {
+    hits.clear();
+    board::SearchWords words = board::search_words(text);
+    switch (words.problem) {
+        case board::QueryProblem::None: break;
+        case board::QueryProblem::Empty:
+            c.boxes.ok("検索する言葉を入力して下さい。", kConfirmCaption, Owner::Dialog);
+            return false;
+        case board::QueryProblem::BrokenEscape:
+        case board::QueryProblem::NotShiftJis:
+            c.boxes.ok("検索する言葉に使えない文字が含まれています。入力し直して下さい。", kConfirmCaption, Owner::Dialog);
+            return false;
+        case board::QueryProblem::TooLong:
+            c.boxes.ok("検索する言葉は、１００文字・１０語までです。短くして下さい。", kConfirmCaption, Owner::Dialog);
+            return false;
+    }
+    board::SearchResult r = board::search_pages(c.board, words, 0, kOwnerHitsMax);
+    if (!r.failed_file.empty()) c.boxes.ok(open_failed(r.failed_file), kErrorCaption, Owner::Dialog);
+    if (r.count == 0 && !r.stopped) {
+        c.boxes.ok("[ " + text + " ]を含むメッセージは、見つかりませんでした。", kConfirmCaption, Owner::Dialog);
+        return false;
+    }
+    std::string note;
+    if (r.stopped) note += "時間がかかりすぎるため、検索を途中で打ち切りました。\n";
+    if (r.count > r.hits.size())
+        note += std::to_string(r.count) + "件のうち、新しい" + std::to_string(r.hits.size()) +
+                "件を表示します。\n言葉を増やして絞り込んで下さい。";
+    if (!note.empty()) c.boxes.ok(note, kConfirmCaption, Owner::Dialog);
+    hits = std::move(r.hits);
+    return !hits.empty();
+}
+
+std::string search_list_line(const board::SearchHit& h) {
+    std::string page = std::to_string(h.page);
+    if (page.size() < 5) page.insert(0, 5 - page.size(), ' ');
+    return page + " " + delete_list_line(page_message_of(h));
+}
+
+board::PageMessage page_message_of(const board::SearchHit& h) {
+    return board::PageMessage{h.position, h.time, h.name, h.title, h.block};
 }
 
 void delete_dialog_none_chosen(Control& c) {

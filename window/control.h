@@ -11,6 +11,7 @@
 
 #include "board/board.h"
 #include "board/deletion.h"
+#include "board/search.h"
 #include "board/pages.h"
 #include "platform/data_lock.h"
 #include "platform/sjis.h"
@@ -62,6 +63,8 @@ struct Control {
     board::PostLimits kept_post_limits;
     // The phone view kept in the settings file (phone=0 turns it off).
     std::uint8_t kept_phone = 1;
+    // The search setting kept in the settings file (absent: off, and no line is written).
+    std::optional<std::uint8_t> kept_search;
     // The settings file existed but could not be read at launch: it is not rewritten.
     bool settings_unreadable = false;
     std::array<std::string, kStatusLineCount> status;
@@ -133,6 +136,18 @@ bool delete_dialog_show(Control& c, const std::string& page_text, int& page, boa
 // One message's line in the list: its position, time, name and title, the
 // last two cut to fit.
 std::string delete_list_line(const board::PageMessage& m);
+// The owner's search (the console's search command, the deletion dialog's
+// search field): the messages every word of text (Shift_JIS) stands in,
+// newest first, at most kOwnerHitsMax of them, in `hits`; false after a box
+// that says why there are none to show (a query not taken, no match). A
+// search stopped by the time limit, or one that found more than it lists,
+// says so in a box and still returns true.
+inline constexpr size_t kOwnerHitsMax = 200;
+bool delete_dialog_search(Control& c, const std::string& text, std::vector<board::SearchHit>& hits);
+// A found message's line: its page, position, time, name and title.
+std::string search_list_line(const board::SearchHit& h);
+// A found message as the deletion takes it.
+board::PageMessage page_message_of(const board::SearchHit& h);
 // Delete pressed with no message chosen: a box asks for one.
 void delete_dialog_none_chosen(Control& c);
 // Delete pressed with a message of page `page` chosen: the confirmation, then

@@ -156,6 +156,22 @@ TEST_F(Pages, TemplateThatCannotBeWrittenFailsTheRequest) {
     EXPECT_THROW(board::ensure_page(board::paths::kMenuPage, board::menu_template_text), board::RequestFailure);
 }
 
+TEST_F(Pages, SearchFormGoesIntoAnExistingMenuWhereItsTemplateHasItAndOutAgain) {
+    board::write_menu_template();
+    const std::string without = read_file(board::paths::kMenuPage);
+    board::Board b;
+    b.SearchForm = 1;
+    EXPECT_EQ(board::place_search_form(b), "");
+    const std::string with = read_file(board::paths::kMenuPage);
+    EXPECT_EQ(with, crlf(board::menu_template_for(b)));
+    EXPECT_NE(with.find("action='wbk_search.cgi' target='wbk_text'"), std::string::npos);
+    EXPECT_EQ(board::place_search_form(b), "");
+    EXPECT_EQ(read_file(board::paths::kMenuPage), with) << "placed once";
+    b.SearchForm = 0;
+    EXPECT_EQ(board::place_search_form(b), "");
+    EXPECT_EQ(read_file(board::paths::kMenuPage), without);
+}
+
 TEST_F(Pages, ResetReportsAPageItCannotWriteFromItsTemplateAsMissing) {
     make_dirs("DATA/MESSAGE");
     write_file("DATA/MESSAGE/0.ini", "message=0\r\npage=1\r\n");

@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <future>
@@ -239,6 +240,49 @@ TEST_F(Listener, AFullBoardQueueGetsTheErrorPageAtOnceAndPagesAreStillRead) {
     EXPECT_NE(held_login.get().find("SESSIONID="), std::string::npos);
     std::string queued = second.valid() ? second.get() : third.get();
     EXPECT_NE(queued.find("SESSIONID="), std::string::npos) << "the one that waited was handled";
+}
+
+TEST_F(Listener, SideRequestsRunOneAtATimeAFewWaitAndTheRestAreToldToTryAgain) {
+    std::mutex m;
+    std::condition_variable changed;
+    int running = 0, most = 0;
+    bool released = false;
+    s.handler.respond_aside = [&](const server::Request&, server::Reply& reply) {
+        std::unique_lock<std::mutex> lock(m);
+        most = std::max(most, ++running);
+        changed.notify_all();
+        changed.wait(lock, [&] { return released; });
+        --running;
+        reply.send("done", 4);
+    };
+    s.handler.side_busy = [](const server::Request&, server::Reply& reply) { reply.send("busy", 4); };
+    start();
+    auto search = [this] {
+        return std::async(std::launch::async, [this] { return http_exchange(port, "GET /wbk_search.cgi?q=a HTTP/1.0\r\n\r\n"); });
+    };
+    std::vector<std::future<std::string>> admitted;
+    admitted.push_back(search());
+    {
+        std::unique_lock<std::mutex> lock(m);
+        ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(2), [&] { return running == 1; }));
+    }
+    for (size_t i = 0; i < server::kSideWaiting; ++i) {
+        admitted.push_back(search());
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));  // queued in this order
+    }
+    auto turned_away = search();
+    ASSERT_EQ(turned_away.wait_for(std::chrono::seconds(2)), std::future_status::ready);
+    EXPECT_EQ(turned_away.get(), "busy");
+    auto page = std::async(std::launch::async, [this] { return http_exchange(port, "GET / HTTP/1.0\r\n\r\n"); });
+    EXPECT_EQ(page.wait_for(std::chrono::seconds(2)), std::future_status::ready) << "a GET waited for a search";
+    {
+        std::lock_guard<std::mutex> lock(m);
+        released = true;
+    }
+    changed.notify_all();
+    for (auto& f : admitted) EXPECT_EQ(f.get(), "done");
+    EXPECT_EQ(most, 1) << "one at a time";
+    EXPECT_EQ(page.get().compare(0, 16, "HTTP/1.0 200 OK\n"), 0);
 }
 
 TEST_F(Listener, ClientThatSendsNothingGetsNoReplyWhenTimeRunsOut) {

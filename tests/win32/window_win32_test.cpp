@@ -9,6 +9,7 @@
 #include <functional>
 #include <thread>
 
+#include "board/pages.h"
 #include "board/routes.h"
 #include "server/listener.h"
 #include "support/test_support.h"
@@ -554,6 +555,46 @@ TEST_F(WindowTest, ResetWithoutDataShowsBothBoxesAndTheWindowKeepsWorking) {
     EXPECT_EQ(b.CurrentPage, 3) << "a failed reset leaves the counters as the disk has them";
     EXPECT_EQ(b.MessageNo, 40);
     EXPECT_EQ(boxes_under_the_lock, 0);
+}
+
+TEST_F(WindowTest, DeleteDialogSearchesEveryPageAndDeletesTheMessageFound) {
+    make_dirs("DATA/MESSAGE");
+    make_dirs("DATA/HTML");
+    write_file("DATA/MESSAGE/0.ini", "message=1\r\npage=2\r\n");
+    auto block = [](const std::string& title) {
+        return "<p>時間　：　2026年12月8日1時0分0秒\n</p>\n<p>名前　：　花\n</p>\n<p>題名　：　" + title +
+               "\n</p>\n<p>内容　：　text</p>\n<hr>\n";
+    };
+    auto page = [](const std::string& blocks) {
+        return crlf(std::string(board::kPlainStart) + blocks + std::string(board::kPlainEnd));
+    };
+    write_file("DATA/HTML/wbk_text_1.html", page(block("other") + block("旅行の日程")));
+    write_file("DATA/HTML/wbk_text_2.html", page(block("another")));
+    fake.answers = {true};
+    std::vector<std::wstring> found;
+    DialogScript script(app, {[](HWND d) {
+                                  set_text(d, IDC_DELETE_WORDS, L"ニッテイ 日程");
+                                  press(d, IDC_DELETE_FIND);  // no match: a box, the list stays
+                                  set_text(d, IDC_DELETE_WORDS, L"日程");
+                                  press(d, IDC_DELETE_FIND);
+                              },
+                              [&](HWND d) {
+                                  HWND list = ::GetDlgItem(d, IDC_DELETE_LIST);
+                                  LRESULT n = ::SendMessageW(list, LB_GETCOUNT, 0, 0);
+                                  for (LRESULT i = 0; i < n; ++i) {
+                                      wchar_t text[256] = {};
+                                      ::SendMessageW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text));
+                                      found.push_back(text);
+                                  }
+                                  ::SendMessageW(list, LB_SETCURSEL, 0, 0);
+                                  press(d, IDOK);
+                              }});
+    script.run_command(IDM_DELETE);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0], L"    1   2  2026年12月8日1時0分0秒  花  旅行の日程") << "page, position, time, name, title";
+    ASSERT_GE(fake.shown.size(), 2u);
+    EXPECT_EQ(fake.shown[0].text, "[ ニッテイ 日程 ]を含むメッセージは、見つかりませんでした。");
+    EXPECT_EQ(read_file("DATA/HTML/wbk_text_1.html"), page(block("other"))) << "the message found is deleted";
 }
 
 TEST_F(WindowTest, ResetCancelChangesNothing) {

@@ -227,6 +227,17 @@ struct Session {
         }
     }
 
+    // The owner's search: the messages found, each with its page and
+    // position for "delete PAGE POSITION".
+    void search(const std::string& command_arguments) {
+        const std::string words = from_terminal(command_arguments);
+        std::vector<board::SearchHit> hits;
+        if (!delete_dialog_search(c, words, hits)) return;
+        screen.print("[ " + words + " ]を含むメッセージ（新しい順、ページ 番号 時間 名前 題名）\n");
+        for (const board::SearchHit& h : hits) screen.print(search_list_line(h) + "\n");
+        screen.print("削除するには delete ページ番号 番号 と入力して下さい。\n");
+    }
+
     void help() {
         screen.print("コマンド:\n"
                      "  start   伝言板サーバーを開始する (▲)\n"
@@ -237,6 +248,7 @@ struct Session {
                      "  id      ＩＤ＆パスワードの設定\n"
                      "  reset   メッセージのリセット\n"
                      "  delete  メッセージの削除 (delete ページ番号 番号 でも可)\n"
+                     "  search  メッセージの検索 (search 言葉 …)\n"
                      "  about   バージョン情報\n"
                      "  status  状態の表示\n"
                      "  quit    アプリケーションの終了\n"
@@ -300,6 +312,8 @@ int run_console(Control& c, int input_fd, std::FILE* out, bool start) {
             session.reset();
         } else if (command == "delete" || command.compare(0, 7, "delete ") == 0) {
             session.delete_message(command.size() > 7 ? command.substr(command.find_first_not_of(' ', 6)) : "");
+        } else if (command == "search" || command.compare(0, 7, "search ") == 0) {
+            session.search(command.size() > 7 ? command.substr(command.find_first_not_of(' ', 6)) : "");
         } else if (command == "about") {
             screen.print(std::string("【バージョン情報】\n") + kAboutText + "\n");
             continue;

@@ -38,22 +38,43 @@ void show_choice(HWND dialog, const TwoChoices& c, std::uint8_t choice) {
     ::CheckDlgButton(dialog, c.off, choice == 1 ? BST_UNCHECKED : BST_CHECKED);
 }
 
-// The deletion dialog's page and the messages its list shows.
+// The deletion dialog's page and the messages its list shows; after a
+// search, the messages found instead (each with its own page).
 struct DeletePage {
     int page = 0;
     board::PageListing listing;
+    std::vector<board::SearchHit> found;
+    bool searched = false;
 } delete_page;
+
+void fill_list(HWND dialog, const std::vector<std::string>& lines) {
+    HWND list = ::GetDlgItem(dialog, IDC_DELETE_LIST);
+    ::SendMessageW(list, LB_RESETCONTENT, 0, 0);
+    for (const std::string& line : lines)
+        ::SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(to_wide(line).c_str()));
+}
+
+// Lists the messages the words field finds; the list stays as it was when
+// the search finds none.
+void show_found(App& app, HWND dialog) {
+    std::vector<board::SearchHit> found;
+    if (!delete_dialog_search(app.control, edit_text(dialog, IDC_DELETE_WORDS), found)) return;
+    delete_page.found = std::move(found);
+    delete_page.searched = true;
+    std::vector<std::string> lines;
+    for (const board::SearchHit& h : delete_page.found) lines.push_back(search_list_line(h));
+    fill_list(dialog, lines);
+}
 
 // Lists the page the field names; the list stays as it was when it cannot.
 void show_delete_page(App& app, HWND dialog) {
     int page = 0;
     board::PageListing listing;
     if (!delete_dialog_show(app.control, edit_text(dialog, IDC_DELETE_PAGE), page, listing)) return;
-    delete_page = DeletePage{page, std::move(listing)};
-    HWND list = ::GetDlgItem(dialog, IDC_DELETE_LIST);
-    ::SendMessageW(list, LB_RESETCONTENT, 0, 0);
-    for (const board::PageMessage& m : delete_page.listing.messages)
-        ::SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(to_wide(delete_list_line(m)).c_str()));
+    delete_page = DeletePage{page, std::move(listing), {}, false};
+    std::vector<std::string> lines;
+    for (const board::PageMessage& m : delete_page.listing.messages) lines.push_back(delete_list_line(m));
+    fill_list(dialog, lines);
 }
 
 void init_dialog(App& app, HWND dialog, int resource) {
@@ -123,10 +144,20 @@ INT_PTR delete_command(App& app, HWND dialog, WORD command) {
         show_delete_page(app, dialog);
         return TRUE;
     }
+    if (command == IDC_DELETE_FIND) {
+        show_found(app, dialog);
+        return TRUE;
+    }
     if (command != IDOK) return FALSE;
     LRESULT chosen = ::SendDlgItemMessageW(dialog, IDC_DELETE_LIST, LB_GETCURSEL, 0, 0);
-    if (chosen == LB_ERR || static_cast<size_t>(chosen) >= delete_page.listing.messages.size()) {
+    size_t listed = delete_page.searched ? delete_page.found.size() : delete_page.listing.messages.size();
+    if (chosen == LB_ERR || static_cast<size_t>(chosen) >= listed) {
         delete_dialog_none_chosen(app.control);
+        return TRUE;
+    }
+    if (delete_page.searched) {
+        const board::SearchHit& hit = delete_page.found[static_cast<size_t>(chosen)];
+        if (delete_dialog_ok(app.control, hit.page, page_message_of(hit)) == Dialog::Ends) end_dialog(app, dialog, IDOK);
         return TRUE;
     }
     if (delete_dialog_ok(app.control, delete_page.page, delete_page.listing.messages[chosen]) == Dialog::Ends) {

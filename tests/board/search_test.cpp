@@ -1,0 +1,164 @@
+#include <gtest/gtest.h>
+
+#include "board/deletion.h"
+#include "board/paths.h"
+#include "board/routes.h"
+#include "board/search.h"
+#include "server/listener.h"
+#include "support/test_support.h"
+
+using namespace testing_support;
+
+namespace {
+
+// True when every word of the query (Shift_JIS) stands in the text as a page
+// stores it.
+bool matches(const std::string& page_text, const std::string& query) {
+    board::SearchWords w = board::search_words(query);
+    EXPECT_EQ(w.problem, board::QueryProblem::None) << query;
+    board::Folded folded;
+    board::fold_text(page_text, true, folded);
+    for (const board::Folded& word : w.words)
+        if (folded.find(word) == board::Folded::npos) return false;
+    return true;
+}
+
+}  // namespace
+
+TEST(SearchMatching, ReadersMatchesAndQueryProblems) {
+    struct Case {
+        const char* page;   // as the page stores it (narrow literals are Shift_JIS)
+        const char* query;  // as typed
+        bool found;
+    };
+    const Case cases[] = {
+        {"ＡＢＣ", "abc", true},
+        {"abc", "ＡＢＣ", true},
+        {"Komorebi", "KOMOREBI", true},
+        {"ｋｏｍｏｒｅｂｉ", "Komorebi", true},
+        {"１２月", "12月", true},
+        {"12", "１２", true},
+        {"ｿﾌﾄ", "ソフト", true},
+        {"ソフト", "ｿﾌﾄ", true},
+        {"ｶﾞｲﾄﾞ", "ガイド", true},
+        {"ﾊﾟﾝ", "パン", true},
+        {"ﾊﾝ", "パン", false},
+        {"ﾊﾟﾝ", "ハン", false},
+        {"&lt;b&gt;", "<b>", true},
+        {"Tom &amp; Jerry", "tom & jerry", true},
+        {"&quot;a&quot; &#39;b&#39;", "\"a\" 'b'", true},
+        {"&amp;lt;", "&lt;", true},
+        {"&amp;lt;", "<", false},
+        {"emoji &#128512;", "&#128512;", true},
+        {"emoji &#x1F600;", "&#128512;", true},
+        {"表", "\\", false},
+        {"ソ", "\\", false},
+        {"表\\n", "\\", true},
+        {"表示", "示", true},
+        {"ab</br>cd", "bc", false},
+        {"ab</br>cd", "br", false},
+        {"trip date fixed", "date trip", true},
+        {"trip date fixed", "date　trip", true},
+        {"trip date fixed", "date boat", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(matches(c.page, c.query), c.found) << testing::PrintToString(std::string(c.page)) << " / " << c.query;
+
+    size_t page = 0;
+    EXPECT_EQ(board::query_words("q=a+b%20c&p=3", page).words.size(), 3u);
+    EXPECT_EQ(page, 3u);
+    EXPECT_EQ(board::query_words("q=%82%60", page).words.front(), board::Folded(U"a")) << "Ａ percent-encoded";
+    EXPECT_EQ(board::query_words("q=", page).problem, board::QueryProblem::Empty);
+    EXPECT_EQ(board::query_words("", page).problem, board::QueryProblem::Empty);
+    EXPECT_EQ(board::query_words("q=%8", page).problem, board::QueryProblem::BrokenEscape);
+    EXPECT_EQ(board::query_words("q=%G1", page).problem, board::QueryProblem::BrokenEscape);
+    EXPECT_EQ(board::query_words("q=%81", page).problem, board::QueryProblem::NotShiftJis);
+    EXPECT_EQ(board::query_words("q=%FF", page).problem, board::QueryProblem::NotShiftJis);
+    EXPECT_EQ(board::query_words("q=" + std::string(100, 'a'), page).problem, board::QueryProblem::None);
+    EXPECT_EQ(board::query_words("q=" + std::string(101, 'a'), page).problem, board::QueryProblem::TooLong);
+    EXPECT_EQ(board::query_words("q=a+b+c+d+e+f+g+h+i+j+k", page).problem, board::QueryProblem::TooLong);
+}
+
+// The board of two pages: message 1 (older) on page 1 holds the word, the
+// 100 after it fill page 1 and start page 2. Searched over HTTP as a browser
+// does, on the server's side thread.
+class SearchBoard : public TempDirTest {
+protected:
+    void SetUp() override {
+        TempDirTest::SetUp();
+        load_fresh_board(b);
+        cookie = login("127.0.0.1");
+        post("name=Hana&title=%97%B7%8Ds%82%CC%93%FA%92%F6&text=%3Cb%3E+fixed");  // 旅行の日程
+        for (int i = 2; i <= 101; ++i) post("name=n&title=t" + std::to_string(i) + "&text=other");
+        ASSERT_EQ(b.CurrentPage, 2);
+        ASSERT_TRUE(server::network_initialisation(s));
+        s.bind_address = "127.0.0.1";
+        s.ListenPort = 0;
+    }
+    void TearDown() override {
+        server::stop(s);
+        TempDirTest::TearDown();
+    }
+    std::string login(const std::string& client) {
+        Recorder rec;
+        board::respond(b, server::parse_request(post_request("wbk_login.cgi",
+                                                              "id=quietharborlights&password=quietharborlights"),
+                                                 client),
+                       rec.reply);
+        std::string reply = rec.all();
+        size_t at = reply.find("SESSIONID=") + 10;
+        return reply.substr(at, reply.find(';', at) - at);
+    }
+    void post(const std::string& body) {
+        Recorder rec;
+        board::respond(b,
+                       server::parse_request(post_request("wbk_write.cgi", body, "Cookie: SESSIONID=" + cookie + "\r\n"),
+                                             "127.0.0.1"),
+                       rec.reply);
+    }
+    std::string get(const std::string& target, const std::string& headers = "") {
+        return http_exchange(s.bound_port, "GET /" + target + " HTTP/1.0\r\n" + headers + "\r\n");
+    }
+    board::Board b;
+    server::Server s{board::request_handler(b)};
+    std::string cookie;
+};
+
+TEST_F(SearchBoard, FindsTheMessageOnPageOneAndSeesThePageChange) {
+    ASSERT_EQ(server::start(s), server::StartResult::Started);
+    // "日程" percent-encoded in Shift_JIS.
+    std::string reply = get("wbk_search.cgi?q=%93%FA%92%F6");
+    ASSERT_EQ(reply.compare(0, 16, "HTTP/1.0 200 OK\n"), 0) << reply;
+    std::string body = reply_body(reply);
+    EXPECT_NE(body.find(sjis(u8"メッセージは1件です。")), std::string::npos);
+    EXPECT_NE(body.find(sjis(u8"<a href='wbk_text_1.html'>1ページ</a>の100番目")), std::string::npos);
+    EXPECT_NE(body.find(sjis(u8"<p>題名　：　旅行の日程\r\n</p>")), std::string::npos) << "the block as it stands";
+    EXPECT_EQ(board::search_pages(b, board::search_words("other"), 0, 0).count, 100u) << "counted past the shown";
+    EXPECT_NE(reply_body(get("wbk_search.cgi?q=%3Cb%3E")).find(sjis(u8"メッセージは1件です。")), std::string::npos);
+
+    // A page changed since the last search is read again: a new message is
+    // found, and a deleted one is not.
+    EXPECT_NE(reply_body(get("wbk_search.cgi?q=later")).find(sjis(u8"見つかりませんでした")), std::string::npos);
+    post("name=n&title=later&text=x");
+    EXPECT_NE(reply_body(get("wbk_search.cgi?q=later")).find(sjis(u8"メッセージは1件です。")), std::string::npos);
+    board::PageListing listing = board::list_page_messages(b, 1);
+    ASSERT_EQ(listing.messages.size(), 100u);
+    ASSERT_EQ(board::delete_message(b, 1, listing.messages.back()).result, board::DeleteResult::Done);
+    EXPECT_NE(reply_body(get("wbk_search.cgi?q=%93%FA%92%F6")).find(sjis(u8"見つかりませんでした")),
+              std::string::npos);
+    // A bad query gets the search page with its reason, never the error page.
+    std::string bad = reply_body(get("wbk_search.cgi?q=%8"));
+    EXPECT_NE(bad.find(sjis(u8"<title>コモレビ　－検索－</title>")), std::string::npos);
+    EXPECT_NE(bad.find(sjis(u8"読み取れませんでした")), std::string::npos);
+}
+
+TEST_F(SearchBoard, PrivateReadingNeedsTheSessionToSearch) {
+    b.PrivateReading = 1;
+    ASSERT_EQ(server::start(s), server::StartResult::Started);
+    std::string login_page = expected_page("login_page.html");
+    EXPECT_EQ(reply_body(get("wbk_search.cgi?q=other")), login_page);
+    EXPECT_EQ(reply_body(get("wbk_search.cgi?q=other", "Cookie: SESSIONID=12345\r\n")), login_page);
+    std::string found = get("wbk_search.cgi?q=other", "Cookie: SESSIONID=" + cookie + "\r\n");
+    EXPECT_NE(reply_body(found).find(sjis(u8"メッセージは100件です。")), std::string::npos);
+    EXPECT_NE(found.find("Cache-Control: no-store"), std::string::npos);
+}
