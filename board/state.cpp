@@ -148,8 +148,14 @@ OwnerSettings load_owner_settings(platform::FileStatus* status) {
     platform::FileStatus opened = in.open(paths::kSettings);
     if (status) *status = opened;
     if (!opened.ok()) return settings;
-    char line[200];
+    char line[1100];  // a program's path may be long
     while (in.read_line(line, sizeof line) > 0) {
+        if (take_value_after(line, "notify=")) {
+            std::string program(line);
+            while (!program.empty() && std::isspace(static_cast<unsigned char>(program.back()))) program.pop_back();
+            settings.notify = program;
+            continue;  // a path may hold "port=" or "log="
+        }
         if (take_value_after(line, "port=")) {
             int v = parse_int(line);
             if (v >= 0 && v <= 65535) settings.port = static_cast<std::uint16_t>(v);
@@ -167,12 +173,13 @@ OwnerSettings load_owner_settings(platform::FileStatus* status) {
 
 bool save_owner_settings(const OwnerSettings& settings) {
     platform::make_directory(paths::kData);
-    // The proxy line only when there is a proxy: the file of a board without
-    // one stays as it was.
+    // The proxy and notify lines only when set: the file of a board without
+    // them stays as it was.
     return write_lines(paths::kSettings, {"port=" + std::to_string(settings.port) + "\n",
                                           "log=" + std::to_string(settings.log) + "\n",
                                           "private=" + std::to_string(settings.private_reading) + "\n",
-                                          settings.proxy.empty() ? "" : "proxy=" + settings.proxy + "\n"})
+                                          settings.proxy.empty() ? "" : "proxy=" + settings.proxy + "\n",
+                                          settings.notify.empty() ? "" : "notify=" + settings.notify + "\n"})
         .ok();
 }
 

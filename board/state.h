@@ -51,6 +51,7 @@ struct OwnerSettings {
     std::uint8_t log = 0;              // LogEnabled
     std::uint8_t private_reading = 0;  // PrivateReading
     std::string proxy;                 // the trusted TLS proxy's address; empty: none (the line is left out)
+    std::string notify;                // the program run for each stored message; empty: none (the line is left out)
 };
 // status, when given, tells a missing file from one that cannot be read.
 OwnerSettings load_owner_settings(platform::FileStatus* status = nullptr);
