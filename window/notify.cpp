@@ -44,8 +44,8 @@ std::vector<std::string> notify_variables(const board::StoredMessage& m, const s
 }
 
 std::string new_messages_notice(int unseen, const board::StoredMessage& newest) {
-    return "新着メッセージ　" + std::to_string(unseen) + "件\n" + printable(newest.time) + "\n" +
-           printable(cut_to_fit(newest.name, 20)) + "\n" + printable(cut_to_fit(newest.title, 20));
+    return "新着メッセージ　" + std::to_string(unseen) + "件　" + printable(newest.time) + "\n" +
+           printable(cut_to_fit(newest.name, 16)) + "　" + printable(cut_to_fit(newest.title, 24));
 }
 
 std::string new_messages_title(int unseen) {

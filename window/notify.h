@@ -40,8 +40,8 @@ std::string new_message_line(const board::StoredMessage& m);
 std::vector<std::string> notify_variables(const board::StoredMessage& m, const std::string& url,
                                           const std::function<std::string(const std::string&)>& to_utf8);
 
-// The window's notice while messages are unseen: "新着メッセージ　N件" and the
-// newest one's time, name and title, the name and title cut to fit.
+// The window's notice while messages are unseen, two lines: "新着メッセージ
+// N件" and the newest one's time, then its name and title, cut to fit.
 std::string new_messages_notice(int unseen, const board::StoredMessage& newest);
 // What the window's title gets: "（新着 N）"; empty when none are unseen.
 std::string new_messages_title(int unseen);

@@ -632,7 +632,7 @@ TEST_F(WindowTest, NewMessagesShowInTheTitleAndTheStatusUntilSeen) {
     EXPECT_EQ(window_text(app.main), L"コモレビ") << "the board thread only posts";
     pump();
     EXPECT_EQ(window_text(app.main), L"コモレビ（新着 2）");
-    EXPECT_EQ(window::win32::new_messages_text(app), "新着メッセージ　2件\n2011年4月28日0時6分25秒\n名前\n題名");
+    EXPECT_EQ(window::win32::new_messages_text(app), "新着メッセージ　2件　2011年4月28日0時6分25秒\n名前　題名");
     ::SendMessageW(app.main, WM_COMMAND, IDM_SEEN, 0);
     EXPECT_EQ(window_text(app.main), L"コモレビ");
     EXPECT_EQ(window::win32::new_messages_text(app), "");

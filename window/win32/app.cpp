@@ -87,20 +87,16 @@ void paint_credentials_warning(HWND window, HDC dc, const Control& c) {
     ::DrawTextW(dc, warning.c_str(), static_cast<int>(warning.size()), &box, DT_WORDBREAK | DT_NOPREFIX);
 }
 
-// The notice of unseen messages, a line each, cut to fit, in the space right
-// of the lower status lines, in blue; a click there marks them seen.
+// The notice of unseen messages in the space right of the log line, in
+// blue, two lines cut to fit; a click there marks them seen.
 void paint_new_messages(HWND window, HDC dc, App& app) {
     app.notice_box = RECT{};
     std::string text = new_messages_text(app);
     if (text.empty()) return;
-    int left = 0;
-    for (const StatusPlacement& place : kStatusPlacements) {
-        if (place.y < kStatusPlacements[kAddress].y) continue;
-        std::wstring line = to_wide(app.control.status[place.line]);
-        SIZE size{};
-        ::GetTextExtentPoint32W(dc, line.c_str(), static_cast<int>(line.size()), &size);
-        left = std::max(left, place.x + static_cast<int>(size.cx));
-    }
+    const StatusPlacement& log = kStatusPlacements[kLog];
+    std::wstring log_line = to_wide(app.control.status[log.line]);
+    SIZE size{};
+    ::GetTextExtentPoint32W(dc, log_line.c_str(), static_cast<int>(log_line.size()), &size);
     RECT client;
     ::GetClientRect(window, &client);
     HFONT font = ::CreateFontW(-12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET, OUT_DEFAULT_PRECIS,
@@ -110,11 +106,12 @@ void paint_new_messages(HWND window, HDC dc, App& app) {
     ::GetTextMetricsW(dc, &metrics);
     ::SetTextColor(dc, RGB(0, 0, 192));
     ::SetBkMode(dc, TRANSPARENT);
-    RECT box{left + 12, kStatusPlacements[kAddress].y, client.right - 8, kStatusPlacements[kAddress].y};
+    int top = log.y + static_cast<int>(size.cy) / 2 - static_cast<int>(metrics.tmHeight);
+    RECT box{log.x + static_cast<int>(size.cx) + 16, top, client.right - 8, top};
     for (size_t at = 0; at <= text.size();) {
         size_t end = text.find('\n', at);
         std::wstring line = to_wide(text.substr(at, end == std::string::npos ? std::string::npos : end - at));
-        RECT row{box.left, box.bottom, box.right, box.bottom + metrics.tmHeight + 2};
+        RECT row{box.left, box.bottom, box.right, box.bottom + metrics.tmHeight};
         ::DrawTextW(dc, line.c_str(), static_cast<int>(line.size()), &row,
                     DT_SINGLELINE | DT_END_ELLIPSIS | DT_NOPREFIX);
         box.bottom = row.bottom;
