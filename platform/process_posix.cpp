@@ -54,12 +54,16 @@ bool ChildProcess::start(const std::string& program, const std::vector<std::stri
     // The console reads standard input: the program must not take its lines.
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     // A group of its own, so that ending it ends what it started too; the
-    // signals this process blocks (the service's SIGTERM) are its again.
-    sigset_t none;
+    // signals this process blocks (the service's SIGTERM) are its again, and
+    // SIGPIPE, which the server ignores, does what a shell's pipe expects.
+    sigset_t none, pipe;
     sigemptyset(&none);
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
     posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &pipe);
     posix_spawnattr_setpgroup(&attributes, 0);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
     pid_t pid = 0;
     int error = posix_spawnp(&pid, name.c_str(), &actions, &attributes, argv, envp.data());
     posix_spawn_file_actions_destroy(&actions);
