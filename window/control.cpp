@@ -50,6 +50,8 @@ void status_refresh(Control& c) {
         c.status[kUrl] = "ＵＲＬは [ " + board_url(s) + " ] です。";
     c.status[kLog] = c.board.LogEnabled.load() == 1 ? "ＬＯＧ情報を取得しています。" : "ＬＯＧ情報を取得していません。";
     c.running_colour = running;
+    std::lock_guard<std::mutex> guard(c.url_lock);
+    c.shown_url = board_url(s);
 }
 
 bool consume_changes(Control& c) {

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -65,10 +66,16 @@ struct Control {
     // The settings file existed but could not be read at launch: it is not rewritten.
     bool settings_unreadable = false;
     std::array<std::string, kStatusLineCount> status;
+    // The board's address as the status last showed it (board_url): written
+    // by status_refresh on the front end's thread, read under url_lock by
+    // the board thread's hook for new messages (the server's own address
+    // changes on the front end's thread).
+    std::mutex url_lock;
+    std::string shown_url;
 };
 
 // Rebuilds the seven status lines from ServerState, ListenPort, LocalAddress
-// and LogEnabled.
+// and LogEnabled, and shown_url.
 void status_refresh(Control& c);
 
 // Applies the panel's flags and the dialogs' change flags, as the main

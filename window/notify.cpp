@@ -103,11 +103,12 @@ void Notifier::run() {
             wake_.wait_for(lock, std::chrono::milliseconds(50), work);
         else
             wake_.wait(lock, work);
+        const bool ending = ending_;
         std::vector<std::string> lines;
         lines.swap(lines_);
         lock.unlock();
         for (const std::string& line : lines) setup_.print(line);
-        if (ending_) return;  // read under the lock above; only the destructor sets it
+        if (ending) return;
         if (program_.running()) {
             if (std::chrono::steady_clock::now() - started_ >= setup_.time_limit) {
                 program_.end();
@@ -132,12 +133,15 @@ void Notifier::run() {
 }
 
 void connect_new_messages(Control& c, Notifier& notifier, std::function<void(const board::StoredMessage&)> shown) {
-    server::Server* s = &c.server;
-    // On the board thread while the server runs: the address and the port
-    // the server's start set stay as they are until it has stopped.
-    c.board.message_stored = [s, &notifier, shown](const board::StoredMessage& m) {
+    Control* control = &c;
+    c.board.message_stored = [control, &notifier, shown](const board::StoredMessage& m) {
         if (shown) shown(m);
-        notifier.queue(m, board_url(*s));
+        std::string url;
+        {
+            std::lock_guard<std::mutex> guard(control->url_lock);
+            url = control->shown_url;
+        }
+        notifier.queue(m, url);
     };
 }
 

@@ -94,8 +94,9 @@ private:
 };
 
 // Sets the board's message_stored hook: each stored message goes to shown
-// (the window's notice; may be empty) and to the notifier. The caller clears
-// the hook after the server has stopped.
+// (the window's notice; may be empty) and to the notifier, with the address
+// the status last showed (Control::shown_url). The caller clears the hook
+// after the server has stopped.
 void connect_new_messages(Control& c, Notifier& notifier, std::function<void(const board::StoredMessage&)> shown);
 
 }  // namespace window

@@ -203,6 +203,7 @@ struct Heard {
 TEST_F(ControlTest, OwnersProgramGetsAPostedMessageThroughItsEnvironmentAlone) {
     load_fresh_board(b);
     s.ListenPort = 53790;
+    window::status_refresh(c);  // the address the program is told, as the status shows it
     std::string program = owners_program("notify.sh",
                                          "for v in NAME TITLE TEXT TIME PAGE POSITION URL; do\n"
                                          "  eval \"printf '%s' \\\"\\$KOMOREBI_$v\\\"\" > $v.out\n"

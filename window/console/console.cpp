@@ -378,6 +378,7 @@ int run_without_console(Control& c, bool start) {
         c.board.owner_notice = nullptr;
         return 1;
     }
+    status_refresh(c);  // the address the new messages' program is told
     print_service_summary(c, stdout);
     sigset_t set;
     sigemptyset(&set);
