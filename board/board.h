@@ -21,6 +21,9 @@
 //   held sessions (under `lock` only when they are unknown).
 // - the window thread (the owner's operations) and the upkeep's thread (the
 //   hourly sweep): under `lock`; the owner's search as the side thread's.
+// - the front ends' hooks (`owner_notice`, `message_stored`) are set before
+//   the server starts and cleared after it stops; the board thread calls
+//   them, and they only hand a copy on.
 // Whoever changes the session file holds `lock`, and then `sessions_lock`
 // only to hand over the file's new bytes.
 #include <atomic>
@@ -56,6 +59,19 @@ struct PostLimits {
     }
 };
 
+// A message as it was stored, for the front ends to tell the owner: the
+// time line, name and title as the record holds them, the text as the
+// visitor sent it (decoded, Shift_JIS); the text page it went on and its
+// number there (1 to 100, the oldest first).
+struct StoredMessage {
+    std::string time;
+    std::string name;
+    std::string title;
+    std::string text;
+    std::int32_t page = 0;
+    std::int32_t position = 0;
+};
+
 struct Board {
     // Board counters and credentials. Read and written under `lock`.
     std::int32_t MessageNo = 0;    // messages stored on the page being filled, 0..100
@@ -80,6 +96,9 @@ struct Board {
     // Hands a message for the owner to the front end (the login log's failure).
     // Called on the board thread; it must not wait for the owner.
     std::function<void(const std::string& text, const std::string& caption)> owner_notice;
+    // Hands each stored message to the front end, once its post's reply is
+    // made. Called on the board thread under `lock`; it must not wait.
+    std::function<void(const StoredMessage&)> message_stored;
 
     // The pages GETs read whole, kept between the board's changes (its own lock).
     PageCache pages;

@@ -372,6 +372,7 @@ void post(Board& b, const server::Request& request, server::Reply& reply) {
     b.MessageNo = message_no;
     b.CurrentPage = page;
     send_board_reply(b, reply, main_page, std::nullopt, phone);
+    if (b.message_stored) b.message_stored({when, single_line(*name), single_line(*title), *text, page, message_no});
 }
 
 std::string repair_pages(Board& b) {

@@ -149,8 +149,14 @@ OwnerSettings load_owner_settings(platform::FileStatus* status) {
     platform::FileStatus opened = in.open(paths::kSettings);
     if (status) *status = opened;
     if (!opened.ok()) return settings;
-    char line[200];
+    char line[1100];  // a program's path may be long
     while (in.read_line(line, sizeof line) > 0) {
+        if (take_value_after(line, "notify=")) {
+            std::string program(line);
+            while (!program.empty() && std::isspace(static_cast<unsigned char>(program.back()))) program.pop_back();
+            settings.notify = program;
+            continue;  // a path may hold "port=" or "log="
+        }
         if (take_value_after(line, "port=")) {
             int v = parse_int(line);
             if (v >= 0 && v <= 65535) settings.port = static_cast<std::uint16_t>(v);
@@ -182,8 +188,8 @@ bool save_owner_settings(const OwnerSettings& settings) {
     platform::make_directory(paths::kData);
     // The proxy line only when there is a proxy, a limit's line only when it
     // is not the default, the phone line only when the phone view is off, the
-    // search line only when set: the file of a board without them stays as it
-    // was.
+    // search and notify lines only when set: the file of a board without them
+    // stays as it was.
     const PostLimits& limits = settings.post_limits;
     const PostLimits defaults;
     auto line_unless_default = [](const char* key, int value, int default_value) {
@@ -197,7 +203,8 @@ bool save_owner_settings(const OwnerSettings& settings) {
                         line_unless_default("post_limit_seconds=", limits.burst_seconds, defaults.burst_seconds),
                         line_unless_default("post_limit_hour=", limits.hourly, defaults.hourly),
                         settings.phone == 0 ? "phone=0\n" : "",
-                        settings.search ? "search=" + std::to_string(*settings.search) + "\n" : ""})
+                        settings.search ? "search=" + std::to_string(*settings.search) + "\n" : "",
+                        settings.notify.empty() ? "" : "notify=" + settings.notify + "\n"})
         .ok();
 }
 

@@ -59,6 +59,7 @@ struct OwnerSettings {
     PostLimits post_limits;
     std::uint8_t phone = 1;            // PhoneView; only "phone=0" is written
     std::optional<std::uint8_t> search;  // SearchForm; absent: off (the line is left out)
+    std::string notify;                // the program run for each stored message; empty: none (the line is left out)
 };
 // status, when given, tells a missing file from one that cannot be read.
 OwnerSettings load_owner_settings(platform::FileStatus* status = nullptr);

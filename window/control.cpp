@@ -22,12 +22,23 @@ bool holds_key_of_credentials_file(const std::string& value) {
 
 }  // namespace
 
+// While the server runs, the port it really listens on (port 0 lets the system choose).
+static std::string shown_port(const server::Server& s) {
+    bool running = s.ServerState.load() == server::RunState::Running;
+    return std::to_string(running ? s.bound_port : s.ListenPort);
+}
+
+std::string board_url(const server::Server& s) {
+    if (!s.LocalAddress) return {};
+    std::string port = shown_port(s);
+    return "http://" + *s.LocalAddress + (port == "80" ? "" : ":" + port) + "/";
+}
+
 void status_refresh(Control& c) {
     const server::Server& s = c.server;
     bool running = s.ServerState.load() == server::RunState::Running;
     std::string address = s.LocalAddress ? *s.LocalAddress : "不明";
-    // While the server runs, the port it really listens on (port 0 lets the system choose).
-    std::string port = std::to_string(running ? s.bound_port : s.ListenPort);
+    std::string port = shown_port(s);
     c.status[kHeading] = "現在、伝言板サーバーは、";
     c.status[kState] = running ? "[ 稼動 ] しています。" : "[ 停止 ] しています。";
     c.status[kIndicator] = running ? "  ▲  " : "  ■  ";
@@ -35,12 +46,12 @@ void status_refresh(Control& c) {
     c.status[kPort] = "伝言板サーバーのポート番号は [ " + port + " ] です。";
     if (!s.LocalAddress)
         c.status[kUrl] = "ＵＲＬは [ ＩＰアドレスが不明のため、ありません ] です。";
-    else if (port == "80")
-        c.status[kUrl] = "ＵＲＬは [ http://" + address + "/ ] です。";
     else
-        c.status[kUrl] = "ＵＲＬは [ http://" + address + ":" + port + "/ ] です。";
+        c.status[kUrl] = "ＵＲＬは [ " + board_url(s) + " ] です。";
     c.status[kLog] = c.board.LogEnabled.load() == 1 ? "ＬＯＧ情報を取得しています。" : "ＬＯＧ情報を取得していません。";
     c.running_colour = running;
+    std::lock_guard<std::mutex> guard(c.url_lock);
+    c.shown_url = board_url(s);
 }
 
 bool consume_changes(Control& c) {
@@ -84,7 +95,7 @@ platform::DataLock lock_data_folder() {
 }
 
 void load_owner_settings(Control& c, std::optional<std::uint16_t> port_option, bool private_option,
-                         std::optional<std::string> proxy_option) {
+                         std::optional<std::string> proxy_option, std::optional<std::string> notify_option) {
     platform::FileStatus read;
     board::OwnerSettings settings = board::load_owner_settings(&read);
     // A settings file that exists but cannot be read is never written over
@@ -100,6 +111,8 @@ void load_owner_settings(Control& c, std::optional<std::uint16_t> port_option, b
     c.board.PhoneView = settings.phone;
     c.kept_search = settings.search;
     c.board.SearchForm = settings.search.value_or(0);
+    c.kept_notify = settings.notify;
+    c.notify_program = notify_option ? *notify_option : settings.notify;
     if (proxy_option) c.server.trusted_proxy = proxy_option;
     else if (!settings.proxy.empty()) c.server.trusted_proxy = settings.proxy;
     else c.server.trusted_proxy.reset();
@@ -122,12 +135,14 @@ void panel_stop(Control& c) {
     server::stop(c.server);
 }
 
-// Keeps the port, the log choice and private reading for the next launch; a
-// box says so when the settings file cannot be written.
+// Keeps the port, the log choice and private reading for the next launch
+// (and the proxy and the program as the file named them); a box says so
+// when the settings file cannot be written.
 static void save_owner_settings(Control& c) {
     if (c.settings_unreadable ||
         !board::save_owner_settings({c.kept_port, c.board.LogEnabled.load(), c.kept_private, c.kept_proxy,
-                                     c.kept_post_limits, c.kept_phone, c.kept_search}))
+                                     c.kept_post_limits, c.kept_phone, c.kept_search,
+                                     c.kept_notify}))
         c.boxes.ok(open_failed(board::paths::kSettings), kErrorCaption, Owner::Dialog);
 }
 

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -65,13 +66,23 @@ struct Control {
     std::uint8_t kept_phone = 1;
     // The search setting kept in the settings file (absent: off, and no line is written).
     std::optional<std::uint8_t> kept_search;
+    // The program run for each stored message (empty: none): this run's
+    // (--notify names one for this run only) and the one the settings file keeps.
+    std::string notify_program;
+    std::string kept_notify;
     // The settings file existed but could not be read at launch: it is not rewritten.
     bool settings_unreadable = false;
     std::array<std::string, kStatusLineCount> status;
+    // The board's address as the status last showed it (board_url): written
+    // by status_refresh on the front end's thread, read under url_lock by
+    // the board thread's hook for new messages (the server's own address
+    // changes on the front end's thread).
+    std::mutex url_lock;
+    std::string shown_url;
 };
 
 // Rebuilds the seven status lines from ServerState, ListenPort, LocalAddress
-// and LogEnabled.
+// and LogEnabled, and shown_url.
 void status_refresh(Control& c);
 
 // Applies the panel's flags and the dialogs' change flags, as the main
@@ -87,10 +98,16 @@ platform::DataLock lock_data_folder();
 
 // The owner's settings kept from the last launch: the port (unless the
 // --port option gives one for this run), the log choice, private reading
-// (which --private turns on for this run) and the trusted proxy (which
-// --proxy names for this run).
+// (which --private turns on for this run), the trusted proxy (which
+// --proxy names for this run) and the program run for each new message
+// (which --notify names for this run).
 void load_owner_settings(Control& c, std::optional<std::uint16_t> port_option, bool private_option = false,
-                         std::optional<std::string> proxy_option = std::nullopt);
+                         std::optional<std::string> proxy_option = std::nullopt,
+                         std::optional<std::string> notify_option = std::nullopt);
+
+// "http://ADDRESS:PORT/" (without ":PORT" for port 80), the address the
+// status's URL line shows; empty while the address is unknown.
+std::string board_url(const server::Server& s);
 
 // Panel buttons.
 void panel_start(Control& c);

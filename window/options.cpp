@@ -67,6 +67,9 @@ Options parse_options(const std::vector<std::string>& args) {
                 return o;
             }
             o.proxy = v;
+        } else if (a == "--notify") {
+            if (!value(v)) return o;
+            o.notify = v;  // empty: no program for this run
         } else if (a == "--port") {
             if (!value(v)) return o;
             o.port = parse_port_text(v);
@@ -103,6 +106,7 @@ const char* usage_text() {
            "  --start         start the server at launch\n"
            "  --private       only visitors who logged in read the board (for this run)\n"
            "  --proxy ADDRESS believe X-Forwarded-For/-Proto only from ADDRESS, the TLS proxy (for this run)\n"
+           "  --notify PROGRAM run PROGRAM for each new message (for this run; \"\" for none)\n"
            "  --no-console    read no commands; serve until SIGINT or SIGTERM\n"
            "  --version       show the version\n"
            "  --help          show this text\n";

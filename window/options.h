@@ -17,6 +17,7 @@ struct Options {
     bool start = false;                   // --start: start the server at launch
     bool private_reading = false;         // --private: only logged-in visitors read, for this run
     std::optional<std::string> proxy;     // --proxy ADDRESS: the trusted TLS proxy, for this run
+    std::optional<std::string> notify;    // --notify PROGRAM: run for each stored message, for this run
     bool no_console = false;              // --no-console: serve until SIGINT or SIGTERM
     bool help = false;
     bool version = false;                 // --version

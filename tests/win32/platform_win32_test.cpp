@@ -6,6 +6,7 @@
 #include <set>
 
 #include "platform/fs.h"
+#include "platform/process.h"
 #include "platform/random.h"
 #include "platform/text_file.h"
 #include "support/test_support.h"
@@ -127,6 +128,32 @@ TEST_F(WindowsFiles, PathsAreShiftJisWhateverTheAnsiCodePage) {
     EXPECT_EQ(here.substr(here.size() - 2), L"\u8868\u793A");
     EXPECT_TRUE(platform::change_directory(".."));
     EXPECT_FALSE(platform::change_directory("no such directory"));
+}
+
+// The owner's program gets its variables in its environment only: cmd's
+// "set" shows a value as it is, and no metacharacter in it runs anything.
+TEST_F(WindowsFiles, OwnersProgramGetsItsVariablesAndIsEndedOnRequest) {
+    char here[MAX_PATH];
+    ASSERT_NE(::GetCurrentDirectoryA(MAX_PATH, here), 0u);
+    write_file("notify.cmd", "@echo off\r\nset KOMOREBI_NAME> name.txt\r\necho done> done.txt\r\n");
+    platform::ChildProcess child;
+    std::string reason;
+    ASSERT_TRUE(child.start(std::string(here) + "\\notify.cmd", {"KOMOREBI_NAME=a&echo made>made.txt|\"x%PATH%"}, reason))
+        << reason;
+    for (int i = 0; i < 500 && child.running(); ++i) ::Sleep(20);
+    EXPECT_FALSE(child.running());
+    EXPECT_EQ(read_file("name.txt"), "KOMOREBI_NAME=a&echo made>made.txt|\"x%PATH%\r\n");
+    EXPECT_FALSE(file_exists("made.txt"));
+
+    write_file("forever.cmd", "@echo off\r\n:again\r\ngoto again\r\n");
+    ASSERT_TRUE(child.start(std::string(here) + "\\forever.cmd", {}, reason)) << reason;
+    ::Sleep(300);
+    EXPECT_TRUE(child.running());
+    child.end();
+    EXPECT_FALSE(child.running());
+
+    EXPECT_FALSE(child.start(std::string(here) + "\\no-such-program.exe", {}, reason));
+    EXPECT_FALSE(reason.empty());
 }
 
 TEST(WindowsRandom, DrawsVaryingValues) {

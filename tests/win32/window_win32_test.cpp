@@ -11,6 +11,7 @@
 
 #include "board/pages.h"
 #include "board/routes.h"
+#include "server/request.h"
 #include "server/listener.h"
 #include "support/test_support.h"
 #include "win32/win32_test_support.h"
@@ -240,7 +241,7 @@ TEST_F(WindowTest, MainWindowHasItsTitleClassIconsAndSize) {
 TEST_F(WindowTest, MenuBarHoldsItsItemsInOrder) {
     HMENU menu = ::GetMenu(app.main);
     ASSERT_NE(menu, nullptr);
-    ASSERT_EQ(::GetMenuItemCount(menu), 8);
+    ASSERT_EQ(::GetMenuItemCount(menu), 9);
     auto text_at = [](HMENU m, int i) {
         wchar_t t[128] = {};
         ::GetMenuStringW(m, i, t, 128, MF_BYPOSITION);
@@ -261,8 +262,9 @@ TEST_F(WindowTest, MenuBarHoldsItsItemsInOrder) {
                                                      {32777, L"閲覧制限の設定"},
                                                      {32774, L"ＩＤ＆パスワードの設定"},
                                                      {32776, L"メッセージのリセット"},
-                                                     {32778, L"メッセージの削除"}};
-    for (int i = 0; i < 6; ++i) {
+                                                     {32778, L"メッセージの削除"},
+                                                     {32779, L"新着の確認"}};
+    for (int i = 0; i < 7; ++i) {
         EXPECT_EQ(::GetMenuItemID(menu, i + 2), items[i].first) << i;
         EXPECT_EQ(text_at(menu, i + 2), items[i].second) << i;
     }
@@ -647,4 +649,45 @@ TEST_F(WindowTest, NoticesAfterTheWindowIsGoneAreDropped) {
     b.owner_notice("late", "エラーメッセージ");
     pump();
     EXPECT_TRUE(fake.shown.empty());
+}
+
+TEST_F(WindowTest, NewMessagesShowInTheTitleAndTheStatusUntilSeen) {
+    load_fresh_board(b);
+    window::Notifier notifier(window::win32::notifier_setup(app));
+    window::win32::connect_new_messages(app, notifier);
+    // Two posts on another thread, as the board thread makes them.
+    std::thread board_side([this] {
+        Recorder login;
+        board::respond(b, server::parse_request(post_request("wbk_login.cgi", "id=quietharborlights&password=quietharborlights"),
+                                                "127.0.0.1"),
+                       login.reply);
+        std::string all = login.all();
+        size_t at = all.find("SESSIONID=") + 10;
+        std::string cookie = "Cookie: SESSIONID=" + all.substr(at, all.find(';', at) - at) + "\r\n";
+        for (const char* body : {"name=n1&title=t1&text=first", "name=%96%BC%91O&title=%91%E8%96%BC&text=second"}) {
+            Recorder rec;
+            board::respond(b, server::parse_request(post_request("wbk_write.cgi", body, cookie), "127.0.0.1"), rec.reply);
+        }
+    });
+    board_side.join();
+    EXPECT_EQ(window_text(app.main), L"コモレビ") << "the board thread only posts";
+    pump();
+    EXPECT_EQ(window_text(app.main), L"コモレビ（新着 2）");
+    EXPECT_EQ(window::win32::new_messages_text(app), "新着メッセージ　2件　2011年4月28日0時6分25秒\n名前　題名");
+    ::SendMessageW(app.main, WM_COMMAND, IDM_SEEN, 0);
+    EXPECT_EQ(window_text(app.main), L"コモレビ");
+    EXPECT_EQ(window::win32::new_messages_text(app), "");
+
+    // Another one, then a click on the notice where the window painted it.
+    b.message_stored(board::StoredMessage{"2011年4月28日0時7分00秒", "n3", "t3", "third", 1, 3});
+    pump();
+    EXPECT_EQ(window_text(app.main), L"コモレビ（新着 1）");
+    ::ShowWindow(app.main, SW_SHOWNOACTIVATE);
+    ::UpdateWindow(app.main);
+    RECT box = app.notice_box;
+    ASSERT_LT(box.left, box.right) << "the notice was painted";
+    ::SendMessageW(app.main, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM((box.left + box.right) / 2, (box.top + box.bottom) / 2));
+    EXPECT_EQ(window_text(app.main), L"コモレビ");
+    EXPECT_TRUE(fake.shown.empty());
+    b.message_stored = nullptr;
 }

@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <thread>
 
 #include "board/routes.h"
 #include "board/board_reply.h"
@@ -135,6 +136,38 @@ TEST_F(ConsoleSession, RefusedPortKeepsAskingUntilCancelled) {
     std::string out = run("port\n70000\n\nquit\ny\n");
     EXPECT_NE(out.find(u8"ポート番号[ 70000 ]は、設定できません。"), std::string::npos);
     EXPECT_EQ(s.ListenPort, 0);
+}
+
+TEST_F(ConsoleSession, EachStoredMessageGetsItsLineAtOnce) {
+    b.clock = fixed_clock(2011, 4, 28, 0, 6, 25);
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    std::FILE* out = std::tmpfile();
+    window::Control c(s, b, {});
+    std::thread console([&] { window::console::run_console(c, fds[0], out, true); });
+    auto printed = [&] {
+        std::string text(1 << 16, '\0');
+        ssize_t n = ::pread(::fileno(out), text.data(), text.size(), 0);
+        text.resize(n > 0 ? static_cast<size_t>(n) : 0);
+        return text;
+    };
+    for (int i = 0; i < 250 && printed().find("> ") == std::string::npos; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_EQ(s.ServerState, server::RunState::Running);
+    std::string login = http_exchange(s.bound_port, post_request("wbk_login.cgi", "id=quietharborlights&password=quietharborlights"));
+    size_t at = login.find("SESSIONID=") + 10;
+    std::string cookie = "Cookie: SESSIONID=" + login.substr(at, login.find(';', at) - at) + "\r\n";
+    // A name in Japanese with an escape sequence that would clear the owner's screen.
+    http_exchange(s.bound_port, post_request("wbk_write.cgi", "name=%96%BC%1B%5B2J&title=t1&text=x", cookie));
+    const std::string line = u8"【新着】2011年4月28日0時6分25秒　名前：名 [2J　題名：t1　（1ページの1件目）\n";
+    for (int i = 0; i < 250 && printed().find(line) == std::string::npos; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_NE(printed().find(line), std::string::npos) << printed();
+    ASSERT_EQ(::write(fds[1], "quit\ny\n", 7), 7);
+    ::close(fds[1]);
+    console.join();
+    ::close(fds[0]);
+    std::fclose(out);
 }
 
 TEST(ConsoleText, ShiftJisRoundTripsThroughTheTerminalCharset) {

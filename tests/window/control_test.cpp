@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <deque>
+#include <fstream>
+#include <thread>
 
 #include "board/routes.h"
 #include "board/board_reply.h"
@@ -9,8 +14,12 @@
 #include "board/state.h"
 #include "platform/file_faults.h"
 #include "window/control.h"
+#include "window/notify.h"
 #include "window/options.h"
 #include "support/test_support.h"
+#ifndef _WIN32
+#include "window/console/console.h"
+#endif
 
 using namespace testing_support;
 using window::Dialog;
@@ -141,7 +150,139 @@ TEST_F(ControlTest, PortRulesTakeWholeNumbersAsTypedAndRefuseTheRest) {
     EXPECT_EQ(fake.shown.back().caption, sjis(u8"エラーメッセージ")) << "and the owner is told";
     EXPECT_EQ(window::parse_port_text("0"), 0) << "the system's choice";
     EXPECT_EQ(window::parse_options({"--port", sjis(u8"８０８０")}).port, 8080) << "one parser for the option too";
+    // The program's line survives the rewrites, a path that holds another
+    // key's text included; --notify names this run's only.
+    write_file(board::paths::kSettings, "port=18432\r\nlog=1\r\nprivate=0\r\nnotify=/opt/log=1/port=2.sh\r\n");
+    window::load_owner_settings(c, std::nullopt, false, std::nullopt,
+                                window::parse_options({"--notify", "/tmp/for-this-run"}).notify);
+    EXPECT_EQ(c.notify_program, "/tmp/for-this-run");
+    EXPECT_EQ(s.ListenPort, 18432);
+    fake.answers = {true};
+    window::log_dialog_choose(c, 0);
+    window::log_dialog_ok(c);
+    EXPECT_EQ(read_file(board::paths::kSettings), "port=18432\r\nlog=0\r\nprivate=0\r\nnotify=/opt/log=1/port=2.sh\r\n");
+    window::load_owner_settings(c, std::nullopt);
+    EXPECT_EQ(c.notify_program, "/opt/log=1/port=2.sh");
 }
+
+#ifndef _WIN32
+// The owner's program as a shell script in the test's folder (POSIX: the
+// Windows runner is the wine suite's); its path.
+static std::string owners_program(const std::string& name, const std::string& body) {
+    write_file(name, "#!/bin/sh\n" + body);
+    ::chmod(name.c_str(), 0755);
+    char here[4096];
+    return std::string(::getcwd(here, sizeof here)) + "/" + name;
+}
+
+static bool soon(const std::function<bool()>& done) {
+    for (int i = 0; i < 500 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return done();
+}
+
+// What the notifier prints and tells, gathered from its thread.
+struct Heard {
+    std::mutex mutex;
+    std::vector<std::string> lines, told;
+    size_t count(const std::vector<std::string>& of, const std::string& start) {
+        std::lock_guard<std::mutex> guard(mutex);
+        size_t n = 0;
+        for (const std::string& l : of) n += l.compare(0, start.size(), start) == 0 ? 1 : 0;
+        return n;
+    }
+    window::NotifierSetup setup(const std::string& program, std::chrono::milliseconds limit = window::kNotifyTimeLimit) {
+        return {program, limit, window::console::to_utf8,
+                [this](const std::string& line) {
+                    std::lock_guard<std::mutex> guard(mutex);
+                    lines.push_back(line);
+                },
+                true,
+                [this](const std::string& text, const std::string&) {
+                    std::lock_guard<std::mutex> guard(mutex);
+                    told.push_back(text);
+                }};
+    }
+};
+
+TEST_F(ControlTest, OwnersProgramGetsAPostedMessageThroughItsEnvironmentAlone) {
+    load_fresh_board(b);
+    s.ListenPort = 53790;
+    window::status_refresh(c);  // the address the program is told, as the status shows it
+    std::string program = owners_program("notify.sh",
+                                         "for v in NAME TITLE TEXT TIME PAGE POSITION URL; do\n"
+                                         "  eval \"printf '%s' \\\"\\$KOMOREBI_$v\\\"\" > $v.out\n"
+                                         "done\n"
+                                         "touch done.out\n");
+    Heard heard;
+    window::Notifier notifier(heard.setup(program));
+    window::connect_new_messages(c, notifier, nullptr);
+    Recorder login;
+    board::respond(b, server::parse_request(post_request("wbk_login.cgi", "id=quietharborlights&password=quietharborlights"),
+                                            "127.0.0.1"),
+                   login.reply);
+    std::string all = login.all();
+    size_t at = all.find("SESSIONID=") + 10;
+    std::string cookie = "Cookie: SESSIONID=" + all.substr(at, all.find(';', at) - at) + "\r\n";
+    // Shell metacharacters in the name and the title, a line break and
+    // Japanese in the text: each reaches the program as its own value.
+    std::string body = "name=%24%28touch+made-by-name%29&title=%60touch+made-by-title%60%3B+touch+x%26%26y%3Ez"
+                       "&text=%93%FA%96%7B%0D%0A%27%22%5C";
+    Recorder post;
+    board::respond(b, server::parse_request(post_request("wbk_write.cgi", body, cookie), "127.0.0.1"), post.reply);
+    ASSERT_NE(post.all().find("200"), std::string::npos);
+    ASSERT_TRUE(soon([] { return file_exists("done.out"); }));
+    b.message_stored = nullptr;
+    EXPECT_EQ(read_file("NAME.out"), "$(touch made-by-name)");
+    EXPECT_EQ(read_file("TITLE.out"), "`touch made-by-title`; touch x&&y>z");
+    EXPECT_EQ(read_file("TEXT.out"), u8"日本\r\n'\"\\");
+    EXPECT_EQ(read_file("TIME.out"), u8"2011年4月28日0時6分25秒");
+    EXPECT_EQ(read_file("PAGE.out"), "1");
+    EXPECT_EQ(read_file("POSITION.out"), "1");
+    EXPECT_EQ(read_file("URL.out"), "http://127.0.0.1:53790/wbk_text_1.html");
+    for (const char* made : {"made-by-name", "made-by-title", "x", "z", "y"}) EXPECT_FALSE(file_exists(made)) << made;
+    EXPECT_EQ(heard.count(heard.lines, sjis(u8"【新着】2011年4月28日0時6分25秒　名前：$(touch made-by-name)　")), 1u);
+    EXPECT_TRUE(heard.told.empty());
+}
+
+TEST_F(ControlTest, NotifyQueueKeepsTheNewestAndEndsAProgramPastItsTime) {
+    // The first run outlives its time; meanwhile ten more messages come and
+    // the queue keeps the newest eight.
+    std::string program = owners_program("notify.sh",
+                                         "printf '%s\\n' \"$KOMOREBI_TITLE\" >> ran.out\n"
+                                         "if [ \"$KOMOREBI_TITLE\" = slow ]; then sleep 30 & echo $! > sleep.pid; wait; fi\n");
+    Heard heard;
+    {
+        window::Notifier notifier(heard.setup(program, std::chrono::milliseconds(1000)));
+        board::StoredMessage m{"time", "name", "slow", "text", 1, 1};
+        notifier.queue(m, "");
+        ASSERT_TRUE(soon([] { return file_exists("sleep.pid"); }));
+        for (int i = 1; i <= 10; ++i) {
+            m.title = "t" + std::to_string(i);
+            notifier.queue(m, "");
+        }
+        ASSERT_TRUE(soon([] { return read_file("ran.out").find("t10") != std::string::npos; }));
+    }
+    EXPECT_EQ(read_file("ran.out"), "slow\nt3\nt4\nt5\nt6\nt7\nt8\nt9\nt10\n");
+    EXPECT_EQ(heard.count(heard.lines, sjis(u8"【新着】通知プログラムの順番待ちが一杯")), 1u) << "said once";
+    EXPECT_EQ(heard.count(heard.lines, sjis(u8"【新着】通知プログラムが1秒で終わらなかった")), 1u);
+    EXPECT_EQ(heard.count(heard.lines, sjis(u8"【新着】time　名前：name　題名：")), 11u);
+    // What the program started went with it.
+    std::ifstream stat("/proc/" + read_file("sleep.pid").substr(0, read_file("sleep.pid").find('\n')) + "/stat");
+    std::string pid, command, state;
+    stat >> pid >> command >> state;
+    EXPECT_TRUE(!stat || state == "Z") << "sleep still runs: " << state;
+
+    // A program that cannot be started is told once, until one starts.
+    window::Notifier missing(heard.setup(dir_ + "/no-such-program"));
+    for (int i = 0; i < 3; ++i) missing.queue(board::StoredMessage{"time", "name", "title", "text", 1, 1}, "");
+    ASSERT_TRUE(soon([&] { return heard.count(heard.lines, sjis(u8"【新着】time")) == 14; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(heard.count(heard.told, sjis(u8"新着メッセージの通知プログラム[ " + dir_ + u8"/no-such-program ]を起動できませんでした。")),
+              1u);
+}
+
+
+#endif  // _WIN32
 
 TEST_F(ControlTest, AStartThatFailsSaysWhy) {
     ASSERT_EQ(server::start(s), server::StartResult::Started);

@@ -11,6 +11,8 @@
 #include <mutex>
 #include <string>
 
+#include "window/notify.h"
+
 namespace window::console {
 namespace {
 
@@ -278,6 +280,8 @@ std::string from_terminal(const std::string& text, bool* lossy) {
     return convert(text, "CP932", terminal_charset().c_str(), lossy);
 }
 
+std::string to_utf8(const std::string& sjis) { return convert(sjis, "UTF-8", "CP932"); }
+
 int run_console(Control& c, int input_fd, std::FILE* out, bool start) {
     Screen screen{out, {}};
     Input input(input_fd);
@@ -285,6 +289,10 @@ int run_console(Control& c, int input_fd, std::FILE* out, bool start) {
     c.board.owner_notice = [&screen](const std::string& text, const std::string& caption) {
         screen.print("\n【" + caption + "】\n" + text + "\n");
     };
+    // Each stored message's line, and the owner's program, on the notifier's thread.
+    Notifier notifier({c.notify_program, kNotifyTimeLimit, to_utf8, [&screen](const std::string& line) { screen.print(line); },
+                       true, c.board.owner_notice});
+    connect_new_messages(c, notifier, nullptr);
     Session session{c, screen, input, static_cast<bool>(::isatty(::fileno(out)))};
     if (start) start_server(c, Owner::Main);
     session.show_status();
@@ -331,8 +339,9 @@ int run_console(Control& c, int input_fd, std::FILE* out, bool start) {
         consume_changes(c);
         session.show_status();
     }
-    // The board thread may call the notice until the server has stopped.
+    // The board thread may call the hooks until the server has stopped.
     server::stop(c.server);
+    c.board.message_stored = nullptr;
     c.board.owner_notice = nullptr;
     return 0;
 }
@@ -366,14 +375,24 @@ int run_without_console(Control& c, bool start) {
     c.board.owner_notice = [](const std::string& text, const std::string& caption) {
         std::fprintf(stderr, "%s\n%s\n", to_terminal(caption).c_str(), to_terminal(text).c_str());
     };
+    // The console's line for each stored message goes to the journal, flushed at once.
+    Notifier notifier({c.notify_program, kNotifyTimeLimit, to_utf8,
+                       [](const std::string& line) {
+                           std::fputs(to_terminal(line).c_str(), stdout);
+                           std::fflush(stdout);
+                       },
+                       true, c.board.owner_notice});
+    connect_new_messages(c, notifier, nullptr);
     server::StartResult started = start ? server::start(c.server) : server::StartResult::Started;
     if (started != server::StartResult::Started) {
         std::fprintf(stderr, "komorebi: the server did not start (code %d): %s\n", static_cast<int>(started),
                      c.server.start_error.c_str());
         server::stop(c.server);
+        c.board.message_stored = nullptr;
         c.board.owner_notice = nullptr;
         return 1;
     }
+    status_refresh(c);  // the address the new messages' program is told
     print_service_summary(c, stdout);
     sigset_t set;
     sigemptyset(&set);
@@ -386,6 +405,7 @@ int run_without_console(Control& c, bool start) {
         if (sigwait(&set, &sig) == 0 && (sig == SIGINT || sig == SIGTERM)) break;
     }
     server::stop(c.server);
+    c.board.message_stored = nullptr;
     c.board.owner_notice = nullptr;
     return 0;
 }

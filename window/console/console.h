@@ -21,5 +21,7 @@ int run_without_console(Control& c, bool start);
 std::string to_terminal(const std::string& sjis);
 // lossy (when given) is set when a character has no Shift_JIS form.
 std::string from_terminal(const std::string& text, bool* lossy = nullptr);
+// Shift_JIS to UTF-8, for the owner's program's environment.
+std::string to_utf8(const std::string& sjis);
 
 }  // namespace window::console

@@ -59,6 +59,7 @@ void update_title(App& app) {
     if (!app.main) return;
     std::wstring title = load_text(app.instance, IDS_APP_TITLE);
     if (app.control.board.PrivateReading.load() == 1) title += to_wide("　［閲覧制限中］");
+    title += to_wide(new_messages_title(app.unseen));
     if (app.control.server.trusted_proxy) title += to_wide("　［プロキシ経由］");
     ::SetWindowTextW(app.main, title.c_str());
     bool warn = uses_default_credentials(app.control);
@@ -84,6 +85,58 @@ void paint_credentials_warning(HWND window, HDC dc, const Control& c) {
     ::SetTextColor(dc, RGB(192, 0, 0));
     ::SetBkMode(dc, TRANSPARENT);
     ::DrawTextW(dc, warning.c_str(), static_cast<int>(warning.size()), &box, DT_WORDBREAK | DT_NOPREFIX);
+}
+
+// The notice of unseen messages in the space right of the log line, in
+// blue, two lines cut to fit; a click there marks them seen.
+void paint_new_messages(HWND window, HDC dc, App& app) {
+    app.notice_box = RECT{};
+    std::string text = new_messages_text(app);
+    if (text.empty()) return;
+    const StatusPlacement& log = kStatusPlacements[kLog];
+    std::wstring log_line = to_wide(app.control.status[log.line]);
+    SIZE size{};
+    ::GetTextExtentPoint32W(dc, log_line.c_str(), static_cast<int>(log_line.size()), &size);
+    RECT client;
+    ::GetClientRect(window, &client);
+    HFONT font = ::CreateFontW(-12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET, OUT_DEFAULT_PRECIS,
+                               CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, L"MS UI Gothic");
+    HGDIOBJ old = ::SelectObject(dc, font);
+    TEXTMETRICW metrics{};
+    ::GetTextMetricsW(dc, &metrics);
+    ::SetTextColor(dc, RGB(0, 0, 192));
+    ::SetBkMode(dc, TRANSPARENT);
+    int top = log.y + static_cast<int>(size.cy) / 2 - static_cast<int>(metrics.tmHeight);
+    RECT box{log.x + static_cast<int>(size.cx) + 16, top, client.right - 8, top};
+    for (size_t at = 0; at <= text.size();) {
+        size_t end = text.find('\n', at);
+        std::wstring line = to_wide(text.substr(at, end == std::string::npos ? std::string::npos : end - at));
+        RECT row{box.left, box.bottom, box.right, box.bottom + metrics.tmHeight};
+        ::DrawTextW(dc, line.c_str(), static_cast<int>(line.size()), &row,
+                    DT_SINGLELINE | DT_END_ELLIPSIS | DT_NOPREFIX);
+        box.bottom = row.bottom;
+        if (end == std::string::npos) break;
+        at = end + 1;
+    }
+    ::SelectObject(dc, old);
+    ::DeleteObject(font);
+    app.notice_box = box;
+}
+
+// A stored message from the board thread: one more unseen, the notice and
+// the title show it, and the taskbar button flashes once while the window
+// is not in front.
+void show_new_message(App& app, LPARAM lparam) {
+    std::unique_ptr<board::StoredMessage> message(reinterpret_cast<board::StoredMessage*>(lparam));
+    if (!message) return;
+    ++app.unseen;
+    app.newest = std::move(*message);
+    if (::GetForegroundWindow() != app.main) {
+        FLASHWINFO flash{sizeof flash, app.main, FLASHW_ALL, 1, 0};
+        ::FlashWindowEx(&flash);
+    }
+    ::InvalidateRect(app.main, nullptr, TRUE);
+    update_title(app);
 }
 
 void before_each_message(App& app) { show_changes(app); }
@@ -128,6 +181,7 @@ LRESULT on_command(App& app, HWND window, WPARAM wparam, LPARAM lparam) {
             return 0;
         case IDM_RESET: run_dialog(app, IDD_RESET); return 0;
         case IDM_DELETE: run_dialog(app, IDD_DELETE); return 0;
+        case IDM_SEEN: mark_seen(app); return 0;
         default: return ::DefWindowProcW(window, WM_COMMAND, wparam, lparam);
     }
 }
@@ -146,9 +200,16 @@ LRESULT CALLBACK main_procedure(HWND window, UINT message, WPARAM wparam, LPARAM
             HDC dc = ::BeginPaint(window, &ps);
             paint_status(dc, app->control);
             if (app->default_credentials) paint_credentials_warning(window, dc, app->control);
+            paint_new_messages(window, dc, *app);
             ::EndPaint(window, &ps);
             return 0;
         }
+        case WM_LBUTTONDOWN: {
+            POINT at{static_cast<short>(LOWORD(lparam)), static_cast<short>(HIWORD(lparam))};
+            if (app->unseen > 0 && ::PtInRect(&app->notice_box, at)) mark_seen(*app);
+            return 0;
+        }
+        case kNewMessageMessage: show_new_message(*app, lparam); return 0;
         case WM_COMMAND: return on_command(*app, window, wparam, lparam);
         case WM_CLOSE: confirm_exit(*app); return 0;
         case kOwnerNoticeMessage: show_notice(*app, lparam); return 0;
@@ -215,6 +276,43 @@ void connect_owner_notice(App& app) {
         auto* notice = new Notice{text, caption};
         if (!::PostMessageW(window, kOwnerNoticeMessage, 0, reinterpret_cast<LPARAM>(notice))) delete notice;
     };
+}
+
+NotifierSetup notifier_setup(App& app) {
+    NotifierSetup setup;
+    setup.program = app.control.notify_program;
+    setup.to_utf8 = shift_jis_to_utf8;
+    setup.tell = app.control.board.owner_notice;
+    // The window shows each message in its notice: only the queue's own notices are told, in a box.
+    setup.print_each = false;
+    std::function<void(const std::string&, const std::string&)> tell = setup.tell;
+    setup.print = [tell](const std::string& line) {
+        if (tell) tell(line.substr(0, line.find_last_not_of('\n') + 1), kConfirmCaption);
+    };
+    return setup;
+}
+
+void connect_new_messages(App& app, Notifier& notifier) {
+    std::atomic<HWND>* target = &app.notice_target;
+    // The board thread must not wait for the window: it posts a copy and goes on.
+    window::connect_new_messages(app.control, notifier, [target](const board::StoredMessage& m) {
+        HWND window = target->load();
+        if (!window) return;
+        auto* message = new board::StoredMessage(m);
+        if (!::PostMessageW(window, kNewMessageMessage, 0, reinterpret_cast<LPARAM>(message))) delete message;
+    });
+}
+
+void mark_seen(App& app) {
+    if (app.unseen == 0) return;
+    app.unseen = 0;
+    app.newest = board::StoredMessage{};
+    if (app.main) ::InvalidateRect(app.main, nullptr, TRUE);
+    update_title(app);
+}
+
+std::string new_messages_text(const App& app) {
+    return app.unseen > 0 ? new_messages_notice(app.unseen, app.newest) : std::string();
 }
 
 bool create_main_window(App& app, int show) {

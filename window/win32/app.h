@@ -10,13 +10,18 @@
 #include <array>
 #include <atomic>
 
+#include "board/board.h"
 #include "window/control.h"
+#include "window/notify.h"
 
 namespace window::win32 {
 
 // Posted by the server's board thread with a heap-allocated notice in the LPARAM; the
 // window shows it and frees it.
 inline constexpr UINT kOwnerNoticeMessage = WM_APP + 1;
+// Posted by the board thread with a heap-allocated board::StoredMessage in the
+// LPARAM: the window counts it as unseen and frees it.
+inline constexpr UINT kNewMessageMessage = WM_APP + 2;
 
 struct App {
     App(Control& c, HINSTANCE i) : control(c), instance(i) {}
@@ -29,6 +34,11 @@ struct App {
     bool default_credentials = false;  // the board still uses them: the window warns
     // Where the board thread's notices go; cleared when the window goes away.
     std::atomic<HWND> notice_target{nullptr};
+    // The messages stored since the owner last marked them seen, and the
+    // newest of them; the window thread's own.
+    int unseen = 0;
+    board::StoredMessage newest;
+    RECT notice_box{};  // where the notice was painted last; a click there marks them seen
 };
 
 // Message boxes over MessageBoxW, owned as the control logic says.
@@ -37,6 +47,17 @@ MessageBoxes message_boxes(App& app);
 // Makes the board's owner notices (called on the server's board thread) reach the
 // main window as posted messages; the window shows them.
 void connect_owner_notice(App& app);
+
+// The notifier's setup for the window: the owner's program, its start
+// failure told as the owner notices are, and its queue's notices as boxes.
+NotifierSetup notifier_setup(App& app);
+// Makes each stored message (the board thread's hook) reach the main window
+// as a posted message, and the notifier.
+void connect_new_messages(App& app, Notifier& notifier);
+// The owner has seen the new messages: the notice and the title's count go.
+void mark_seen(App& app);
+// The notice's text while messages are unseen; empty otherwise.
+std::string new_messages_text(const App& app);
 
 // Registers the class, creates the main window and shows it. False when the
 // window cannot be created.

@@ -83,12 +83,16 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
     server::network_initialisation(server);
     server.bind_address = options.bind;
     if (options.bind) server.LocalAddress = options.bind;
-    window::load_owner_settings(control, options.port, options.private_reading, options.proxy);
+    window::load_owner_settings(control, options.port, options.private_reading, options.proxy, options.notify);
+    // The owner's program for each stored message, on the notifier's thread.
+    window::Notifier notifier(window::win32::notifier_setup(app));
+    window::win32::connect_new_messages(app, notifier);
     window::win32::open_panel(app);
     if (options.start) window::start_server(control, window::Owner::Main);
     window::win32::refresh_status(app);
 
     int result = window::win32::run_message_loop(app);
     window::win32::shut_down(app);
+    board.message_stored = nullptr;
     return result;
 }

@@ -19,6 +19,7 @@
 #define IDM_RESET 32776
 #define IDM_PRIVATE 32777
 #define IDM_DELETE 32778
+#define IDM_SEEN 32779
 
 // Dialogs
 #define IDD_PANEL 101

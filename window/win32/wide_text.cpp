@@ -20,6 +20,16 @@ std::wstring to_wide(const std::string& shift_jis) {
     return out;
 }
 
+std::string shift_jis_to_utf8(const std::string& shift_jis) {
+    std::wstring wide = to_wide(shift_jis);
+    if (wide.empty()) return std::string();
+    int size = static_cast<int>(wide.size());
+    int n = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(n), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, out.data(), n, nullptr, nullptr);
+    return out;
+}
+
 std::string to_shift_jis(const std::wstring& text, bool* lossy) {
     if (text.empty()) return std::string();
     int size = static_cast<int>(text.size());
