@@ -17,8 +17,9 @@
 //   `lock`.
 // - the server's side thread: each search, reading text pages whole without
 //   any lock (replaced by rename, each is seen old or new) and `search_index`
-//   under its own mutex; its session check as the event loop's, from the
-//   held sessions (under `lock` only when they are unknown).
+//   under its own mutex, its flood count under `search_flood_lock`; its
+//   session check as the event loop's, from the held sessions (under `lock`
+//   only when they are unknown).
 // - the window thread (the owner's operations) and the upkeep's thread (the
 //   hourly sweep): under `lock`; the owner's search as the side thread's.
 // - the front ends' hooks (`owner_notice`, `message_stored`) are set before
@@ -150,6 +151,10 @@ struct Board {
     std::unordered_map<std::string, Posting> posting;
     std::int64_t flood_told = -1000000;  // when the owner was last told of a spell
     int flood_untold = 0;                // spells begun since, not told yet
+    // Searches by address, counted the same way (flood.h) under
+    // `search_flood_lock` only: a search takes no board lock.
+    std::mutex search_flood_lock;
+    std::unordered_map<std::string, Posting> searching;
 
     // 1 from a login-log line that could not be written until one that could:
     // the owner is told once of such a spell. Read and written under `lock`.

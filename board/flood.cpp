@@ -8,19 +8,19 @@ namespace {
 constexpr std::int64_t kHour = 60 * 60;
 constexpr std::int64_t kNoticeGap = 60;  // seconds between two notices to the owner, at least
 
-// The address's record; with the table full, the address whose last post is
+// The address's record; with the table full, the address whose last act is
 // oldest makes room.
-Board::Posting& posting_of(Board& b, const std::string& address) {
-    auto found = b.posting.find(address);
-    if (found != b.posting.end()) return found->second;
-    if (b.posting.size() >= kFloodAddressesKept) {
+Board::Posting& posting_of(std::unordered_map<std::string, Board::Posting>& table, const std::string& address) {
+    auto found = table.find(address);
+    if (found != table.end()) return found->second;
+    if (table.size() >= kFloodAddressesKept) {
         auto last = [](const Board::Posting& p) { return p.times.empty() ? INT64_MIN : p.times.back(); };
-        auto quietest = b.posting.begin();
-        for (auto i = b.posting.begin(); i != b.posting.end(); ++i)
+        auto quietest = table.begin();
+        for (auto i = table.begin(); i != table.end(); ++i)
             if (last(i->second) < last(quietest->second)) quietest = i;
-        b.posting.erase(quietest);
+        table.erase(quietest);
     }
-    return b.posting[address];
+    return table[address];
 }
 
 // Seconds until the limit of `allowed` acts within `window` seconds lets one
@@ -56,17 +56,20 @@ std::string post_limits_text(const PostLimits& limits) {
     return text;
 }
 
-bool flood_allows(Board& b, const std::string& address, FloodKind kind, std::int64_t now,
-                  std::int64_t* retry_after) {
-    (void)kind;  // posts are the one kind counted yet
-    const PostLimits& l = b.post_limits;
+namespace {
+
+// The limits of one kind of act over its table: true, and the act counted,
+// when the address is within them; false with the wait, and spell_begins
+// set on the first refusal of a spell.
+bool within_limits(std::unordered_map<std::string, Board::Posting>& table, const PostLimits& l,
+                   const std::string& address, std::int64_t now, std::int64_t* retry_after, bool& spell_begins) {
     int burst = std::min(l.burst, kPostLimitMax), hourly = std::min(l.hourly, kPostLimitMax);
     if (burst <= 0 && hourly <= 0) return true;
-    Board::Posting& p = posting_of(b, address);
+    Board::Posting& p = posting_of(table, address);
     std::int64_t burst_window = std::max(l.burst_seconds, 1);
     std::int64_t wait = std::max(wait_for(p.times, burst, burst_window, now), wait_for(p.times, hourly, kHour, now));
     if (wait > 0) {
-        if (!p.refused) tell_owner(b, address, now);
+        spell_begins = !p.refused;
         p.refused = true;
         if (retry_after) *retry_after = wait;
         return false;
@@ -77,6 +80,21 @@ bool flood_allows(Board& b, const std::string& address, FloodKind kind, std::int
     size_t keep = static_cast<size_t>(std::max(burst, hourly));
     while (p.times.size() > keep) p.times.pop_front();
     return true;
+}
+
+}  // namespace
+
+bool flood_allows(Board& b, const std::string& address, FloodKind kind, std::int64_t now,
+                  std::int64_t* retry_after) {
+    bool spell_begins = false;
+    if (kind == FloodKind::Search) {
+        // Searches take no board lock; their table has a lock of its own.
+        std::lock_guard<std::mutex> guard(b.search_flood_lock);
+        return within_limits(b.searching, kSearchLimits, address, now, retry_after, spell_begins);
+    }
+    if (within_limits(b.posting, b.post_limits, address, now, retry_after, spell_begins)) return true;
+    if (spell_begins) tell_owner(b, address, now);
+    return false;
 }
 
 }  // namespace board

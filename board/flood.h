@@ -2,7 +2,8 @@
 // Flood control per visitor: how many posts one client address (the
 // forwarded one behind the trusted proxy) may make in a short while and in an
 // hour. A person typing never meets the limits; a script meets them at once.
-// Called on the board thread under the board lock.
+// Posts are counted on the board thread under the board lock; searches on
+// the side thread under their own lock.
 #include <cstdint>
 #include <string>
 
@@ -10,8 +11,15 @@
 
 namespace board {
 
-// What an address is doing. Each kind is counted on its own.
-enum class FloodKind { Post };
+// What an address is doing. Each kind is counted on its own: posts on the
+// owner's limits (under the board lock), searches on kSearchLimits (under
+// the search table's own lock, since a search runs without the board lock;
+// a refused search is only noted on its page, never told to the owner).
+enum class FloodKind { Post, Search };
+
+// Searches one address may make: 10 within 30 seconds and 100 within an hour.
+// A person reading through results never meets them; a script at once.
+inline constexpr PostLimits kSearchLimits{10, 30, 100};
 
 // The addresses whose recent acts are kept, at most; beyond it the one
 // quiet for longest is forgotten.

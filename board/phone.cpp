@@ -6,6 +6,7 @@
 #include "board/pages.h"
 #include "board/paths.h"
 #include "board/request_failure.h"
+#include "board/search.h"
 #include "platform/fs.h"
 
 namespace board {
@@ -42,6 +43,13 @@ const char kPageEnd[] =
     "<p><a href='./?pc'>パソコン用の表示</a></p>\n"
     "</body>\n"
     "</html>\n";
+
+}  // namespace
+
+std::string_view phone_head() { return kHead; }
+std::string_view phone_page_end() { return kPageEnd; }
+
+namespace {
 
 std::string login_page_text() {
     std::string t = kHead;
@@ -286,7 +294,9 @@ std::shared_ptr<const std::string> phone_board_page(Board& b, int page, bool mis
         else t += " " + page_link(linked);
     }
     t += "</p>\n";
-    // The search form goes here, right under the page links.
+    // The search form, right under the page links: its results come as a
+    // phone page too.
+    t += search_form_lines({});
     t += "<hr>\n";
     t += section;
     t += kForms;

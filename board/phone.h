@@ -54,6 +54,12 @@ std::string_view stored_message_section(std::string_view text_page);
 // The newest page the menu links to (its first link); 1 when it links none.
 int newest_linked_page(Board& b);
 
+// What every phone page begins with up to its title (the declarations, the
+// viewport, the stylesheet) and ends with (the link to the desktop view):
+// the search page for a phone is framed by them too.
+std::string_view phone_head();
+std::string_view phone_page_end();
+
 // The phone login page's bytes.
 const std::string& phone_login_page();
 // The phone page of page `page`: null when its text page does not exist

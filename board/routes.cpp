@@ -286,7 +286,9 @@ server::Handler request_handler(Board& b) {
                                    if (!reply.started()) server::error_page_reply(reply);
                                }
                            },
-                           [&b](const server::Request&, server::Reply& reply) { search_busy_reply(b, reply); }};
+                           [&b](const server::Request& request, server::Reply& reply) {
+                               search_busy_reply(b, request, reply);
+                           }};
 }
 
 }  // namespace board

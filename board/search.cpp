@@ -6,7 +6,9 @@
 
 #include "board/board_reply.h"
 #include "board/deletion.h"
+#include "board/flood.h"
 #include "board/pages.h"
+#include "board/phone.h"
 #include "board/posting.h"
 #include "board/session.h"
 #include "board/state.h"
@@ -406,22 +408,31 @@ std::string problem_note(QueryProblem p) {
 }
 
 // The search page: the form, then the notes and the results.
-std::string search_page_text(const std::string& value, const std::string& body) {
-    std::string t =
-        "<!DOCTYPE HTML PUBLIC '-//W3C//DTD HTML 4.01 Transitional//EN' \n"
-        "'http://www.w3.org/TR/html4/loose.dtd'>\n"
-        "<html>\n"
-        "<head>\n"
-        "<meta http-equiv='Content-Type' content='text/html;charset=Shift_JIS'>\n"
-        "<title>コモレビ　－検索－</title>\n"
-        "</head>\n"
-        "<body>\n"
-        "<h1>検索</h1>\n"
-        "<hr>\n";
+// A phone gets it in the phone view's frame (its viewport and stylesheet,
+// a way back to the board and to the desktop view).
+std::string search_page_text(const std::string& value, const std::string& body, bool phone) {
+    std::string t;
+    if (phone) {
+        t += phone_head();
+        t += "<title>コモレビ　－検索－</title>\n</head>\n<body>\n<h1>検索</h1>\n"
+             "<p class='top'><a href='./?phone'>伝言板に戻る</a></p>\n";
+    } else {
+        t += "<!DOCTYPE HTML PUBLIC '-//W3C//DTD HTML 4.01 Transitional//EN' \n"
+             "'http://www.w3.org/TR/html4/loose.dtd'>\n"
+             "<html>\n"
+             "<head>\n"
+             "<meta http-equiv='Content-Type' content='text/html;charset=Shift_JIS'>\n"
+             "<title>コモレビ　－検索－</title>\n"
+             "</head>\n"
+             "<body>\n"
+             "<h1>検索</h1>\n";
+    }
+    t += "<hr>\n";
     t += search_form_lines({}, value);
     t += "<hr>\n";
     t += body;
-    t += "</body>\n</html>\n";
+    if (phone) t += phone_page_end();
+    else t += "</body>\n</html>\n";
     return platform::stored_text(t);
 }
 
@@ -460,6 +471,7 @@ std::string search_form_lines(std::string_view target, std::string_view value) {
 bool is_search_path(std::string_view path) { return path == "wbk_search.cgi"; }
 
 void search_reply(Board& b, const server::Request& request, server::Reply& reply, bool board_locked) {
+    bool phone = phone_view(b, request);
     if (b.PrivateReading.load() == 1) {
         // As a GET is checked: from the held sessions, else from the file
         // under the board lock.
@@ -474,6 +486,7 @@ void search_reply(Board& b, const server::Request& request, server::Reply& reply
             allowed = session_check(b, request);
         }
         if (!allowed) {
+            if (phone) return phone_login_reply(b, reply);
             if (board_locked) return login_page_reply(b, reply);
             if (stored_login_page_reply(b, reply)) return;
             platform::BoardLockGuard guard(b.lock);
@@ -483,7 +496,14 @@ void search_reply(Board& b, const server::Request& request, server::Reply& reply
     size_t page = 1;
     SearchWords words = query_words(request.query, page);
     std::string body = problem_note(words.problem);
-    if (words.problem == QueryProblem::None) {
+    // Searches count toward the visitor's flood control, on their own limits.
+    std::int64_t wait = 0;
+    bool refused = words.problem == QueryProblem::None &&
+                   !flood_allows(b, request.ClientAddress, FloodKind::Search, b.clock().epoch_seconds, &wait);
+    if (refused)
+        body += note_line("検索が続いたため、このＩＰアドレスからの検索を一時停止しています。" +
+                          std::to_string(wait) + "秒ほどしてから、もう一度検索して下さい。");
+    if (words.problem == QueryProblem::None && !refused) {
         SearchResult r = search_pages(b, words, (page - 1) * kHitsPerPage, kHitsPerPage);
         std::string shown = escape_html(words.text);
         if (r.stopped)
@@ -496,18 +516,19 @@ void search_reply(Board& b, const server::Request& request, server::Reply& reply
             body += "<hr>\n";
             for (const SearchHit& hit : r.hits) {
                 std::string n = std::to_string(hit.page);
-                body += "<p><a href='wbk_text_" + n + ".html'>" + n + "ページ</a>の" + std::to_string(hit.position) +
+                body += "<p><a href='" + std::string(phone ? "wbk_phone_" : "wbk_text_") + n + ".html'>" + n + "ページ</a>の" + std::to_string(hit.position) +
                         "番目</p>\n";
                 body += hit.block;
             }
             body += result_page_links(words.text, page, (r.count + kHitsPerPage - 1) / kHitsPerPage);
         }
     }
-    send_page(b, reply, search_page_text(words.text, body));
+    send_page(b, reply, search_page_text(words.text, body, phone));
 }
 
-void search_busy_reply(Board& b, server::Reply& reply) {
-    send_page(b, reply, search_page_text({}, note_line("ほかの検索が込み合っています。しばらくしてから、もう一度検索して下さい。")));
+void search_busy_reply(Board& b, const server::Request& request, server::Reply& reply) {
+    send_page(b, reply, search_page_text({}, note_line("ほかの検索が込み合っています。しばらくしてから、もう一度検索して下さい。"),
+                                         phone_view(b, request)));
 }
 
 }  // namespace board

@@ -79,7 +79,7 @@ std::string search_form_lines(std::string_view target, std::string_view value = 
 // only for a session check the held sessions cannot answer), or with it held.
 void search_reply(Board& b, const server::Request& request, server::Reply& reply, bool board_locked = false);
 // The page for a search that finds the others' searches filling the queue.
-void search_busy_reply(Board& b, server::Reply& reply);
+void search_busy_reply(Board& b, const server::Request& request, server::Reply& reply);
 // True for the path of a search.
 bool is_search_path(std::string_view path);
 

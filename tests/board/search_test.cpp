@@ -150,6 +150,20 @@ TEST_F(SearchBoard, FindsTheMessageOnPageOneAndSeesThePageChange) {
     std::string bad = reply_body(get("wbk_search.cgi?q=%8"));
     EXPECT_NE(bad.find(sjis(u8"<title>コモレビ　－検索－</title>")), std::string::npos);
     EXPECT_NE(bad.find(sjis(u8"読み取れませんでした")), std::string::npos);
+
+    // A phone gets the results in the phone view, linking the phone pages.
+    std::string phone = reply_body(get("wbk_search.cgi?q=later", "User-Agent: Mozilla/5.0 (iPhone) Mobile\r\n"));
+    EXPECT_NE(phone.find("name=\"viewport\""), std::string::npos);
+    EXPECT_NE(phone.find(sjis(u8"<a href='wbk_phone_2.html'>2ページ</a>")), std::string::npos) << phone;
+    // Searches count toward the visitor's flood control: ten within 30
+    // seconds, then a note on the search page instead of results.
+    const std::string refusal = sjis(u8"このＩＰアドレスからの検索を一時停止しています。");
+    std::string first = reply_body(get("wbk_search.cgi?q=other"));
+    EXPECT_EQ(first.find(refusal), std::string::npos);
+    std::string last;
+    for (int i = 0; i < 10; ++i) last = reply_body(get("wbk_search.cgi?q=other"));
+    EXPECT_NE(last.find(refusal), std::string::npos);
+    EXPECT_EQ(last.find(sjis(u8"メッセージは")), std::string::npos) << "a refused search searches nothing";
 }
 
 TEST_F(SearchBoard, PrivateReadingNeedsTheSessionToSearch) {

@@ -141,6 +141,18 @@ for (const phone of PHONES) {
     assert.match(await page.innerText('body'), /携帯から/);
     await checkPhonePage(page, 'the reload reply');
 
+    // The search box under the page links: the message just posted is found,
+    // shown as typed, on a phone page of its own that links the phone pages.
+    await page.fill('input[name=q]', typed.split(' ')[0]);
+    await submit(page, 'form[action="wbk_search.cgi"] input[type=submit]');
+    assert.equal(await page.title(), 'コモレビ　－検索－');
+    await checkPhonePage(page, 'the search page');
+    const found = await page.innerText('body');
+    assert.match(found, /メッセージは\d+件です。/, `nothing found: ${found.slice(0, 400)}`);
+    assert.ok(found.includes(typed), 'the found message does not read as typed');
+    await Promise.all([page.waitForEvent('load'), page.click('a[href="wbk_phone_2.html"]')]);
+    assert.match(await page.title(), /－2－/);
+
     // Logout, then back: the board is not shown again, nor by its address.
     await submit(page, 'input[name=logout]');
     assert.equal(await page.title(), LOGIN_TITLE);
