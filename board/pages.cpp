@@ -142,18 +142,7 @@ std::string login_template_text() {
     std::string t = page_head(false) + kScriptMeta + kStyleMeta + kCharsetMeta;
     t += "<title>コモレビ　－ログイン－</title>\n";
     t += kScriptStart;
-    t += "function m_sub_FormCheck() {\n"
-         "if (document.formlogin.id.value == '') {\n"
-         "alert('[ ＩＤ ]が入力されていません。入力して下さい。');\n"
-         "document.formlogin.id.focus();\n"
-         "return(false);\n"
-         "}\n"
-         "if (document.formlogin.password.value == '') {\n"
-         "alert('[ パスワード ]が入力されていません。入力して下さい。');\n"
-         "document.formlogin.password.focus();\n"
-         "return(false);\n"
-         "}\n"
-         "}\n";
+    t += kLoginFormCheck;
     t += kScriptEnd;
     t += "<h1>コモレビ</h1>\n"
          "<hr>\n"
@@ -336,29 +325,7 @@ std::string input_template_text() {
     std::string t = page_head(false) + kScriptMeta + kStyleMeta + kCharsetMeta;
     t += "<title>コモレビ　－入力－</title>\n";
     t += kScriptStart;
-    t += "function m_sub_FormCheck() {\n"
-         "if (document.formwrite.name.value == '') {\n"
-         "\talert('[ 名前 ]が入力されていません。入力して下さい。');\n"
-         "\tdocument.formwrite.name.focus();\n"
-         "\treturn(false);\n"
-         "}\n"
-         "if (document.formwrite.title.value == '') {\n"
-         "\talert('[ 題名 ]が入力されていません。入力して下さい。');\n"
-         "\tdocument.formwrite.title.focus();\n"
-         "\treturn(false);\n"
-         "}\n"
-         "if (document.formwrite.text.value == '') {\n"
-         "\talert('[ 内容 ]が入力されていません。入力して下さい。');\n"
-         "\tdocument.formwrite.text.focus();\n"
-         "\treturn(false);\n"
-         "}\n"
-         "number = document.formwrite.text.value.length;\n"
-         "if(number > 500) {\n"
-         "    alert('内容の文字数が[５００]文字を超えています。\\nすみませんが、調整して下さい。\\n※改行も数に含まれます。');\n"
-         "\tdocument.formwrite.text.focus();\n"
-         "\treturn(false);\n"
-         "}\n"
-         "}\n";
+    t += kWriteFormCheck;
     t += kScriptEnd;
     t += "<p>メッセージを投稿する場合は、下記に入力をして、送信ボタンを押して下さい。</p>\n"
          "<form name='formwrite' method='post' action='wbk_write.cgi' onsubmit='return m_sub_FormCheck()' target='_top'>\n"

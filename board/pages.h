@@ -141,4 +141,45 @@ struct ResetOutcome {
 // start makes it with these very counters.
 ResetOutcome reset_messages(Board& b);
 
+// The login form's checks, before it is sent (also the phone login page's).
+inline constexpr char kLoginFormCheck[] =
+    "function m_sub_FormCheck() {\n"
+    "if (document.formlogin.id.value == '') {\n"
+    "alert('[ ＩＤ ]が入力されていません。入力して下さい。');\n"
+    "document.formlogin.id.focus();\n"
+    "return(false);\n"
+    "}\n"
+    "if (document.formlogin.password.value == '') {\n"
+    "alert('[ パスワード ]が入力されていません。入力して下さい。');\n"
+    "document.formlogin.password.focus();\n"
+    "return(false);\n"
+    "}\n"
+    "}\n";
+// The input form's checks, before it is sent (also the phone page's).
+inline constexpr char kWriteFormCheck[] =
+    "function m_sub_FormCheck() {\n"
+    "if (document.formwrite.name.value == '') {\n"
+    "\talert('[ 名前 ]が入力されていません。入力して下さい。');\n"
+    "\tdocument.formwrite.name.focus();\n"
+    "\treturn(false);\n"
+    "}\n"
+    "if (document.formwrite.title.value == '') {\n"
+    "\talert('[ 題名 ]が入力されていません。入力して下さい。');\n"
+    "\tdocument.formwrite.title.focus();\n"
+    "\treturn(false);\n"
+    "}\n"
+    "if (document.formwrite.text.value == '') {\n"
+    "\talert('[ 内容 ]が入力されていません。入力して下さい。');\n"
+    "\tdocument.formwrite.text.focus();\n"
+    "\treturn(false);\n"
+    "}\n"
+    "number = document.formwrite.text.value.length;\n"
+    "if(number > 500) {\n"
+    "    alert('内容の文字数が[５００]文字を超えています。\\nすみませんが、調整して下さい。\\n※改行も数に含まれます。');\n"
+    "\tdocument.formwrite.text.focus();\n"
+    "\treturn(false);\n"
+    "}\n"
+    "}\n";
+
+
 }  // namespace board

@@ -54,20 +54,9 @@ namespace {
 std::string login_page_text() {
     std::string t = kHead;
     t += "<title>コモレビ　－ログイン－</title>\n"
-         "<script type='text/javascript'>\n<!--\n"
-         "function m_sub_FormCheck() {\n"
-         "if (document.formlogin.id.value == '') {\n"
-         "alert('[ ＩＤ ]が入力されていません。入力して下さい。');\n"
-         "document.formlogin.id.focus();\n"
-         "return(false);\n"
-         "}\n"
-         "if (document.formlogin.password.value == '') {\n"
-         "alert('[ パスワード ]が入力されていません。入力して下さい。');\n"
-         "document.formlogin.password.focus();\n"
-         "return(false);\n"
-         "}\n"
-         "}\n"
-         "//-->\n</script>\n</head>\n<body>\n"
+         "<script type='text/javascript'>\n<!--\n";
+    t += kLoginFormCheck;
+    t += "//-->\n</script>\n</head>\n<body>\n"
          "<h1>コモレビ</h1>\n"
          "<hr>\n"
          "<p>ログインを行って下さい。</p>\n"
@@ -86,33 +75,12 @@ std::string login_page_text() {
     return t + kPageEnd;
 }
 
-// The input page's checks, with its texts.
-const char kWriteCheck[] =
-    "<script type='text/javascript'>\n<!--\n"
-    "function m_sub_FormCheck() {\n"
-    "if (document.formwrite.name.value == '') {\n"
-    "\talert('[ 名前 ]が入力されていません。入力して下さい。');\n"
-    "\tdocument.formwrite.name.focus();\n"
-    "\treturn(false);\n"
-    "}\n"
-    "if (document.formwrite.title.value == '') {\n"
-    "\talert('[ 題名 ]が入力されていません。入力して下さい。');\n"
-    "\tdocument.formwrite.title.focus();\n"
-    "\treturn(false);\n"
-    "}\n"
-    "if (document.formwrite.text.value == '') {\n"
-    "\talert('[ 内容 ]が入力されていません。入力して下さい。');\n"
-    "\tdocument.formwrite.text.focus();\n"
-    "\treturn(false);\n"
-    "}\n"
-    "number = document.formwrite.text.value.length;\n"
-    "if(number > 500) {\n"
-    "    alert('内容の文字数が[５００]文字を超えています。\\nすみませんが、調整して下さい。\\n※改行も数に含まれます。');\n"
-    "\tdocument.formwrite.text.focus();\n"
-    "\treturn(false);\n"
-    "}\n"
-    "}\n"
-    "//-->\n</script>\n</head>\n<body>\n";
+// The input page's checks, with its texts, and the end of the head.
+const std::string& write_check() {
+    static const std::string t = std::string("<script type='text/javascript'>\n<!--\n") + kWriteFormCheck +
+                                 "//-->\n</script>\n</head>\n<body>\n";
+    return t;
+}
 
 // The input form, the reload and the logout buttons: the same fields,
 // limits and texts as the input page and the menu, one column wide.
@@ -281,10 +249,10 @@ std::shared_ptr<const std::string> phone_board_page(Board& b, int page, bool mis
 
     const std::string n = std::to_string(page);
     std::string t;
-    t.reserve(sizeof kHead + sizeof kWriteCheck + sizeof kForms + section.size() + 600);
+    t.reserve(sizeof kHead + write_check().size() + sizeof kForms + section.size() + 600);
     t += kHead;
     t += "<title>コモレビ　－" + n + "－</title>\n";
-    t += kWriteCheck;
+    t += write_check();
     t += "<h1>コモレビ</h1>\n";
     t += "<p class='top'>－" + n + "－　<a href='#formwrite'>メッセージを投稿する</a></p>\n";
     t += "<p class='pages'>ページ：";

@@ -61,25 +61,6 @@ bool request_complete(std::string_view data, size_t cap) {
     return data.size() - start >= length;
 }
 
-std::optional<std::string> session_cookie(std::string_view text) {
-    constexpr size_t kCookieMax = 99;  // a session line holds no longer value
-    std::optional<std::string> found;
-    for_each_header(text, "Cookie", [&](std::string_view value) {
-        while (!value.empty()) {
-            size_t semi = value.find(';');
-            std::string_view cookie = trim_blanks(value.substr(0, semi));
-            value = semi == std::string_view::npos ? std::string_view{} : value.substr(semi + 1);
-            size_t eq = cookie.find('=');
-            if (eq == std::string_view::npos || trim_blanks(cookie.substr(0, eq)) != "SESSIONID") continue;
-            std::string_view v = trim_blanks(cookie.substr(eq + 1));
-            if (!v.empty() && v.size() <= kCookieMax) found = std::string(v);
-            return true;
-        }
-        return false;
-    });
-    return found;
-}
-
 std::string_view cookie_value(std::string_view text, std::string_view name) {
     std::string_view found;
     for_each_header(text, "Cookie", [&](std::string_view value) {
@@ -95,6 +76,13 @@ std::string_view cookie_value(std::string_view text, std::string_view name) {
         return false;
     });
     return found;
+}
+
+std::optional<std::string> session_cookie(std::string_view text) {
+    constexpr size_t kCookieMax = 99;  // a session line holds no longer value
+    std::string_view v = cookie_value(text, "SESSIONID");
+    if (v.empty() || v.size() > kCookieMax) return std::nullopt;
+    return std::string(v);
 }
 
 // The first header named name, trimmed; nothing when there is none.

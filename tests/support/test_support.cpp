@@ -5,6 +5,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "board/routes.h"
 #include "board/state.h"
 #include "platform/fs.h"
 
@@ -72,6 +73,19 @@ std::string post_request(const std::string& action, const std::string& body, con
 void load_fresh_board(board::Board& b) {
     b.clock = fixed_clock(2011, 4, 28, 0, 6, 25);
     ASSERT_EQ(board::load_board_state(b), board::LoadResult::Loaded);
+}
+
+std::string logged_in_cookie(board::Board& b, const std::string& client) {
+    Recorder login;
+    board::respond(b,
+                   server::parse_request(post_request("wbk_login.cgi", "id=quietharborlights&password=quietharborlights"),
+                                         client),
+                   login.reply);
+    std::string all = login.all();
+    size_t at = all.find("SESSIONID=");
+    if (at == std::string::npos) return {};
+    at += 10;
+    return "Cookie: SESSIONID=" + all.substr(at, all.find(';', at) - at) + "\r\n";
 }
 
 }  // namespace testing_support

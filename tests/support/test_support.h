@@ -56,4 +56,8 @@ std::string post_request(const std::string& action, const std::string& body, con
 // A board with a fixed clock, loaded as the server's start does.
 void load_fresh_board(board::Board& b);
 
+// Logs in to b with the default ID and password from client; the Cookie
+// header line ("Cookie: SESSIONID=...\r\n") that the session's requests carry.
+std::string logged_in_cookie(board::Board& b, const std::string& client = "127.0.0.1");
+
 }  // namespace testing_support

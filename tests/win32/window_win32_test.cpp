@@ -657,13 +657,7 @@ TEST_F(WindowTest, NewMessagesShowInTheTitleAndTheStatusUntilSeen) {
     window::win32::connect_new_messages(app, notifier);
     // Two posts on another thread, as the board thread makes them.
     std::thread board_side([this] {
-        Recorder login;
-        board::respond(b, server::parse_request(post_request("wbk_login.cgi", "id=quietharborlights&password=quietharborlights"),
-                                                "127.0.0.1"),
-                       login.reply);
-        std::string all = login.all();
-        size_t at = all.find("SESSIONID=") + 10;
-        std::string cookie = "Cookie: SESSIONID=" + all.substr(at, all.find(';', at) - at) + "\r\n";
+        std::string cookie = logged_in_cookie(b);
         for (const char* body : {"name=n1&title=t1&text=first", "name=%96%BC%91O&title=%91%E8%96%BC&text=second"}) {
             Recorder rec;
             board::respond(b, server::parse_request(post_request("wbk_write.cgi", body, cookie), "127.0.0.1"), rec.reply);

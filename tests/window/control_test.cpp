@@ -216,13 +216,7 @@ TEST_F(ControlTest, OwnersProgramGetsAPostedMessageThroughItsEnvironmentAlone) {
     Heard heard;
     window::Notifier notifier(heard.setup(program));
     window::connect_new_messages(c, notifier, nullptr);
-    Recorder login;
-    board::respond(b, server::parse_request(post_request("wbk_login.cgi", "id=quietharborlights&password=quietharborlights"),
-                                            "127.0.0.1"),
-                   login.reply);
-    std::string all = login.all();
-    size_t at = all.find("SESSIONID=") + 10;
-    std::string cookie = "Cookie: SESSIONID=" + all.substr(at, all.find(';', at) - at) + "\r\n";
+    std::string cookie = logged_in_cookie(b);
     // Shell metacharacters in the name and the title, a line break and
     // Japanese in the text: each reaches the program as its own value.
     std::string body = "name=%24%28touch+made-by-name%29&title=%60touch+made-by-title%60%3B+touch+x%26%26y%3Ez"
