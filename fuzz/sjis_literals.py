@@ -55,12 +55,22 @@ def transcode(text, name="<text>"):
             # An identifier character right before the quote is a prefix
             # (L, u, U, u8, R) or, for a quote, a digit separator.
             prev = text[i - 1] if i > 0 else ""
+            prefixed = False
             if prev.isalnum() or prev == "_":
-                if c == "'":  # digit separator
+                start = i
+                while start > 0 and (text[start - 1].isalnum() or text[start - 1] == "_"):
+                    start -= 1
+                prefix = text[start:i]
+                if c == "'" and prefix in ("L", "u", "U", "u8"):
+                    # A wide character literal (U'x'): copied as it stands,
+                    # which is right only for ASCII, checked below.
+                    prefixed = True
+                elif c == "'":  # digit separator
                     out.append(c)
                     i += 1
                     continue
-                raise TranscodeError("%s:%d: prefixed or raw literal is not supported" % (name, line))
+                else:
+                    raise TranscodeError("%s:%d: prefixed or raw literal is not supported" % (name, line))
             j = i + 1
             body = []
             while True:
@@ -73,6 +83,8 @@ def transcode(text, name="<text>"):
                     continue
                 if ch == c:
                     break
+                if prefixed and ord(ch) > 127:
+                    raise TranscodeError("%s:%d: a wide character literal must be ASCII" % (name, line))
                 body.append(escape(ch) if ord(ch) > 127 else ch)
                 j += 1
             out.append(c + "".join(body) + c)
