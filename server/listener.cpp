@@ -66,7 +66,6 @@ struct Handoff {
     std::deque<Connection*> waiting;    // handed over, oldest first
     std::condition_variable side_work;
     std::deque<Connection*> side_waiting;  // for the side thread, oldest first
-    bool side_running = false;             // the side thread is answering one
     std::vector<Connection*> finished;  // the reply made, for the loop to send
     bool ending = false;
     bool woken = false;  // a wake byte is on its way for finished
@@ -228,7 +227,6 @@ void lane_work(Server& s, Handoff& h, bool side) {
         if (h.ending) return;
         Connection* c = queue.front();
         queue.pop_front();
-        if (side) h.side_running = true;
         lock.unlock();
         // A client that reset its connection was told nothing, and nobody
         // would read the reply: its request is dropped, not carried out.
@@ -241,7 +239,6 @@ void lane_work(Server& s, Handoff& h, bool side) {
             }
         }
         lock.lock();
-        if (side) h.side_running = false;
         h.finished.push_back(c);
         // A wake that could not be sent is tried again with the next reply,
         // and the loop's idle look takes the replies up meanwhile.
