@@ -37,7 +37,7 @@
 #include <unordered_map>
 
 #include "board/page_cache.h"
-#include "board/search_index.h"
+#include "board/views/search_index.h"
 #include "platform/board_lock.h"
 #include "platform/clock.h"
 #include "platform/random.h"
@@ -85,7 +85,7 @@ struct Board {
     std::atomic<std::uint8_t> LogEnabled{0};
     // 1: only a visitor with a session reads the pages (the owner's switch).
     std::atomic<std::uint8_t> PrivateReading{0};
-    // 1: phone browsers get the phone view (board/phone.h); 0: the frameset for all.
+    // 1: phone browsers get the phone view (board/views/phone.h); 0: the frameset for all.
     std::atomic<std::uint8_t> PhoneView{1};
     // 1: the menu page carries the search form (the owner's setting).
     std::atomic<std::uint8_t> SearchForm{0};
@@ -106,7 +106,7 @@ struct Board {
     // What the search knows of each text page (its own lock; see search_index.h).
     SearchIndex search_index;
 
-    // The phone page last put together (board/phone.h), with the page copies
+    // The phone page last put together (board/views/phone.h), with the page copies
     // it was made from: it is sent again while `pages` hands out those same
     // copies. Read and replaced under `phone_lock`, by the event loop and the
     // board thread.

@@ -4,7 +4,7 @@
 
 #include "board/pages.h"
 #include "board/paths.h"
-#include "board/phone.h"
+#include "board/views/phone.h"
 #include "board/request_failure.h"
 #include "board/state.h"
 #include "platform/text_file.h"

@@ -18,7 +18,7 @@ namespace board {
 // login reply and carries "Set-Cookie: SESSIONID=%d;" (with the cookie's
 // attributes on a hardened reply, see server/reply.h).
 // With phone set, the reply is the phone page of CurrentPage instead
-// (board/phone.h), made once the files are committed.
+// (board/views/phone.h), made once the files are committed.
 void board_reply(Board& b, server::Reply& reply, std::optional<std::uint64_t> cookie = std::nullopt,
                  bool phone = false);
 

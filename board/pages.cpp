@@ -7,7 +7,7 @@
 #include "board/flood.h"
 #include "board/paths.h"
 #include "board/request_failure.h"
-#include "board/search.h"
+#include "board/views/search.h"
 #include "board/state.h"
 #include "platform/fs.h"
 #include "platform/text_file.h"

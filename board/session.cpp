@@ -8,7 +8,7 @@
 #include "board/form.h"
 #include "board/pages.h"
 #include "board/paths.h"
-#include "board/phone.h"
+#include "board/views/phone.h"
 #include "board/request_failure.h"
 #include "platform/fs.h"
 #include "platform/text_file.h"

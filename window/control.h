@@ -12,7 +12,7 @@
 
 #include "board/board.h"
 #include "board/deletion.h"
-#include "board/search.h"
+#include "board/views/search.h"
 #include "board/pages.h"
 #include "platform/data_lock.h"
 #include "platform/sjis.h"

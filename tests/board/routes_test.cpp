@@ -2,7 +2,7 @@
 
 #include "board/pages.h"
 #include "board/paths.h"
-#include "board/phone.h"
+#include "board/views/phone.h"
 #include "board/routes.h"
 #include "board/session.h"
 #include "support/test_support.h"

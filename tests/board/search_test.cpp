@@ -3,7 +3,7 @@
 #include "board/deletion.h"
 #include "board/paths.h"
 #include "board/routes.h"
-#include "board/search.h"
+#include "board/views/search.h"
 #include "server/listener.h"
 #include "support/test_support.h"
 

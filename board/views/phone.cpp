@@ -1,4 +1,4 @@
-#include "board/phone.h"
+#include "board/views/phone.h"
 
 #include <memory>
 
@@ -6,7 +6,7 @@
 #include "board/pages.h"
 #include "board/paths.h"
 #include "board/request_failure.h"
-#include "board/search.h"
+#include "board/views/search.h"
 #include "platform/fs.h"
 
 namespace board {

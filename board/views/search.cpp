@@ -1,4 +1,4 @@
-#include "board/search.h"
+#include "board/views/search.h"
 
 #include <array>
 #include <cstdint>
@@ -8,7 +8,7 @@
 #include "board/deletion.h"
 #include "board/flood.h"
 #include "board/pages.h"
-#include "board/phone.h"
+#include "board/views/phone.h"
 #include "board/posting.h"
 #include "board/session.h"
 #include "board/state.h"
