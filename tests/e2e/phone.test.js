@@ -1,11 +1,12 @@
 // The board on a phone: Chromium's phone emulation (an iPhone and an Android
 // user agent, 390 and 320 pixels wide) through the whole road on a board with
 // private reading on, and on every page the check that it is no wider than
-// the screen.
+// the screen and that axe-core finds nothing critical or serious in it.
 'use strict';
 
 const { test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
+const fs = require('node:fs');
 const path = require('node:path');
 const { chromium } = require('playwright-core');
 
@@ -23,6 +24,8 @@ const PHONES = [
   { name: 'iphone-320', userAgent: IPHONE, width: 320 },
   { name: 'android-390', userAgent: ANDROID, width: 390 },
 ];
+
+const AXE = fs.readFileSync(require.resolve('axe-core/axe.min.js'), 'utf8');
 
 let board;
 let browser;
@@ -45,9 +48,21 @@ async function phonePage(phone) {
   });
   const page = await context.newPage();
   const errors = [];
-  page.on('dialog', (d) => { errors.push(`unexpected dialog: ${d.message()}`); d.dismiss().catch(() => {}); });
+  const dialogs = [];  // the form check's messages, taken by the step that expects one
+  page.on('dialog', (d) => { dialogs.push(d.message()); d.dismiss().catch(() => {}); });
   page.on('pageerror', (e) => errors.push(String(e)));
-  return { context, page, errors };
+  return { context, page, errors, dialogs };
+}
+
+// The WCAG 2.1 A and AA rules of axe-core: nothing critical or serious.
+async function checkAccessible(page, what) {
+  await page.addScriptTag({ content: AXE });
+  const found = await page.evaluate(async () => {
+    const r = await window.axe.run(document, { runOnly: ['wcag2a', 'wcag2aa', 'wcag21a', 'wcag21aa'] });
+    return r.violations.filter((v) => v.impact === 'critical' || v.impact === 'serious')
+      .map((v) => `${v.id} (${v.impact}): ${v.nodes.map((n) => n.target.join(' ')).join(', ')}`);
+  });
+  assert.deepEqual(found, [], `${what}: axe-core`);
 }
 
 // Every phone page: laid out for the phone's width, never wider than the screen.
@@ -78,12 +93,13 @@ test('the board fills its first page', async () => {
 
 for (const phone of PHONES) {
   test(`the phone road: ${phone.name}`, async () => {
-    const { context, page, errors } = await phonePage(phone);
+    const { context, page, errors, dialogs } = await phonePage(phone);
     const shot = (step) => page.screenshot({ path: path.join(OUT, `phone-${phone.name}-${step}.png`), fullPage: true });
 
     await page.goto(url(''));
     assert.equal(await page.title(), LOGIN_TITLE);
     await checkPhonePage(page, 'the login page');
+    await checkAccessible(page, 'the login page');
     const fontSize = (sel) => page.$eval(sel, (e) => parseFloat(getComputedStyle(e).fontSize));
     assert.ok(await fontSize('input[name=id]') >= 16, 'the ID field is smaller than 16 px');
     await shot('01-login');
@@ -93,6 +109,7 @@ for (const phone of PHONES) {
     await submit(page, 'input[name=login]');
     assert.match(await page.title(), /－\d+－/, 'no phone page after the login');
     await checkPhonePage(page, 'the login reply');
+    await checkAccessible(page, 'a phone page');
     for (const f of ['input[name=name]', 'input[name=title]', 'textarea[name=text]'])
       assert.ok(await fontSize(f) >= 16, `${f} is smaller than 16 px`);
 
@@ -103,6 +120,14 @@ for (const phone of PHONES) {
     await page.click('a[href="#formwrite"]');
     await page.fill('input[name=name]', longName);
     await page.fill('input[name=title]', longTitle);
+    // 300 emoji are 300 characters, but 2,700 bytes as the board keeps them:
+    // the form says the text is too long instead of letting the board cut it.
+    await page.fill('textarea[name=text]', '😀'.repeat(300));
+    await page.click('input[name=write]');
+    await page.waitForTimeout(200);
+    assert.equal(dialogs.length, 1, 'no word that the text is too long');
+    assert.match(dialogs.shift(), /^\[ 内容 \]が長すぎます。/);
+    assert.equal(await page.evaluate(() => document.activeElement.name), 'text');
     await page.fill('textarea[name=text]', 'ｘ'.repeat(250) + 'x'.repeat(250));
     await submit(page, 'input[name=write]');
     await checkPhonePage(page, 'the reply to a post of the longest fields');
@@ -112,6 +137,15 @@ for (const phone of PHONES) {
     await page.fill('textarea[name=text]', typed);
     await submit(page, 'input[name=write]');
     await checkPhonePage(page, 'the reply to a post');
+    // The post leads to its message: the word that it is stored, and the focus on it.
+    const { hash, focused, heading } = await page.evaluate(() => ({
+      hash: location.hash, focused: document.activeElement.id,
+      heading: (document.activeElement.querySelector('h2') || {}).textContent,
+    }));
+    assert.match(hash, /^#m\d+$/, 'the post reply does not lead to the message');
+    assert.equal(focused, hash.slice(1), 'the new message has not the focus');
+    assert.equal(heading, '携帯から');
+    assert.equal(await page.textContent('[role=status]'), '投稿しました');
     const body = await page.innerText('body');
     assert.ok(body.includes(typed), `the message does not read as typed: ${body.slice(0, 400)}`);
     assert.ok(body.includes(longName) && body.includes(longTitle));
@@ -147,11 +181,15 @@ for (const phone of PHONES) {
     await submit(page, 'form[action="wbk_search.cgi"] input[type=submit]');
     assert.equal(await page.title(), 'コモレビ　－検索－');
     await checkPhonePage(page, 'the search page');
+    await checkAccessible(page, 'the search page');
     const found = await page.innerText('body');
     assert.match(found, /メッセージは\d+件です。/, `nothing found: ${found.slice(0, 400)}`);
     assert.ok(found.includes(typed), 'the found message does not read as typed');
-    await Promise.all([page.waitForEvent('load'), page.click('a[href="wbk_phone_2.html"]')]);
+    // Each result links the message itself.
+    await Promise.all([page.waitForEvent('load'), page.click('main a[href^="wbk_phone_2.html#m"]')]);
     assert.match(await page.title(), /－2－/);
+    assert.equal(await page.$eval(await page.evaluate(() => location.hash), (a) => a.querySelector('h2').textContent),
+      '携帯から', 'the result does not lead to its message');
 
     // Logout, then back: the board is not shown again, nor by its address.
     await submit(page, 'input[name=logout]');
@@ -170,6 +208,7 @@ for (const phone of PHONES) {
     assert.equal(await page.$('meta[name=viewport]'), null, 'the desktop login page has the phone viewport');
     await page.goto(url(''));
     assert.equal(await page.$('meta[name=viewport]'), null, 'the desktop choice was not kept');
+    assert.equal(await page.getAttribute('text=スマートフォン用の表示', 'href'), './?phone', 'no way back to the phone view');
     await page.fill('input[name=id]', CREDENTIAL);
     await page.fill('input[name=password]', CREDENTIAL);
     await submit(page, 'input[name=login]');
@@ -178,6 +217,74 @@ for (const phone of PHONES) {
     await checkPhonePage(page, 'the phone view chosen again');
     assert.match(await page.innerText('body'), /携帯から/, 'the phone view with a session shows the board');
     assert.deepEqual(errors, []);
+    assert.deepEqual(dialogs, []);
     await context.close();
   });
 }
+
+// A board page the browser shows again from its back-forward cache asks the
+// board again: after a logout elsewhere, that gives the login page.
+test('a phone page shown from the back-forward cache is asked for again', async () => {
+  const { context, page, errors } = await phonePage(PHONES[0]);
+  await page.goto(url(''));
+  await page.fill('input[name=id]', CREDENTIAL);
+  await page.fill('input[name=password]', CREDENTIAL);
+  await submit(page, 'input[name=login]');
+  for (const address of ['wbk_phone_2.html', 'wbk_search.cgi?q=%8Cg%91%D1']) {
+    await page.goto(url(address));
+    assert.notEqual(await page.title(), LOGIN_TITLE);
+    await page.evaluate(() => fetch('wbk_logout.cgi', { method: 'POST', body: 'logout=1' }));
+    await Promise.all([page.waitForEvent('load'), page.evaluate(() => {
+      window.dispatchEvent(new PageTransitionEvent('pageshow', { persisted: true }));
+    })]);
+    assert.equal(await page.title(), LOGIN_TITLE, `${address} came back from the cache`);
+    await page.fill('input[name=id]', CREDENTIAL);
+    await page.fill('input[name=password]', CREDENTIAL);
+    await submit(page, 'input[name=login]');
+  }
+  assert.deepEqual(errors, []);
+  await context.close();
+});
+
+// The refusal pages a phone meets: laid out for it, accessible, and leading
+// back into the phone view rather than to the frameset.
+test('the phone refusal pages', async () => {
+  const limited = await startServer(BINARY, ['--private'], { settings: 'post_limit=1\r\npost_limit_hour=0\r\n' });
+  try {
+    const { context, page, errors, dialogs } = await phonePage(PHONES[1]);
+    const at = (p) => `http://127.0.0.1:${limited.port}/${p}`;
+    await page.goto(at(''));
+    await page.fill('input[name=id]', CREDENTIAL);
+    await page.fill('input[name=password]', CREDENTIAL);
+    await submit(page, 'input[name=login]');
+    for (const text of ['一つ目', '二つ目']) {
+      await page.fill('input[name=name]', '電話');
+      await page.fill('input[name=title]', '制限');
+      await page.fill('textarea[name=text]', text);
+      await submit(page, 'input[name=write]');
+    }
+    assert.match(await page.innerText('body'), /投稿の受け付けを一時停止しています/);
+    await checkPhonePage(page, 'the post-limit page');
+    await checkAccessible(page, 'the post-limit page');
+    await Promise.all([page.waitForEvent('load'), page.click('text=伝言板へ戻る')]);
+    assert.match(await page.title(), /－1－/, 'the way back is not the phone view');
+    await submit(page, 'input[name=logout]');
+    for (let i = 0; i < 6; i++) {
+      await page.fill('input[name=id]', CREDENTIAL);
+      await page.fill('input[name=password]', 'wrong');
+      await submit(page, 'input[name=login]');
+      if (i < 5) assert.equal(await page.title(), LOGIN_TITLE);
+    }
+    assert.match(await page.innerText('body'), /失敗が続いたため一時停止しています/);
+    await checkPhonePage(page, 'the paused-login page');
+    await checkAccessible(page, 'the paused-login page');
+    await Promise.all([page.waitForEvent('load'), page.click('text=ログインページへ')]);
+    assert.equal(await page.title(), LOGIN_TITLE);
+    await checkPhonePage(page, 'the login page after the pause');
+    assert.deepEqual(errors, []);
+    assert.deepEqual(dialogs, []);
+    await context.close();
+  } finally {
+    await limited.stop();
+  }
+});
