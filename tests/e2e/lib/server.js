@@ -50,8 +50,7 @@ function ownsListener(pid, port) {
 // process may take the chosen port between the probe and the bind; the
 // program then exits at once and another port is tried. With { console: true }
 // the program reads the owner's commands from a pipe: command(lines) sends
-// them and resolves with the console's output once it shows `until`. settings
-// replaces the board's DATA/settings.ini (by default: no post limits).
+// them and resolves with the console's output once it shows `until`. settings: DATA/settings.ini's text.
 async function startServer(binary, extraArgs = [], { console: withConsole = false, settings } = {}) {
   if (!fs.existsSync(binary)) throw new Error(`no program at ${binary}; build it first (make)`);
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'komorebi-e2e-'));
