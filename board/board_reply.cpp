@@ -46,39 +46,48 @@ void commit_or_fail(platform::FileGroup& group) {
 }
 
 void send_board_reply(Board& b, server::Reply& reply, const std::string& main_page,
-                      std::optional<std::uint64_t> cookie, bool phone) {
+                      std::optional<std::uint64_t> cookie, View view) {
     std::string cookie_line;
     if (cookie) cookie_line = server::session_cookie_line(reply, std::to_string(*cookie));
-    if (phone) return phone_page_reply(b, reply, b.CurrentPage, true, cookie_line);
+    if (view == View::Phone) return phone_page_reply(b, reply, b.CurrentPage, true, cookie_line);
     server::file_reply(reply, main_page, "text/html\n", cookie_line + std::string(cache_header(b)));
 }
 
-void board_reply(Board& b, server::Reply& reply, std::optional<std::uint64_t> cookie, bool phone) {
+void board_reply(Board& b, server::Reply& reply, std::optional<std::uint64_t> cookie, View view) {
     platform::FileGroup group;
     std::string main_page = plan_board_reply(b, group, b.CurrentPage, cookie.has_value());
     commit_or_fail(group);
-    send_board_reply(b, reply, main_page, cookie, phone);
+    send_board_reply(b, reply, main_page, cookie, view);
 }
 
 std::string_view cache_header(const Board& b) {
     return b.PrivateReading.load() == 1 ? "Cache-Control: no-store\nPragma: no-cache\n" : "";
 }
 
-bool stored_login_page_reply(Board& b, server::Reply& reply, std::string_view extra_header) {
+namespace {
+
+void send_login_page(const Board& b, server::Reply& reply, std::string_view page, std::string_view extra_header,
+                     View view) {
+    std::string header = std::string(extra_header) + std::string(cache_header(b));
+    if (view == View::ChosenPc) return server::file_reply(reply, with_phone_view_link(page), "text/html\n", header);
+    server::file_reply(reply, page, "text/html\n", header);
+}
+
+}  // namespace
+
+bool stored_login_page_reply(Board& b, server::Reply& reply, std::string_view extra_header, View view) {
     platform::FileStatus s;
     std::shared_ptr<const std::string> page = b.pages.read(paths::kLoginPage, s);
     if (s.missing()) return false;
     if (!s.ok()) return server::error_page_reply(reply), true;  // exists, cannot be read now
-    server::file_reply(reply, *page, "text/html\n",
-                       extra_header.empty() ? cache_header(b) : std::string(extra_header) + std::string(cache_header(b)));
+    send_login_page(b, reply, *page, extra_header, view);
     return true;
 }
 
-void login_page_reply(Board& b, server::Reply& reply, bool phone, std::string_view extra_header) {
-    if (phone) return phone_login_reply(b, reply, extra_header);
-    if (stored_login_page_reply(b, reply, extra_header)) return;
-    std::string page = ensure_page(paths::kLoginPage, login_template_text);
-    server::file_reply(reply, page, "text/html\n", std::string(extra_header) + std::string(cache_header(b)));
+void login_page_reply(Board& b, server::Reply& reply, View view, std::string_view extra_header) {
+    if (view == View::Phone) return phone_login_reply(b, reply, extra_header);
+    if (stored_login_page_reply(b, reply, extra_header, view)) return;
+    send_login_page(b, reply, ensure_page(paths::kLoginPage, login_template_text), extra_header, view);
 }
 
 int selected_page(std::string_view path) {

@@ -7,6 +7,7 @@
 
 #include "board/board.h"
 #include "board/pages.h"
+#include "board/view.h"
 #include "platform/text_file.h"
 #include "server/reply.h"
 
@@ -17,10 +18,10 @@ namespace board {
 // text page 1) exist, and sends the main page. With a cookie value it is the
 // login reply and carries "Set-Cookie: SESSIONID=%d;" (with the cookie's
 // attributes on a hardened reply, see server/reply.h).
-// With phone set, the reply is the phone page of CurrentPage instead
+// In the phone view the reply is the phone page of CurrentPage instead
 // (board/views/phone.h), made once the files are committed.
 void board_reply(Board& b, server::Reply& reply, std::optional<std::uint64_t> cookie = std::nullopt,
-                 bool phone = false);
+                 View view = View::Described);
 
 // The board reply in parts, for a request that replaces other files with the
 // pages in one group (a post, a login): plans the main page's and the menu's
@@ -34,16 +35,20 @@ std::string plan_board_reply(Board& b, platform::FileGroup& group, int current_p
 // Commits the group; a failure (nothing replaced) ends the request.
 void commit_or_fail(platform::FileGroup& group);
 void send_board_reply(Board& b, server::Reply& reply, const std::string& main_page,
-                      std::optional<std::uint64_t> cookie, bool phone = false);
+                      std::optional<std::uint64_t> cookie, View view = View::Described);
 
 // Sends the login page as stored (kept in b.pages while unchanged); false,
 // with nothing sent, when it is missing and must be written first. A page
 // that exists but cannot be read gets the error page.
-// extra_header, when given, goes before the cache header.
-bool stored_login_page_reply(Board& b, server::Reply& reply, std::string_view extra_header = {});
-// Sends the login page, writing it first when it is missing; with phone
-// set, the phone login page, which is never written.
-void login_page_reply(Board& b, server::Reply& reply, bool phone = false, std::string_view extra_header = {});
+// extra_header, when given, goes before the cache header. A browser that
+// chose the described pages over the phone view (View::ChosenPc) gets them
+// with a link back to the phone view (with_phone_view_link).
+bool stored_login_page_reply(Board& b, server::Reply& reply, std::string_view extra_header = {},
+                             View view = View::Described);
+// Sends the login page, writing it first when it is missing; in the phone
+// view the phone login page, which is never written.
+void login_page_reply(Board& b, server::Reply& reply, View view = View::Described,
+                      std::string_view extra_header = {});
 
 // The header lines that keep browsers from storing the board's pages while
 // reading is private, so that the back button after a logout shows none.

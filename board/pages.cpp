@@ -348,32 +348,40 @@ std::string input_template_text() {
     return t + kPageEnd;
 }
 
+std::string paused_login_lines(int minutes_left) {
+    return "<p>このＩＰアドレスからのログインは、失敗が続いたため一時停止しています。</p>\n"
+           "<p>あと約" + std::to_string(minutes_left) + "分たってから、もう一度ログインして下さい。</p>\n";
+}
+
 std::string paused_login_page_text(int minutes_left) {
     std::string t = page_head(false) + kStyleMeta + kCharsetMeta;
     t += "<title>コモレビ　－ログイン－</title>\n"
          "</head>\n"
          "<body>\n"
          "<h1>コモレビ</h1>\n"
-         "<hr>\n"
-         "<p>このＩＰアドレスからのログインは、失敗が続いたため一時停止しています。</p>\n"
-         "<p>あと約" + std::to_string(minutes_left) + "分たってから、もう一度ログインして下さい。</p>\n"
-         "<p><a href='index.html' target='_top'>ログインページへ</a></p>\n"
+         "<hr>\n";
+    t += paused_login_lines(minutes_left);
+    t += "<p><a href='index.html' target='_top'>ログインページへ</a></p>\n"
          "<hr>\n";
     return platform::stored_text(t + kPageEnd);
 }
 
-std::string post_refused_page_text(const PostLimits& limits, std::int64_t seconds_left) {
+std::string post_refused_lines(const PostLimits& limits, std::int64_t seconds_left) {
     std::string wait = seconds_left < 120 ? std::to_string(seconds_left) + "秒" : std::to_string((seconds_left + 59) / 60) + "分";
+    return "<p>このＩＰアドレスからの投稿が続いたため、投稿の受け付けを一時停止しています（" +
+           post_limits_text(limits) + "まで）。</p>\n"
+           "<p>今回のメッセージは投稿されていません。あと約" + wait + "たってから、もう一度投稿して下さい。</p>\n";
+}
+
+std::string post_refused_page_text(const PostLimits& limits, std::int64_t seconds_left) {
     std::string t = page_head(false) + kStyleMeta + kCharsetMeta;
     t += "<title>コモレビ　－投稿－</title>\n"
          "</head>\n"
          "<body>\n"
          "<h1>コモレビ</h1>\n"
-         "<hr>\n"
-         "<p>このＩＰアドレスからの投稿が続いたため、投稿の受け付けを一時停止しています（" +
-         post_limits_text(limits) + "まで）。</p>\n"
-         "<p>今回のメッセージは投稿されていません。あと約" + wait + "たってから、もう一度投稿して下さい。</p>\n"
-         "<p><a href='wbk_main.html' target='_top'>伝言板へ戻る</a></p>\n"
+         "<hr>\n";
+    t += post_refused_lines(limits, seconds_left);
+    t += "<p><a href='wbk_main.html' target='_top'>伝言板へ戻る</a></p>\n"
          "<hr>\n";
     return platform::stored_text(t + kPageEnd);
 }

@@ -91,6 +91,9 @@ std::string paused_login_page_text(int minutes_left);
 // The page a post refused by flood control gets (flood.h): the limits it
 // met, that nothing was stored, and about how long to wait.
 std::string post_refused_page_text(const PostLimits& limits, std::int64_t seconds_left);
+// Their reasons, the lines the phone's refusal pages share with them.
+std::string paused_login_lines(int minutes_left);
+std::string post_refused_lines(const PostLimits& limits, std::int64_t seconds_left);
 std::string login_template_text();
 std::string main_template_text(int current_page);
 std::string menu_template_text();

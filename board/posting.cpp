@@ -319,15 +319,14 @@ std::string escape_html(std::string_view text) {
     return out;
 }
 
-void post(Board& b, const server::Request& request, server::Reply& reply) {
+void post(Board& b, const server::Request& request, server::Reply& reply, View view) {
     using Undo = platform::FileGroup::Undo;
     auto name = form_field(request.body, "name", kNameRules);
     auto title = form_field(request.body, "title", kNameRules);
     auto text = form_field(request.body, "text", kTextRules);
     // A refused post (a missing or empty field) changes nothing and gets the board as it was.
-    const bool phone = phone_view(b, request);
     if (!name || name->empty() || !title || title->empty() || !text || text->empty())
-        return board_reply(b, reply, std::nullopt, phone);
+        return board_reply(b, reply, std::nullopt, view);
 
     std::string when = platform::date_time_text(b.clock());
     int message_no = b.MessageNo + 1;
@@ -358,8 +357,9 @@ void post(Board& b, const server::Request& request, server::Reply& reply) {
     platform::FileGroup group;
     std::string record_path = message_record_path(message_no);
     group.replace(record_path, platform::work_name_for(record_path), record, Undo::Keep);
-    group.replace(page_path, paths::kTextWork, rewrite_text(base, {Section{kPlainStart, kPlainEnd, block, mode}}),
-                  old_page ? Undo::Restore : Undo::Remove, old_page.value_or(std::string()));
+    std::string new_page = rewrite_text(base, {Section{kPlainStart, kPlainEnd, block, mode}});
+    group.replace(page_path, paths::kTextWork, new_page, old_page ? Undo::Restore : Undo::Remove,
+                  old_page.value_or(std::string()));
     Section link{kPageLinkStart, kPageLinkEnd, page_link_line(page), SectionMode::Prepend};
     bool new_link = message_no == 1 && page != 1;
     std::string main_page = plan_board_reply(b, group, page, false, new_link ? &link : nullptr);
@@ -371,7 +371,11 @@ void post(Board& b, const server::Request& request, server::Reply& reply) {
     // Memory follows the disk.
     b.MessageNo = message_no;
     b.CurrentPage = page;
-    send_board_reply(b, reply, main_page, std::nullopt, phone);
+    // A phone goes to the new message: the oldest block on the page is its first.
+    if (view == View::Phone)
+        phone_posted_reply(b, reply, page, static_cast<int>(split_message_blocks(new_page).blocks.size()));
+    else
+        send_board_reply(b, reply, main_page, std::nullopt, view);
     if (b.message_stored) b.message_stored({when, single_line(*name), single_line(*title), *text, page, message_no});
 }
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "board/board.h"
+#include "board/view.h"
 #include "server/reply.h"
 #include "server/request.h"
 
@@ -15,8 +16,9 @@ namespace board {
 // new page's link in the menu and the counters, all or nothing. A missing
 // or empty field changes nothing. MessageNo and CurrentPage move on once
 // the files hold the post; a request failure leaves them and every page as
-// they were.
-void post(Board& b, const server::Request& request, server::Reply& reply);
+// they were. In the phone view the reply sends the browser to the new
+// message on its phone page (phone_posted_reply).
+void post(Board& b, const server::Request& request, server::Reply& reply, View view = View::Described);
 
 // Start calls this after loading the counters: it makes the pages agree
 // with them after a crash. The current text page gets exactly MessageNo

@@ -32,17 +32,17 @@ bool foreign_origin(const server::Request& request) {
 // The login page: on the event loop only as stored, which writes nothing
 // (false, nothing sent, when it must be written first); on the board thread
 // always. A phone gets the phone login page, which is never written.
-bool send_login_page(Board& b, const server::Request& request, server::Reply& reply, bool board_locked,
+bool send_login_page(Board& b, View view, server::Reply& reply, bool board_locked,
                      std::string_view extra_header = {}) {
-    if (phone_view(b, request)) return phone_login_reply(b, reply, extra_header), true;
-    if (board_locked) return login_page_reply(b, reply, false, extra_header), true;
-    return stored_login_page_reply(b, reply, extra_header);
+    if (view == View::Phone) return phone_login_reply(b, reply, extra_header), true;
+    if (board_locked) return login_page_reply(b, reply, view, extra_header), true;
+    return stored_login_page_reply(b, reply, extra_header, view);
 }
 
 // "/?phone" and "/?pc": the layout the browser keeps from now on (a cookie
 // until it closes), and its first page: with a session the board (the phone
 // page of the newest page, or the frameset), without one the login page.
-bool choose_view(Board& b, const server::Request& request, server::Reply& reply, bool board_locked) {
+bool choose_view(Board& b, const server::Request& request, View view, server::Reply& reply, bool board_locked) {
     bool session = false;
     if (board_locked) {
         session = session_check(b, request);
@@ -52,7 +52,7 @@ bool choose_view(Board& b, const server::Request& request, server::Reply& reply,
         session = *held;
     }
     std::string_view choice = view_choice_header(request);
-    if (session && request.query == "phone") {
+    if (session && view == View::Phone) {
         int newest = board_locked ? b.CurrentPage : newest_linked_page(b);
         return phone_page_reply(b, reply, newest, true, choice), true;
     }
@@ -62,7 +62,7 @@ bool choose_view(Board& b, const server::Request& request, server::Reply& reply,
         if (s.ok()) return server::file_reply(reply, *main, "text/html\n", std::string(choice) + std::string(cache_header(b))), true;
         if (!s.missing()) return server::error_page_reply(reply), true;
     }
-    return send_login_page(b, request, reply, board_locked, choice);
+    return send_login_page(b, view, reply, board_locked, choice);
 }
 
 // A GET. On the board thread (board_locked: the caller holds the board lock)
@@ -70,12 +70,12 @@ bool choose_view(Board& b, const server::Request& request, server::Reply& reply,
 // files read, and otherwise false comes back with nothing sent: a page
 // select, a login page that must be written first, a session check that the
 // held sessions cannot answer.
-bool handle_get(Board& b, const server::Request& request, server::Reply& reply, bool board_locked) {
+bool handle_get(Board& b, const server::Request& request, View view, server::Reply& reply, bool board_locked) {
     std::string_view path = request.path;
     if (is_search_path(path)) {
         // The search has a thread of its own; on the board thread only when handed here.
         if (!board_locked) return false;
-        return search_reply(b, request, reply, true), true;
+        return search_reply(b, request, reply, view, true), true;
     }
     bool select = path.find("wbk_select_") != std::string_view::npos;
     if (select && !board_locked) return false;
@@ -91,17 +91,18 @@ bool handle_get(Board& b, const server::Request& request, server::Reply& reply, 
     }
     bool phone_on = b.PhoneView.load() == 1;
     if (phone_on && path.empty() && !view_choice_header(request).empty())
-        return choose_view(b, request, reply, board_locked);
+        return choose_view(b, request, view, reply, board_locked);
     if (int page = phone_on ? phone_page_number(path) : 0) {
         if (!allowed) return phone_login_reply(b, reply), true;
-        return phone_page_reply(b, reply, page, false), true;
+        // "?posted": where a phone's post sends it, with the word that it is stored.
+        return phone_page_reply(b, reply, page, false, {}, request.query == "posted"), true;
     }
-    if (path.empty()) return send_login_page(b, request, reply, board_locked);
+    if (path.empty()) return send_login_page(b, view, reply, board_locked);
     if (select) {
         if (allowed) page_select(b, path);
         return true;
     }
-    if (!allowed) return send_login_page(b, request, reply, board_locked);
+    if (!allowed) return send_login_page(b, view, reply, board_locked);
     std::string name = served_file_name(path);
     if (name.empty()) return server::not_found_reply(reply), true;
     // Settings files are never served, in any case of their name: the
@@ -116,8 +117,8 @@ bool handle_get(Board& b, const server::Request& request, server::Reply& reply, 
     // root and the login-page replies write it, a request of a file's name
     // never does. A phone gets the phone login page, which is never written.
     if (name == paths::kLoginPage) {
-        if (phone_view(b, request)) return phone_login_reply(b, reply), true;
-        if (!stored_login_page_reply(b, reply)) server::not_found_reply(reply);
+        if (view == View::Phone) return phone_login_reply(b, reply), true;
+        if (!stored_login_page_reply(b, reply, {}, view)) server::not_found_reply(reply);
         return true;
     }
     size_t base = name.find_last_of('/') + 1;
@@ -137,26 +138,27 @@ bool handle_get(Board& b, const server::Request& request, server::Reply& reply, 
 // A post from another site's page is handled as one without a session:
 // write and reload get the login page, logout removes nothing, login is refused.
 // A phone gets the phone view of each reply.
-void route_post(Board& b, const server::Request& request, server::Reply& reply) {
+void route_post(Board& b, const server::Request& request, View view, server::Reply& reply) {
     std::string_view path = request.path;
     bool trusted = !foreign_origin(request);
-    bool phone = phone_view(b, request);
     if (path.find("wbk_login.cgi") != std::string_view::npos) {
-        LoginResult r = trusted ? login(b, request, reply) : LoginResult::Wrong;
-        if (r != LoginResult::LoggedIn && r != LoginResult::Guessing) login_page_reply(b, reply, phone);
+        LoginResult r = trusted ? login(b, request, reply, view) : LoginResult::Wrong;
+        if (r != LoginResult::LoggedIn && r != LoginResult::Guessing) login_page_reply(b, reply, view);
     } else if (path.find("wbk_write.cgi") != std::string_view::npos) {
-        if (!trusted || !session_check(b, request)) return login_page_reply(b, reply, phone);
+        if (!trusted || !session_check(b, request)) return login_page_reply(b, reply, view);
         std::int64_t wait = 0;
-        if (!flood_allows(b, request.ClientAddress, FloodKind::Post, b.clock().epoch_seconds, &wait))
-            return server::file_reply(reply, post_refused_page_text(b.post_limits, wait), "text/html\n",
-                                      cache_header(b));
-        post(b, request, reply);
+        if (!flood_allows(b, request.ClientAddress, FloodKind::Post, b.clock().epoch_seconds, &wait)) {
+            std::string page = view == View::Phone ? phone_post_refused_page(b.post_limits, wait)
+                                                   : post_refused_page_text(b.post_limits, wait);
+            return server::file_reply(reply, page, "text/html\n", cache_header(b));
+        }
+        post(b, request, reply, view);
     } else if (path.find("wbk_reload.cgi") != std::string_view::npos) {
-        if (!trusted || !session_check(b, request)) return login_page_reply(b, reply, phone);
-        board_reply(b, reply, std::nullopt, phone);
+        if (!trusted || !session_check(b, request)) return login_page_reply(b, reply, view);
+        board_reply(b, reply, std::nullopt, view);
     } else if (path.find("wbk_logout.cgi") != std::string_view::npos) {
         if (trusted) logout(b, request);
-        login_page_reply(b, reply, phone);
+        login_page_reply(b, reply, view);
     }
 }
 
@@ -182,10 +184,12 @@ void respond(Board& b, const server::Request& request, server::Reply& reply) {
     // each group of files is synced, folders included, before its reply is made.
     try {
         if (!request.has_path) return;
+        // The view is decided here, once, and handed down.
+        const View view = view_of(b, request);
         if (request.method == "GET")
-            handle_get(b, request, reply, true);
+            handle_get(b, request, view, reply, true);
         else if (request.method == "POST")
-            route_post(b, request, reply);
+            route_post(b, request, view, reply);
     } catch (const std::exception&) {
         // A request failure (or running out of memory) before any byte went
         // out gets the error page; work already done stays done.
@@ -236,7 +240,7 @@ bool answer_at_once(Board& b, const server::Request& request, server::Reply& rep
         // of another method, is answered with nothing, as respond would.
         if (request.method == "POST" && request.has_path) return false;
         if (request.method != "GET" || !request.has_path) return true;
-        return handle_get(b, request, reply, false);
+        return handle_get(b, request, view_of(b, request), reply, false);
     } catch (const std::exception&) {
         if (!reply.started()) server::error_page_reply(reply);
         return true;
@@ -281,13 +285,13 @@ server::Handler request_handler(Board& b) {
                            },
                            [&b](const server::Request& request, server::Reply& reply) {
                                try {
-                                   search_reply(b, request, reply);
+                                   search_reply(b, request, reply, view_of(b, request));
                                } catch (const std::exception&) {
                                    if (!reply.started()) server::error_page_reply(reply);
                                }
                            },
                            [&b](const server::Request& request, server::Reply& reply) {
-                               search_busy_reply(b, request, reply);
+                               search_busy_reply(b, reply, view_of(b, request));
                            }};
 }
 

@@ -197,7 +197,7 @@ void count_failure(Board::Guessing& g, std::int64_t now) {
 
 }  // namespace
 
-LoginResult login(Board& b, const server::Request& request, server::Reply& reply) {
+LoginResult login(Board& b, const server::Request& request, server::Reply& reply, View view) {
     // An address that is guessing gets the paused page without a comparison
     // (and costs no more than a failure), so that nobody takes the refusal
     // for a wrong password; its refusals reach the login log at most once a
@@ -210,7 +210,8 @@ LoginResult login(Board& b, const server::Request& request, server::Reply& reply
             login_log(b, request.ClientAddress, LoginOutcome::Paused);
         }
         int minutes_left = static_cast<int>((guess.blocked_until - now + 59) / 60);
-        server::file_reply(reply, paused_login_page_text(minutes_left), "text/html\n", cache_header(b));
+        std::string page = view == View::Phone ? phone_paused_login_page(minutes_left) : paused_login_page_text(minutes_left);
+        server::file_reply(reply, page, "text/html\n", cache_header(b));
         return LoginResult::Guessing;
     }
     auto id = form_field(request.body, "id", kLoginField);
@@ -236,7 +237,7 @@ LoginResult login(Board& b, const server::Request& request, server::Reply& reply
     std::string main_page = plan_board_reply(b, group, b.CurrentPage, true);
     std::string sessions = plan_session_line(b, group, request.ClientAddress, cookie);
     commit_sessions(b, group, std::move(sessions));
-    send_board_reply(b, reply, main_page, cookie, phone_view(b, request));
+    send_board_reply(b, reply, main_page, cookie, view);
     login_log(b, request.ClientAddress, LoginOutcome::Success);
     return LoginResult::LoggedIn;
 }

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "board/board.h"
+#include "board/view.h"
 #include "platform/text_file.h"
 #include "server/reply.h"
 #include "server/request.h"
@@ -25,7 +26,8 @@ enum class LoginResult {
     Wrong = -100,  // wrong ID or password
     Guessing = -101,  // not compared: the address failed too often of late; the paused page is sent
 };
-LoginResult login(Board& b, const server::Request& request, server::Reply& reply);
+// The login reply and the paused page come in the request's view.
+LoginResult login(Board& b, const server::Request& request, server::Reply& reply, View view = View::Described);
 
 // True when the request carries the cookie of a session of its client.
 // Reads the session file (the caller holds the board lock).

@@ -110,6 +110,17 @@ void send_fixed(Reply& reply, std::string_view text) {
 
 }  // namespace
 
+void see_other_reply(Reply& reply, std::string_view location, std::string_view extra_header) {
+    std::string text = "HTTP/1.0 303 See Other\n";
+    text += hardening_headers(reply);
+    text += "Location: ";
+    text += location;
+    text += "\n";
+    text += extra_header;
+    text += "Content-Length: 0\n\n";
+    reply.send(text.data(), text.size());
+}
+
 void not_found_reply(Reply& reply) {
     static const char text[] =
         "HTTP/1.0 200 OK\n"

@@ -1,7 +1,7 @@
 #pragma once
 // The replies: the file reply (the one shape every page goes out in), the
 // not-found reply and the error page. Every header line ends in a bare line
-// feed and the status line is always "HTTP/1.0 200 OK".
+// feed and the status line is "HTTP/1.0 200 OK" (see_other_reply's aside).
 //
 // A reply to a request that came through the owner's TLS proxy as https
 // (the internet's way in) is hardened: every reply shape puts the hardening
@@ -77,6 +77,10 @@ void file_reply(Reply& reply, platform::RawReader& file, std::string_view conten
 void file_reply(Reply& reply, std::string_view bytes, std::string_view content_type,
                 std::string_view extra_header = {});
 void not_found_reply(Reply& reply);
+// "303 See Other" to location (an address relative to the request's), with
+// extra_header: the browser asks for that page with a GET, so a reload of
+// it sends no form again.
+void see_other_reply(Reply& reply, std::string_view location, std::string_view extra_header = {});
 void error_page_reply(Reply& reply);
 
 // "text/html\n", "image/jpeg\n", "image/gif\n", "image/png\n" or "text/plain\n".

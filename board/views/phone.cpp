@@ -3,9 +3,11 @@
 #include <memory>
 
 #include "board/board_reply.h"
+#include "board/deletion.h"
 #include "board/pages.h"
 #include "board/paths.h"
 #include "board/request_failure.h"
+#include "board/posting.h"
 #include "board/views/search.h"
 #include "platform/fs.h"
 
@@ -14,14 +16,13 @@ namespace {
 
 constexpr int kLastPage = 100000000;
 
-// The head every phone page shares, up to its title: declared like the
-// board's other pages, with the phone's viewport and a small stylesheet.
-// Text of 16 px keeps phones from zooming into a field; long words and
-// lines without a blank wrap, so nothing runs off a 320-pixel screen.
+// The head every phone page shares, up to its title: in Japanese, with the
+// phone's viewport and a small stylesheet. Text of 16 px keeps phones from
+// zooming into a field; long words and lines without a blank wrap, so
+// nothing runs off a 320-pixel screen.
 const char kHead[] =
-    "<!DOCTYPE HTML PUBLIC '-//W3C//DTD HTML 4.01 Transitional//EN' \n"
-    "'http://www.w3.org/TR/html4/loose.dtd'>\n"
-    "<html>\n"
+    "<!DOCTYPE html>\n"
+    "<html lang='ja'>\n"
     "<head>\n"
     "<meta http-equiv='Content-Script-Type' content='text/javascript'>\n"
     "<meta http-equiv='Content-Style-Type' content='text/css'>\n"
@@ -31,7 +32,9 @@ const char kHead[] =
     "body{margin:0 10px 16px;font-size:16px;line-height:1.5;word-wrap:break-word;overflow-wrap:anywhere;"
     "word-break:break-all}\n"
     "h1{font-size:22px;margin:10px 0 4px}\n"
+    "h2{font-size:18px;margin:10px 0 2px}\n"
     "p{margin:6px 0}\n"
+    ".pages a[aria-current],.status{font-weight:bold}\n"
     "input,textarea{font-size:16px;box-sizing:border-box;max-width:100%}\n"
     "input[type=text],input[type=password],textarea{width:100%;padding:6px}\n"
     "input[type=submit],input[type=reset]{min-height:44px;padding:8px 18px;margin:4px 8px 4px 0}\n"
@@ -39,8 +42,10 @@ const char kHead[] =
     "</style>\n";
 
 const char kPageEnd[] =
+    "<footer>\n"
     "<hr>\n"
     "<p><a href='./?pc'>パソコン用の表示</a></p>\n"
+    "</footer>\n"
     "</body>\n"
     "</html>\n";
 
@@ -57,45 +62,96 @@ std::string login_page_text() {
          "<script type='text/javascript'>\n<!--\n";
     t += kLoginFormCheck;
     t += "//-->\n</script>\n</head>\n<body>\n"
-         "<h1>コモレビ</h1>\n"
+         "<main>\n"
+         "<h1>コモレビ　ログイン</h1>\n"
          "<hr>\n"
          "<p>ログインを行って下さい。</p>\n"
          "<form name='formlogin' method='post' action='wbk_login.cgi' onsubmit='return m_sub_FormCheck()'>\n"
-         "<p class='bold'>ID<br>\n"
-         "<input type='text' name='id' maxlength='50' autocapitalize='off' autocomplete='username'>\n"
+         "<p class='bold'><label for='f-id'>ID</label><br>\n"
+         "<input type='text' name='id' id='f-id' maxlength='50' autocapitalize='off' autocomplete='username'>\n"
          "</p>\n"
-         "<p class='bold'>Password<br>\n"
-         "<input type='password' name='password' maxlength='50' autocomplete='current-password'>\n"
+         "<p class='bold'><label for='f-password'>Password</label><br>\n"
+         "<input type='password' name='password' id='f-password' maxlength='50' autocomplete='current-password'>\n"
          "</p>\n"
          "<p>\n"
          "<input type='submit' name='login' value='送信'>\n"
          "<input type='reset' name='リセット' value='リセット'>\n"
          "</p>\n"
-         "</form>\n";
+         "</form>\n"
+         "</main>\n";
     return t + kPageEnd;
 }
 
-// The input page's checks, with its texts, and the end of the head.
+// The phone form's checks: the input page's, with the 500 characters
+// counted as the visitor sees them (an emoji is one, not two UTF-16 units),
+// then each value measured in the bytes the board keeps of it (posting.cpp:
+// 100 of a name or title, 1101 of a text). The page's own encoding measures
+// it: a link's query is encoded as the form will be, a character Shift_JIS
+// lacks as "&#NNNNN;"; a line break goes as CR LF.
+const char kPhoneWriteCheck[] =
+    "function m_sub_Chars(v) {\n"
+    "return v.replace(/[\\uD800-\\uDBFF][\\uDC00-\\uDFFF]/g, '_').length;\n"
+    "}\n"
+    "function m_sub_Bytes(v) {\n"
+    "var a = document.createElement('a');\n"
+    "a.href = '?' + v.replace(/\\r?\\n/g, '__').replace(/[%#\\t]/g, '_') + '_';\n"
+    "return a.search.substring(1).replace(/%[0-9A-Fa-f]{2}/g, '_').length - 1;\n"
+    "}\n"
+    "function m_sub_TooLong(field, label, bytes, limit) {\n"
+    "if (m_sub_Bytes(field.value) <= bytes) return false;\n"
+    "alert('[ ' + label + ' ]が長すぎます。' + limit + 'までにして下さい。\\n※絵文字など一部の文字は、１文字で半角約９文字分になります。');\n"
+    "field.focus();\n"
+    "return true;\n"
+    "}\n"
+    "function m_sub_FormCheck() {\n"
+    "var f = document.formwrite;\n"
+    "if (f.name.value == '') {\n"
+    "\talert('[ 名前 ]が入力されていません。入力して下さい。');\n"
+    "\tf.name.focus();\n"
+    "\treturn(false);\n"
+    "}\n"
+    "if (f.title.value == '') {\n"
+    "\talert('[ 題名 ]が入力されていません。入力して下さい。');\n"
+    "\tf.title.focus();\n"
+    "\treturn(false);\n"
+    "}\n"
+    "if (f.text.value == '') {\n"
+    "\talert('[ 内容 ]が入力されていません。入力して下さい。');\n"
+    "\tf.text.focus();\n"
+    "\treturn(false);\n"
+    "}\n"
+    "if (m_sub_Chars(f.text.value) > 500) {\n"
+    "    alert('内容の文字数が[５００]文字を超えています。\\nすみませんが、調整して下さい。\\n※改行も数に含まれます。');\n"
+    "\tf.text.focus();\n"
+    "\treturn(false);\n"
+    "}\n"
+    "if (m_sub_TooLong(f.name, '名前', 100, '全角50文字（半角100文字）')) return(false);\n"
+    "if (m_sub_TooLong(f.title, '題名', 100, '全角50文字（半角100文字）')) return(false);\n"
+    "if (m_sub_TooLong(f.text, '内容', 1101, '全角550文字（半角1100文字）')) return(false);\n"
+    "}\n";
+
+// The phone form's checks, with its texts, and the end of the head.
 const std::string& write_check() {
-    static const std::string t = std::string("<script type='text/javascript'>\n<!--\n") + kWriteFormCheck +
+    static const std::string t = std::string("<script type='text/javascript'>\n<!--\n") + kPhoneWriteCheck +
                                  "//-->\n</script>\n</head>\n<body>\n";
     return t;
 }
 
 // The input form, the reload and the logout buttons: the same fields,
-// limits and texts as the input page and the menu, one column wide.
+// limits and texts as the input page and the menu, one column wide; each
+// field named by its label and described by its limit.
 const char kForms[] =
     "<hr>\n"
     "<form name='formwrite' id='formwrite' method='post' action='wbk_write.cgi' onsubmit='return m_sub_FormCheck()'>\n"
     "<p>メッセージを投稿する場合は、下記に入力をして、送信ボタンを押して下さい。</p>\n"
-    "<p class='bold'>名前：（全角50文字まで）<br>\n"
-    "<input type='text' name='name' maxlength='50'>\n"
+    "<p class='bold'><label for='f-name'>名前：</label><span id='f-name-limit'>（全角50文字まで）</span><br>\n"
+    "<input type='text' name='name' id='f-name' maxlength='50' aria-describedby='f-name-limit'>\n"
     "</p>\n"
-    "<p class='bold'>題名：（全角50文字まで）<br>\n"
-    "<input type='text' name='title' maxlength='50'>\n"
+    "<p class='bold'><label for='f-title'>題名：</label><span id='f-title-limit'>（全角50文字まで）</span><br>\n"
+    "<input type='text' name='title' id='f-title' maxlength='50' aria-describedby='f-title-limit'>\n"
     "</p>\n"
-    "<p class='bold'>内容：（全角500文字まで）<br>\n"
-    "<textarea name='text' rows='6'></textarea>\n"
+    "<p class='bold'><label for='f-text'>内容：</label><span id='f-text-limit'>（全角500文字まで）</span><br>\n"
+    "<textarea name='text' id='f-text' rows='6' aria-describedby='f-text-limit'></textarea>\n"
     "</p>\n"
     "<p>\n"
     "<input type='submit' name='write' value='送信'>\n"
@@ -148,23 +204,122 @@ std::shared_ptr<const std::string> stored(Board& b, const std::string& name) {
     return bytes;
 }
 
-std::string page_link(int page) {
+std::string phone_address(int page) { return "wbk_phone_" + std::to_string(page) + ".html"; }
+
+std::string page_link(int page, bool shown) {
     std::string n = std::to_string(page);
-    return "<a href='wbk_phone_" + n + ".html'>" + n + "</a>";
+    return "<a href='" + phone_address(page) + "'" + (shown ? " aria-current='page'" : "") + ">" + n + "</a>";
+}
+
+// The parts of a phone page, in their order.
+
+std::string page_head_lines(int page) {
+    std::string t = kHead;
+    t += "<title>コモレビ　－" + std::to_string(page) + "－</title>\n";
+    t += reload_from_cache_script(phone_address(page));
+    return t + write_check();
+}
+
+std::string page_top_lines(int page) {
+    return "<h1>コモレビ　" + std::to_string(page) + "ページ</h1>\n"
+           "<p class='top'><a href='#formwrite'>メッセージを投稿する</a></p>\n";
+}
+
+// The nearest pages, the first and the last, the shown one marked current.
+std::string page_links_nav(const std::vector<int>& pages, int page) {
+    std::string t = "<nav class='pages' aria-label='ページ'>ページ：";
+    for (int linked : page_link_window(pages, page)) {
+        if (linked == 0) t += " …";
+        else t += " " + page_link(linked, linked == page);
+    }
+    return t + "</nav>\n";
+}
+
+// What a post's reply leads to: the word that it is stored, read out as it
+// appears, right above the new message.
+const char kPostedStatus[] = "<p class='status' role='status'>投稿しました</p>\n";
+
+// One message block as an article headed by its title, with the anchor
+// "m<from_oldest>"; its other lines as stored, its closing rule after it.
+std::string message_article(const std::string& block, int from_oldest) {
+    std::string_view lines = block;
+    bool ruled = lines.size() >= 5 && lines.substr(lines.size() - 5) == "<hr>\n";
+    if (ruled) lines.remove_suffix(5);
+    std::string body(lines);
+    std::string_view title = block_field(block, "題名");
+    const std::string title_start = "<p>題名　：　";
+    size_t at = body.find(title_start);
+    size_t end = at == std::string::npos ? at : body.find("</p>\n", at);
+    if (end != std::string::npos) body.erase(at, end + 5 - at);
+    std::string k = std::to_string(from_oldest);
+    return "<article id='m" + k + "' tabindex='-1'>\n<h2>" + std::string(title) + "</h2>\n" + body + "</article>\n" +
+           (ruled ? "<hr>\n" : "");
+}
+
+// The text page's messages, newest first, each an article; what follows the
+// last block (a hand edit's lines) as stored.
+std::string message_articles(const std::string& text_page) {
+    MessageBlocks split = split_message_blocks(text_page);
+    std::string t;
+    const int count = static_cast<int>(split.blocks.size());
+    for (int i = 0; i < count; ++i) t += message_article(split.blocks[i], count - i);
+    return t + split.tail;
+}
+
+// A refusal page for a phone: why, and the way back into the phone view.
+std::string refusal_page(std::string_view title, const std::string& reason, std::string_view back) {
+    std::string t = kHead;
+    t += "<title>" + std::string(title) + "</title>\n</head>\n<body>\n<main>\n<h1>コモレビ</h1>\n<hr>\n";
+    t += reason;
+    t += "<p><a href='./?phone'>" + std::string(back) + "</a></p>\n</main>\n";
+    return t + kPageEnd;
 }
 
 }  // namespace
+
+std::string reload_from_cache_script(std::string_view address) {
+    std::string go = address.empty() ? "location.reload()" : "location.replace('" + std::string(address) + "')";
+    return "<script type='text/javascript'>\n"
+           "window.addEventListener('pageshow', function (e) { if (e.persisted) " + go + "; });\n"
+           "</script>\n";
+}
+
+std::string phone_search_form(std::string_view value) {
+    return "<form name='search' method='get' action='wbk_search.cgi' role='search'>\n"
+           "<label for='f-q'>検索する言葉</label><span id='f-q-limit'>（１００文字・１０語まで）</span><br>\n"
+           "<input type='text' name='q' id='f-q' size='20' maxlength='100' aria-describedby='f-q-limit' value='" +
+           escape_html(value) + "'>\n<input type='submit' value='検索'>\n</form>\n";
+}
+
+std::string with_phone_view_link(std::string_view page) {
+    static constexpr std::string_view kLink = "<p><a href='./?phone'>スマートフォン用の表示</a></p>\r\n";
+    size_t body_end = page.rfind("</body>");
+    if (body_end == std::string_view::npos) body_end = page.size();
+    std::string t(page.substr(0, body_end));
+    t += kLink;
+    t += page.substr(body_end);
+    return t;
+}
+
+std::string phone_paused_login_page(int minutes_left) {
+    return refusal_page("コモレビ　－ログイン－", paused_login_lines(minutes_left), "ログインページへ");
+}
+
+std::string phone_post_refused_page(const PostLimits& limits, std::int64_t seconds_left) {
+    return refusal_page("コモレビ　－投稿－", post_refused_lines(limits, seconds_left), "伝言板へ戻る");
+}
 
 bool phone_browser(std::string_view user_agent) {
     return contains(user_agent, "Mobi") || contains(user_agent, "Android") || contains(user_agent, "iPhone") ||
            contains(user_agent, "iPad");
 }
 
-bool phone_view(const Board& b, const server::Request& request) {
-    if (b.PhoneView.load() != 1) return false;
-    if (request.query == "phone" || request.query == "pc") return request.query == "phone";
-    if (request.view_cookie == "phone" || request.view_cookie == "pc") return request.view_cookie == "phone";
-    return phone_browser(request.user_agent);
+View view_of(const Board& b, const server::Request& request) {
+    if (b.PhoneView.load() != 1) return View::Described;
+    std::string_view choice = request.query == "phone" || request.query == "pc" ? request.query : request.view_cookie;
+    if (choice == "phone") return View::Phone;
+    if (choice == "pc") return View::ChosenPc;
+    return phone_browser(request.user_agent) ? View::Phone : View::Described;
 }
 
 std::string_view view_choice_header(const server::Request& request) {
@@ -235,41 +390,32 @@ const std::string& phone_login_page() {
     return page;
 }
 
-std::shared_ptr<const std::string> phone_board_page(Board& b, int page, bool missing_as_empty) {
+std::shared_ptr<const std::string> phone_board_page(Board& b, int page, bool missing_as_empty, bool posted) {
     std::shared_ptr<const std::string> text = stored(b, text_page_path(page));
     if (!text && !missing_as_empty) return nullptr;
     std::shared_ptr<const std::string> menu = stored(b, paths::kMenuPage);
-    {
+    if (!posted) {
         std::lock_guard<std::mutex> guard(b.phone_lock);
         const Board::PhoneCopy& kept = b.phone_copy;
         if (kept.bytes && kept.page == page && kept.text == text && kept.menu == menu) return kept.bytes;
     }
     std::vector<int> pages = menu ? linked_pages(*menu) : std::vector<int>{};
-    std::string_view section = text ? stored_message_section(*text) : std::string_view{};
 
-    const std::string n = std::to_string(page);
-    std::string t;
-    t.reserve(sizeof kHead + write_check().size() + sizeof kForms + section.size() + 600);
-    t += kHead;
-    t += "<title>コモレビ　－" + n + "－</title>\n";
-    t += write_check();
-    t += "<h1>コモレビ</h1>\n";
-    t += "<p class='top'>－" + n + "－　<a href='#formwrite'>メッセージを投稿する</a></p>\n";
-    t += "<p class='pages'>ページ：";
-    for (int linked : page_link_window(pages, page)) {
-        if (linked == 0) t += " …";
-        else if (linked == page) t += " <b>" + n + "</b>";
-        else t += " " + page_link(linked);
-    }
-    t += "</p>\n";
+    std::string t = page_head_lines(page);
+    t += "<main>\n";
+    t += page_top_lines(page);
+    t += page_links_nav(pages, page);
     // The search form, right under the page links: its results come as a
     // phone page too.
-    t += search_form_lines({});
+    t += phone_search_form({});
     t += "<hr>\n";
-    t += section;
+    if (posted) t += kPostedStatus;
+    if (text) t += message_articles(*text);
     t += kForms;
+    t += "</main>\n";
     t += kPageEnd;
     auto bytes = std::make_shared<const std::string>(std::move(t));
+    if (posted) return bytes;  // made for one reply, never kept
     std::lock_guard<std::mutex> guard(b.phone_lock);
     b.phone_copy = Board::PhoneCopy{page, std::move(text), std::move(menu), bytes};
     return bytes;
@@ -282,12 +428,16 @@ void phone_login_reply(const Board& b, server::Reply& reply, std::string_view ex
 }
 
 void phone_page_reply(Board& b, server::Reply& reply, int page, bool missing_as_empty,
-                      std::string_view extra_header) {
-    std::shared_ptr<const std::string> bytes = phone_board_page(b, page, missing_as_empty);
+                      std::string_view extra_header, bool posted) {
+    std::shared_ptr<const std::string> bytes = phone_board_page(b, page, missing_as_empty, posted);
     if (!bytes) return server::not_found_reply(reply);
     std::string extra(extra_header);
     extra += cache_header(b);
     server::file_reply(reply, *bytes, "text/html\n", extra);
+}
+
+void phone_posted_reply(const Board& b, server::Reply& reply, int page, int from_oldest) {
+    server::see_other_reply(reply, phone_address(page) + "?posted#m" + std::to_string(from_oldest), cache_header(b));
 }
 
 }  // namespace board

@@ -11,12 +11,21 @@
 // names a phone or tablet browser (phone_browser), unless that browser chose
 // the desktop layout (the VIEW cookie "pc", set by "/?pc" until the browser
 // closes; "/?phone" sets "phone" and brings the phone view back).
+//
+// The phone pages are for screen readers too: in Japanese, each field
+// labelled and described by its limit, the page links a navigation with the
+// shown page marked current, the search form a search, and each message an
+// article headed by its title with the anchor "m<k>", k its place on the
+// page counted from the oldest (1: the page's first message; the number the
+// owner's new-message notice gives it while none of the page is deleted).
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "board/board.h"
+#include "board/view.h"
 #include "server/reply.h"
 #include "server/request.h"
 
@@ -26,10 +35,11 @@ namespace board {
 // "Mobi", "Android", "iPhone" or "iPad" (case as written).
 bool phone_browser(std::string_view user_agent);
 
-// True when the request gets the phone view: PhoneView is on and the query
-// ("phone", "pc"), else the VIEW cookie ("phone", "pc"), else the
-// User-Agent says so.
-bool phone_view(const Board& b, const server::Request& request);
+// The view a request gets, decided where it is routed: with PhoneView on,
+// the query ("phone", "pc"), else the VIEW cookie ("phone", "pc"), else the
+// User-Agent (phone_browser) chooses between the phone view and the
+// described pages ("pc": ChosenPc); with it off, always the described pages.
+View view_of(const Board& b, const server::Request& request);
 
 // The header line that keeps a layout asked for by the query ("/?phone",
 // "/?pc") for the rest of the browser's run; empty for any other query.
@@ -60,12 +70,33 @@ int newest_linked_page(Board& b);
 std::string_view phone_head();
 std::string_view phone_page_end();
 
+// A script that asks the board again for a page shown from the browser's
+// back-forward cache (which keeps plain-HTTP pages even with no-store):
+// address, or the page's own address when empty. With private reading on,
+// a page shown again after a logout becomes the login page.
+std::string reload_from_cache_script(std::string_view address);
+
+// The search form of the phone pages and the phone's search page: a
+// search landmark, its field labelled and described by its limit.
+std::string phone_search_form(std::string_view value);
+
+// The described login page with a link back to the phone view before its
+// "</body>", for a browser that chose the described pages.
+std::string with_phone_view_link(std::string_view page);
+
+// The phone's refusal pages: the paused login and the post limit, with the
+// described pages' reasons and a way back to "./?phone".
+std::string phone_paused_login_page(int minutes_left);
+std::string phone_post_refused_page(const PostLimits& limits, std::int64_t seconds_left);
+
 // The phone login page's bytes.
 const std::string& phone_login_page();
 // The phone page of page `page`: null when its text page does not exist
 // (and `missing_as_empty` is false); a page that exists but cannot be read
-// is a request failure.
-std::shared_ptr<const std::string> phone_board_page(Board& b, int page, bool missing_as_empty);
+// is a request failure. With posted, the status line "投稿しました" stands
+// above the messages (that page is made for its reply and not kept).
+std::shared_ptr<const std::string> phone_board_page(Board& b, int page, bool missing_as_empty,
+                                                    bool posted = false);
 
 // Sends the phone login page, or the phone page of `page`, with the board's
 // cache header and extra_header (a cookie line) before it. phone_page_reply
@@ -73,6 +104,10 @@ std::shared_ptr<const std::string> phone_board_page(Board& b, int page, bool mis
 // missing_as_empty is false.
 void phone_login_reply(const Board& b, server::Reply& reply, std::string_view extra_header = {});
 void phone_page_reply(Board& b, server::Reply& reply, int page, bool missing_as_empty,
-                      std::string_view extra_header = {});
+                      std::string_view extra_header = {}, bool posted = false);
+// The reply to a phone's post: the browser goes to the new message,
+// "wbk_phone_<page>.html?posted#m<from_oldest>", and a reload of that page
+// sends nothing again.
+void phone_posted_reply(const Board& b, server::Reply& reply, int page, int from_oldest);
 
 }  // namespace board

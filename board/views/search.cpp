@@ -362,6 +362,7 @@ SearchResult search_pages(Board& b, const SearchWords& words, size_t first, size
             SearchHit hit;
             hit.page = page;
             hit.position = static_cast<int>(i + 1);
+            hit.from_oldest = static_cast<int>(blocks.size() - i);
             hit.time = unescape_page_text(block_field(block, "時間"));
             hit.name = unescape_page_text(block_field(block, "名前"));
             hit.title = unescape_page_text(block_field(block, "題名"));
@@ -409,21 +410,33 @@ std::string problem_note(QueryProblem p) {
 
 // The search page: the form, then the notes and the results.
 // A phone gets it in the phone view's frame (its viewport and stylesheet,
-// a way back to the board and to the desktop view).
+// a way back to the board and to the desktop view). Shown again from the
+// browser's back-forward cache, the page asks the board again: with private
+// reading on, after a logout that gives the login page.
 std::string search_page_text(const std::string& value, const std::string& body, bool phone) {
     std::string t;
     if (phone) {
         t += phone_head();
-        t += "<title>コモレビ　－検索－</title>\n</head>\n<body>\n<h1>検索</h1>\n"
-             "<p class='top'><a href='./?phone'>伝言板に戻る</a></p>\n";
+        t += "<title>コモレビ　－検索－</title>\n";
+        t += reload_from_cache_script({});
+        t += "</head>\n<body>\n<main>\n<h1>検索</h1>\n"
+             "<p class='top'><a href='./?phone'>伝言板に戻る</a></p>\n"
+             "<hr>\n";
+        t += phone_search_form(value);
+        t += "<hr>\n";
+        t += body;
+        t += "</main>\n";
+        t += phone_page_end();
+        return platform::stored_text(t);
     } else {
         t += "<!DOCTYPE HTML PUBLIC '-//W3C//DTD HTML 4.01 Transitional//EN' \n"
              "'http://www.w3.org/TR/html4/loose.dtd'>\n"
              "<html>\n"
              "<head>\n"
              "<meta http-equiv='Content-Type' content='text/html;charset=Shift_JIS'>\n"
-             "<title>コモレビ　－検索－</title>\n"
-             "</head>\n"
+             "<title>コモレビ　－検索－</title>\n";
+        t += reload_from_cache_script({});
+        t += "</head>\n"
              "<body>\n"
              "<h1>検索</h1>\n";
     }
@@ -431,8 +444,7 @@ std::string search_page_text(const std::string& value, const std::string& body, 
     t += search_form_lines({}, value);
     t += "<hr>\n";
     t += body;
-    if (phone) t += phone_page_end();
-    else t += "</body>\n</html>\n";
+    t += "</body>\n</html>\n";
     return platform::stored_text(t);
 }
 
@@ -470,8 +482,8 @@ std::string search_form_lines(std::string_view target, std::string_view value) {
 
 bool is_search_path(std::string_view path) { return path == "wbk_search.cgi"; }
 
-void search_reply(Board& b, const server::Request& request, server::Reply& reply, bool board_locked) {
-    bool phone = phone_view(b, request);
+void search_reply(Board& b, const server::Request& request, server::Reply& reply, View view, bool board_locked) {
+    bool phone = view == View::Phone;
     if (b.PrivateReading.load() == 1) {
         // As a GET is checked: from the held sessions, else from the file
         // under the board lock.
@@ -487,10 +499,10 @@ void search_reply(Board& b, const server::Request& request, server::Reply& reply
         }
         if (!allowed) {
             if (phone) return phone_login_reply(b, reply);
-            if (board_locked) return login_page_reply(b, reply);
-            if (stored_login_page_reply(b, reply)) return;
+            if (board_locked) return login_page_reply(b, reply, view);
+            if (stored_login_page_reply(b, reply, {}, view)) return;
             platform::BoardLockGuard guard(b.lock);
-            return login_page_reply(b, reply);
+            return login_page_reply(b, reply, view);
         }
     }
     size_t page = 1;
@@ -516,8 +528,10 @@ void search_reply(Board& b, const server::Request& request, server::Reply& reply
             body += "<hr>\n";
             for (const SearchHit& hit : r.hits) {
                 std::string n = std::to_string(hit.page);
-                body += "<p><a href='" + std::string(phone ? "wbk_phone_" : "wbk_text_") + n + ".html'>" + n + "ページ</a>の" + std::to_string(hit.position) +
-                        "番目</p>\n";
+                // A phone's link reaches the message itself.
+                std::string target = phone ? "wbk_phone_" + n + ".html#m" + std::to_string(hit.from_oldest)
+                                           : "wbk_text_" + n + ".html";
+                body += "<p><a href='" + target + "'>" + n + "ページ</a>の" + std::to_string(hit.position) + "番目</p>\n";
                 body += hit.block;
             }
             body += result_page_links(words.text, page, (r.count + kHitsPerPage - 1) / kHitsPerPage);
@@ -526,9 +540,9 @@ void search_reply(Board& b, const server::Request& request, server::Reply& reply
     send_page(b, reply, search_page_text(words.text, body, phone));
 }
 
-void search_busy_reply(Board& b, const server::Request& request, server::Reply& reply) {
+void search_busy_reply(Board& b, server::Reply& reply, View view) {
     send_page(b, reply, search_page_text({}, note_line("ほかの検索が込み合っています。しばらくしてから、もう一度検索して下さい。"),
-                                         phone_view(b, request)));
+                                         view == View::Phone));
 }
 
 }  // namespace board

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "board/board.h"
+#include "board/view.h"
 #include "server/reply.h"
 #include "server/request.h"
 
@@ -52,6 +53,7 @@ SearchWords query_words(std::string_view query, size_t& page);
 struct SearchHit {
     int page = 0;
     int position = 0;                // 1: the newest on its page
+    int from_oldest = 0;             // 1: the oldest on its page (its phone page's anchor "#m<n>")
     std::string time, name, title;   // as the page shows them, the escapes undone
     std::string block;               // the block's lines on its page
 };
@@ -77,9 +79,10 @@ std::string search_form_lines(std::string_view target, std::string_view value = 
 // gets the login page; else the search page with the results. Called on the
 // side thread without the board lock (board_locked false: the lock is taken
 // only for a session check the held sessions cannot answer), or with it held.
-void search_reply(Board& b, const server::Request& request, server::Reply& reply, bool board_locked = false);
+void search_reply(Board& b, const server::Request& request, server::Reply& reply, View view,
+                  bool board_locked = false);
 // The page for a search that finds the others' searches filling the queue.
-void search_busy_reply(Board& b, const server::Request& request, server::Reply& reply);
+void search_busy_reply(Board& b, server::Reply& reply, View view);
 // True for the path of a search.
 bool is_search_path(std::string_view path);
 

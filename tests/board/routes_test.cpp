@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "board/pages.h"
 #include "board/paths.h"
 #include "board/views/phone.h"
@@ -153,6 +155,9 @@ TEST_F(Routes, DesktopAndAgentlessRequestsKeepTheirBytesAndPhonesGetThePhoneView
     };
     std::vector<std::string> agentless = road();
     EXPECT_EQ(reply_body(agentless[0]), expected_page("login_page.html"));
+    const std::string chosen_pc_login = board::with_phone_view_link(reply_body(agentless[0]));
+    EXPECT_NE(chosen_pc_login.find("<hr>\r\n<p><a href='./?phone'>" + sjis(u8"スマートフォン用の表示") + "</a></p>\r\n</body>"),
+              std::string::npos);
     EXPECT_NE(agentless[3].find("Set-Cookie: SESSIONID=812;\n"), std::string::npos);
     EXPECT_EQ(reply_body(agentless[4]), read_file(board::paths::kMainPage));
     for (const char* desktop : kDesktopAgents) {
@@ -167,20 +172,23 @@ TEST_F(Routes, DesktopAndAgentlessRequestsKeepTheirBytesAndPhonesGetThePhoneView
         std::vector<std::string> replies = road();
         for (size_t i : {0, 1, 2, 7, 8}) EXPECT_EQ(reply_body(replies[i]), phone_login) << agent << " reply " << i;
         EXPECT_NE(replies[3].find("Set-Cookie: SESSIONID=812;\n"), std::string::npos) << "the login reply's cookie";
-        for (size_t i : {3, 4, 5, 6})
+        for (size_t i : {3, 5, 6})
             EXPECT_NE(reply_body(replies[i]).find(sjis(u8"<title>コモレビ　－1－</title>")), std::string::npos)
                 << agent << " reply " << i;
-        // A phone that chose the desktop layout, and a desktop that chose the phone's.
-        EXPECT_EQ(exchange("/", "", "Cookie: VIEW=pc\r\n"), agentless[0]);
+        // The post goes on to the new message, numbered as the owner's notice numbers it.
+        EXPECT_EQ(replies[4], "HTTP/1.0 303 See Other\nLocation: wbk_phone_1.html?posted#m" +
+                                  std::to_string(b.MessageNo) + "\nContent-Length: 0\n\n");
+        // A phone that chose the desktop layout gets it, with a way back on the
+        // login page; a desktop may choose the phone's.
+        EXPECT_EQ(reply_body(exchange("/", "", "Cookie: VIEW=pc\r\n")), chosen_pc_login);
         EXPECT_EQ(exchange("wbk_login.cgi", "id=quietharborlights&password=quietharborlights", "Cookie: VIEW=pc\r\n"),
                   agentless[3]);
         EXPECT_EQ(exchange("wbk_reload.cgi", "", "Cookie: VIEW=pc; SESSIONID=812\r\n"), agentless[6]);
     }
     agent = kDesktopAgents[0];
     EXPECT_EQ(reply_body(exchange("/", "", "Cookie: VIEW=phone\r\n")), phone_login);
-    EXPECT_EQ(exchange("/?pc", "", ""),
-              "HTTP/1.0 200 OK\nSet-Cookie: VIEW=pc;\nContent-Type: text/html\nContent-Length: " +
-                  std::to_string(agentless[0].size() - agentless[0].find("\n\n") - 2) + "\n\n" + reply_body(agentless[0]));
+    EXPECT_EQ(exchange("/?pc", "", ""), "HTTP/1.0 200 OK\nSet-Cookie: VIEW=pc;\nContent-Type: text/html\nContent-Length: " +
+                                            std::to_string(chosen_pc_login.size()) + "\n\n" + chosen_pc_login);
     std::string chosen = exchange("/?phone", "", "");
     EXPECT_EQ(chosen.substr(0, 40), "HTTP/1.0 200 OK\nSet-Cookie: VIEW=phone;\n");
     EXPECT_EQ(reply_body(chosen), phone_login);
@@ -194,6 +202,31 @@ TEST_F(Routes, DesktopAndAgentlessRequestsKeepTheirBytesAndPhonesGetThePhoneView
     }
 }
 
+TEST_F(Routes, TheViewIsDecidedFromTheSettingTheQueryTheCookieAndTheAgent) {
+    using board::View;
+    // The phone view on or off, the target, the cookie, a phone's agent, and the view.
+    const std::tuple<bool, const char*, const char*, bool, View> cases[] = {
+        {true, "/", "", false, View::Described},         {true, "/", "", true, View::Phone},
+        {true, "/", "VIEW=pc", true, View::ChosenPc},    {true, "/", "VIEW=pc", false, View::ChosenPc},
+        {true, "/", "VIEW=phone", false, View::Phone},   {true, "/", "VIEW=other", true, View::Phone},
+        {true, "/?pc", "VIEW=phone", true, View::ChosenPc}, {true, "/?phone", "VIEW=pc", false, View::Phone},
+        {true, "/?x", "VIEW=pc", true, View::ChosenPc},  {false, "/?phone", "VIEW=phone", true, View::Described},
+        {false, "/", "VIEW=pc", true, View::Described}};
+    for (const auto& [on, target, cookie, phone_agent, view] : cases) {
+        b.PhoneView = on ? 1 : 0;
+        std::string text = std::string("GET ") + target + " HTTP/1.0\r\nCookie: " + cookie + "\r\n" +
+                           (phone_agent ? "User-Agent: Mozilla/5.0 (Linux; Android 14) Mobile\r\n\r\n" : "\r\n");
+        EXPECT_EQ(board::view_of(b, server::parse_request(text, "127.0.0.1")), view) << text;
+    }
+}
+
+TEST_F(Routes, PhonesGetAPausedLoginPageOfTheirOwnAndDesktopsKeepTheirBytes) {
+    auto wrong = [&](const std::string& agent) { return reply_body(run(post_request("wbk_login.cgi", "id=a&password=b", agent)).all()); };
+    for (int i = 0; i < 5; ++i) wrong("User-Agent: Mozilla/5.0 (iPhone) Mobile\r\n");
+    EXPECT_EQ(wrong("User-Agent: Mozilla/5.0 (iPhone) Mobile\r\n"), board::phone_paused_login_page(1));
+    EXPECT_EQ(wrong(""), board::paused_login_page_text(1));
+}
+
 TEST_F(Routes, PhonePagesComeFromTheStoredPagesOnTheEventLoopAndWriteNothing) {
     // A board of 1000 pages: the menu links them newest first.
     make_dirs("DATA/HTML");
@@ -203,7 +236,12 @@ TEST_F(Routes, PhonePagesComeFromTheStoredPagesOnTheEventLoopAndWriteNothing) {
                                            {board::Section{board::kPageLinkStart, board::kPageLinkEnd, links,
                                                            board::SectionMode::Replace}});
     write_file(board::paths::kMenuPage, menu);
-    const std::string section = sjis(u8"<p>時間　：　2011年4月28日0時6分25秒</p>\r\n<p>内容　：　a&lt;b&gt;</br>c</p>\r\n<hr>\r\n");
+    // Two messages, newest first, and a line a hand edit left.
+    const std::string section = sjis(
+        u8"<p>時間　：　2011年4月28日0時7分00秒</p>\r\n<p>名前　：　n2\r\n</p>\r\n<p>題名　：　t&amp;2\r\n</p>\r\n"
+        u8"<p>内容　：　a&lt;b&gt;</br>c</p>\r\n<hr>\r\n"
+        u8"<p>時間　：　2011年4月28日0時6分25秒</p>\r\n<p>名前　：　n1\r\n</p>\r\n<p>題名　：　t1\r\n</p>\r\n"
+        u8"<p>内容　：　x</p>\r\n<hr>\r\n<p>edited</p>\r\n");
     std::string page500 = board::rewrite_text(board::text_template_text(), {});
     std::string start_line = crlf(std::string(board::kPlainStart));
     page500.insert(page500.find(start_line) + start_line.size(), section);
@@ -219,15 +257,25 @@ TEST_F(Routes, PhonePagesComeFromTheStoredPagesOnTheEventLoopAndWriteNothing) {
         return rec.all();
     };
     std::string page = reply_body(at_once("/wbk_phone_500.html"));
-    EXPECT_NE(page.find(section), std::string::npos) << "the message section as stored";
+    // Each message an article headed by its title, anchored by its place from the oldest.
+    const std::string articles = sjis(
+        u8"<article id='m2' tabindex='-1'>\n<h2>t&amp;2</h2>\n<p>時間　：　2011年4月28日0時7分00秒</p>\n"
+        u8"<p>名前　：　n2\n</p>\n<p>内容　：　a&lt;b&gt;</br>c</p>\n</article>\n<hr>\n"
+        u8"<article id='m1' tabindex='-1'>\n<h2>t1</h2>\n<p>時間　：　2011年4月28日0時6分25秒</p>\n"
+        u8"<p>名前　：　n1\n</p>\n<p>内容　：　x</p>\n</article>\n<hr>\n<p>edited</p>\n");
+    EXPECT_NE(page.find("<hr>\n" + articles + "<hr>\n<form name='formwrite'"), std::string::npos) << page;
     EXPECT_NE(page.find(sjis(u8"<title>コモレビ　－500－</title>")), std::string::npos);
+    EXPECT_NE(page.find(sjis(u8"<h1>コモレビ　500ページ</h1>")), std::string::npos);
+    EXPECT_EQ(page.find(sjis(u8"投稿しました")), std::string::npos);
+    std::string posted = reply_body(at_once("/wbk_phone_500.html?posted"));
+    EXPECT_NE(posted.find(sjis(u8"<hr>\n<p class='status' role='status'>投稿しました</p>\n") + articles), std::string::npos);
     // The page links: the newest, the two either side of the shown page, the oldest.
-    std::string shown = page.substr(page.find("<p class='pages'>"));
-    shown = shown.substr(0, shown.find("</p>"));
-    std::string expected = sjis(u8"<p class='pages'>ページ：");
+    std::string shown = page.substr(page.find("<nav class='pages'"));
+    shown = shown.substr(0, shown.find("</nav>"));
+    std::string expected = sjis(u8"<nav class='pages' aria-label='ページ'>ページ：");
     expected += " <a href='wbk_phone_1000.html'>1000</a>" + sjis(u8" …");
     for (int p : {502, 501}) expected += " <a href='wbk_phone_" + std::to_string(p) + ".html'>" + std::to_string(p) + "</a>";
-    expected += " <b>500</b>";
+    expected += " <a href='wbk_phone_500.html' aria-current='page'>500</a>";
     for (int p : {499, 498}) expected += " <a href='wbk_phone_" + std::to_string(p) + ".html'>" + std::to_string(p) + "</a>";
     expected += sjis(u8" …") + " <a href='wbk_phone_1.html'>1</a>";
     EXPECT_EQ(shown, expected);
@@ -247,7 +295,7 @@ TEST_F(Routes, PhonePagesComeFromTheStoredPagesOnTheEventLoopAndWriteNothing) {
     board::load_held_sessions(b);
     EXPECT_EQ(reply_body(at_once("/wbk_phone_500.html")), board::phone_login_page());
     EXPECT_EQ(reply_body(at_once("/wbk_phone_500.html", "Cookie: SESSIONID=5\r\n")), board::phone_login_page());
-    EXPECT_NE(reply_body(at_once("/wbk_phone_500.html", "Cookie: SESSIONID=6\r\n")).find(section), std::string::npos);
+    EXPECT_NE(reply_body(at_once("/wbk_phone_500.html", "Cookie: SESSIONID=6\r\n")).find(articles), std::string::npos);
     EXPECT_EQ(list_dir("DATA/HTML"), before) << "a phone page writes nothing";
     EXPECT_EQ(read_file(board::paths::kMenuPage), menu_before);
 }

@@ -133,6 +133,10 @@ TEST_F(SearchBoard, FindsTheMessageOnPageOneAndSeesThePageChange) {
     EXPECT_NE(body.find(sjis(u8"メッセージは1件です。")), std::string::npos);
     EXPECT_NE(body.find(sjis(u8"<a href='wbk_text_1.html'>1ページ</a>の100番目")), std::string::npos);
     EXPECT_NE(body.find(sjis(u8"<p>題名　：　旅行の日程\r\n</p>")), std::string::npos) << "the block as it stands";
+    // A phone's result links the message itself: the page's oldest is its first.
+    const std::string iphone = "User-Agent: Mozilla/5.0 (iPhone) Mobile\r\n";
+    std::string phone = reply_body(get("wbk_search.cgi?q=%93%FA%92%F6", iphone));
+    EXPECT_NE(phone.find(sjis(u8"<a href='wbk_phone_1.html#m1'>1ページ</a>の100番目")), std::string::npos) << phone;
     EXPECT_EQ(board::search_pages(b, board::search_words("other"), 0, 0).count, 100u) << "counted past the shown";
     EXPECT_NE(reply_body(get("wbk_search.cgi?q=%3Cb%3E")).find(sjis(u8"メッセージは1件です。")), std::string::npos);
 
@@ -152,9 +156,9 @@ TEST_F(SearchBoard, FindsTheMessageOnPageOneAndSeesThePageChange) {
     EXPECT_NE(bad.find(sjis(u8"読み取れませんでした")), std::string::npos);
 
     // A phone gets the results in the phone view, linking the phone pages.
-    std::string phone = reply_body(get("wbk_search.cgi?q=later", "User-Agent: Mozilla/5.0 (iPhone) Mobile\r\n"));
+    phone = reply_body(get("wbk_search.cgi?q=later", iphone));
     EXPECT_NE(phone.find("name=\"viewport\""), std::string::npos);
-    EXPECT_NE(phone.find(sjis(u8"<a href='wbk_phone_2.html'>2ページ</a>")), std::string::npos) << phone;
+    EXPECT_NE(phone.find(sjis(u8"<a href='wbk_phone_2.html#m2'>2ページ</a>の1番目")), std::string::npos) << phone;
     // Searches count toward the visitor's flood control: ten within 30
     // seconds, then a note on the search page instead of results.
     const std::string refusal = sjis(u8"このＩＰアドレスからの検索を一時停止しています。");

@@ -1,11 +1,12 @@
 // The board on a phone: Chromium's phone emulation (an iPhone and an Android
 // user agent, 390 and 320 pixels wide) through the whole road on a board with
 // private reading on, and on every page the check that it is no wider than
-// the screen.
+// the screen and that axe-core finds nothing critical or serious in it.
 'use strict';
 
 const { test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
+const fs = require('node:fs');
 const path = require('node:path');
 const { chromium } = require('playwright-core');
 
@@ -23,6 +24,8 @@ const PHONES = [
   { name: 'iphone-320', userAgent: IPHONE, width: 320 },
   { name: 'android-390', userAgent: ANDROID, width: 390 },
 ];
+
+const AXE = fs.readFileSync(require.resolve('axe-core/axe.min.js'), 'utf8');
 
 let board;
 let browser;
@@ -45,9 +48,16 @@ async function phonePage(phone) {
   });
   const page = await context.newPage();
   const errors = [];
-  page.on('dialog', (d) => { errors.push(`unexpected dialog: ${d.message()}`); d.dismiss().catch(() => {}); });
+  const dialogs = [];  // the form check's messages, taken by the step that expects one
+  page.on('dialog', (d) => { dialogs.push(d.message()); d.dismiss().catch(() => {}); });
   page.on('pageerror', (e) => errors.push(String(e)));
-  return { context, page, errors };
+  return { context, page, errors, dialogs };
+}
+
+async function login(page, password = CREDENTIAL) {
+  await page.fill('input[name=id]', CREDENTIAL);
+  await page.fill('input[name=password]', password);
+  await submit(page, 'input[name=login]');
 }
 
 // Every phone page: laid out for the phone's width, never wider than the screen.
@@ -61,6 +71,12 @@ async function checkPhonePage(page, what) {
   assert.equal(m.viewport, 'width=device-width, initial-scale=1', `${what}: no phone viewport`);
   assert.equal(m.frames, 0, `${what}: frames on a phone page`);
   assert.ok(m.scroll <= m.inner, `${what}: ${m.scroll} px wide on a ${m.inner} px screen`);
+  // The WCAG 2.1 A and AA rules of axe-core: nothing critical or serious.
+  await page.addScriptTag({ content: AXE });
+  const faults = await page.evaluate(async () => (await window.axe.run(document, {
+    runOnly: ['wcag2a', 'wcag2aa', 'wcag21a', 'wcag21aa'] })).violations
+    .filter((v) => v.impact === 'critical' || v.impact === 'serious').map((v) => `${v.id}: ${v.impact}`));
+  assert.deepEqual(faults, [], `${what}: axe-core`);
 }
 
 async function submit(page, selector) {
@@ -78,7 +94,7 @@ test('the board fills its first page', async () => {
 
 for (const phone of PHONES) {
   test(`the phone road: ${phone.name}`, async () => {
-    const { context, page, errors } = await phonePage(phone);
+    const { context, page, errors, dialogs } = await phonePage(phone);
     const shot = (step) => page.screenshot({ path: path.join(OUT, `phone-${phone.name}-${step}.png`), fullPage: true });
 
     await page.goto(url(''));
@@ -103,6 +119,11 @@ for (const phone of PHONES) {
     await page.click('a[href="#formwrite"]');
     await page.fill('input[name=name]', longName);
     await page.fill('input[name=title]', longTitle);
+    // 300 emoji: 300 characters, but 2,700 bytes as the board keeps them.
+    await page.fill('textarea[name=text]', '😀'.repeat(300));
+    await page.click('input[name=write]');
+    await page.waitForTimeout(200);
+    assert.match(dialogs.splice(0).join('|'), /^\[ 内容 \]が長すぎます。[^|]*$/, 'no word that the text is too long');
     await page.fill('textarea[name=text]', 'ｘ'.repeat(250) + 'x'.repeat(250));
     await submit(page, 'input[name=write]');
     await checkPhonePage(page, 'the reply to a post of the longest fields');
@@ -112,6 +133,11 @@ for (const phone of PHONES) {
     await page.fill('textarea[name=text]', typed);
     await submit(page, 'input[name=write]');
     await checkPhonePage(page, 'the reply to a post');
+    // The post leads to its message: the word that it is stored, and the focus on it.
+    const led = await page.evaluate(() => [location.hash.slice(1), document.activeElement.id,
+      document.querySelector(':focus h2').textContent, document.querySelector('[role=status]').textContent]);
+    assert.deepEqual(led, [led[1], led[1], '携帯から', '投稿しました'], 'the post does not lead to its message');
+    assert.match(led[0], /^m\d+$/);
     const body = await page.innerText('body');
     assert.ok(body.includes(typed), `the message does not read as typed: ${body.slice(0, 400)}`);
     assert.ok(body.includes(longName) && body.includes(longTitle));
@@ -150,8 +176,10 @@ for (const phone of PHONES) {
     const found = await page.innerText('body');
     assert.match(found, /メッセージは\d+件です。/, `nothing found: ${found.slice(0, 400)}`);
     assert.ok(found.includes(typed), 'the found message does not read as typed');
-    await Promise.all([page.waitForEvent('load'), page.click('a[href="wbk_phone_2.html"]')]);
+    // Each result links the message itself.
+    await Promise.all([page.waitForEvent('load'), page.click('main a[href^="wbk_phone_2.html#m"]')]);
     assert.match(await page.title(), /－2－/);
+    assert.equal(await page.evaluate(() => document.querySelector(`${location.hash} h2`).textContent), '携帯から');
 
     // Logout, then back: the board is not shown again, nor by its address.
     await submit(page, 'input[name=logout]');
@@ -170,6 +198,7 @@ for (const phone of PHONES) {
     assert.equal(await page.$('meta[name=viewport]'), null, 'the desktop login page has the phone viewport');
     await page.goto(url(''));
     assert.equal(await page.$('meta[name=viewport]'), null, 'the desktop choice was not kept');
+    assert.equal(await page.getAttribute('text=スマートフォン用の表示', 'href'), './?phone', 'no way back to the phone view');
     await page.fill('input[name=id]', CREDENTIAL);
     await page.fill('input[name=password]', CREDENTIAL);
     await submit(page, 'input[name=login]');
@@ -178,6 +207,40 @@ for (const phone of PHONES) {
     await checkPhonePage(page, 'the phone view chosen again');
     assert.match(await page.innerText('body'), /携帯から/, 'the phone view with a session shows the board');
     assert.deepEqual(errors, []);
+    assert.deepEqual(dialogs, []);
     await context.close();
   });
 }
+
+// The refusal pages a phone meets lead back into the phone view rather than
+// to the frameset. A page the browser shows again from its back-forward cache
+// asks the board again: after a logout elsewhere, that gives the login page.
+test('the phone refusal pages and the back-forward cache', async () => {
+  const limited = await startServer(BINARY, ['--private'], { settings: 'post_limit=1\r\npost_limit_hour=0\r\n' });
+  const { context, page, errors, dialogs } = await phonePage(PHONES[1]);
+  await page.goto(`http://127.0.0.1:${limited.port}/`);
+  await login(page);
+  await page.evaluate(() => fetch('wbk_logout.cgi', { method: 'POST', body: 'logout=1' }));
+  await Promise.all([page.waitForEvent('load'), page.evaluate(() =>
+    window.dispatchEvent(new PageTransitionEvent('pageshow', { persisted: true })))]);
+  assert.equal(await page.title(), LOGIN_TITLE, 'the page came back from the cache');
+  await login(page);
+  for (const text of ['一つ目', '二つ目']) {
+    await page.fill('input[name=name]', '電話');
+    await page.fill('input[name=title]', '制限');
+    await page.fill('textarea[name=text]', text);
+    await submit(page, 'input[name=write]');
+  }
+  assert.match(await page.innerText('body'), /投稿の受け付けを一時停止しています/);
+  await checkPhonePage(page, 'the post-limit page');
+  await Promise.all([page.waitForEvent('load'), page.click('text=伝言板へ戻る')]);
+  assert.match(await page.title(), /－1－/, 'the way back is not the phone view');
+  await submit(page, 'input[name=logout]');
+  for (let i = 0; i < 6; i++) await login(page, 'wrong');
+  assert.match(await page.innerText('body'), /失敗が続いたため一時停止しています/);
+  await checkPhonePage(page, 'the paused-login page');
+  assert.equal(await page.getAttribute('text=ログインページへ', 'href'), './?phone');
+  assert.deepEqual([errors, dialogs], [[], []]);
+  await context.close();
+  await limited.stop();
+});

@@ -50,13 +50,13 @@ function ownsListener(pid, port) {
 // process may take the chosen port between the probe and the bind; the
 // program then exits at once and another port is tried. With { console: true }
 // the program reads the owner's commands from a pipe: command(lines) sends
-// them and resolves with the console's output once it shows `until`.
-async function startServer(binary, extraArgs = [], { console: withConsole = false } = {}) {
+// them and resolves with the console's output once it shows `until`. settings: DATA/settings.ini's text.
+async function startServer(binary, extraArgs = [], { console: withConsole = false, settings } = {}) {
   if (!fs.existsSync(binary)) throw new Error(`no program at ${binary}; build it first (make)`);
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'komorebi-e2e-'));
   // The suites post faster than a person: the board gets no post limits.
   fs.mkdirSync(path.join(dir, 'DATA'));
-  fs.writeFileSync(path.join(dir, 'DATA', 'settings.ini'), 'post_limit=0\r\npost_limit_hour=0\r\n');
+  fs.writeFileSync(path.join(dir, 'DATA', 'settings.ini'), settings || 'post_limit=0\r\npost_limit_hour=0\r\n');
   for (let attempt = 0; attempt < 5; attempt++) {
     const port = await freePort();
     const child = spawn(binary, ['--start', ...(withConsole ? [] : ['--no-console']), '--bind', '127.0.0.1', '--port',
