@@ -84,11 +84,8 @@ const shot = async (step) => {
 };
 
 // Clicks and waits until the next document has replaced this one and loaded.
-// WebKitWebDriver's own scrolling leaves an element near the window's lower
-// edge unclicked: the element is brought to the middle first.
 async function clickAndLoad(element) {
   const old = await driver.findElement(By.css('html'));
-  await driver.executeScript('arguments[0].scrollIntoView({ block: "center" })', element);
   await element.click();
   await driver.wait(until.stalenessOf(old), 10000);
   await driver.wait(() => driver.executeScript('return document.readyState === "complete"'), 10000);
