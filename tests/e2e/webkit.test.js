@@ -15,7 +15,7 @@ const assert = require('node:assert/strict');
 const { spawn } = require('node:child_process');
 const fs = require('node:fs');
 const path = require('node:path');
-const { Builder, By, until } = require('selenium-webdriver');
+const { Builder, By } = require('selenium-webdriver');
 
 const http = require('./lib/http');
 const { startServer, freePort, stopChild } = require('./lib/server');
@@ -83,12 +83,24 @@ const shot = async (step) => {
   fs.writeFileSync(path.join(OUT, 'webkit', `${step}.png`), await driver.takeScreenshot(), 'base64');
 };
 
-// Clicks and waits until the next document has replaced this one and loaded.
+// A look-up that a document's unload cut short, or that named an element of
+// a document gone since: WebKitWebDriver answers the first with an error of
+// its own ("Callback was not called before the unload event").
+const cutShort = (e) => /unload|stale|no such/i.test(`${e.name} ${e.message}`);
+
+// Clicks and waits until another document has replaced this one and loaded.
 async function clickAndLoad(element) {
-  const old = await driver.findElement(By.css('html'));
+  const old = await (await driver.findElement(By.css('html'))).getId();
   await element.click();
-  await driver.wait(until.stalenessOf(old), 10000);
-  await driver.wait(() => driver.executeScript('return document.readyState === "complete"'), 10000);
+  await driver.wait(async () => {
+    try {
+      const html = await (await driver.findElement(By.css('html'))).getId();
+      return html !== old && await driver.executeScript('return document.readyState') === 'complete';
+    } catch (e) {
+      if (cutShort(e)) return false;
+      throw e;
+    }
+  }, 10000, 'no new page within 10 s of the click');
 }
 
 // Laid out for the 390 px screen, never wider.
@@ -104,7 +116,7 @@ async function checkWidth(what) {
 // is tried again. When the page still shows what it must not after 5 s, the
 // text then shown.
 async function textAfterBack(mustNotShow) {
-  await driver.navigate().back().catch((e) => { if (!/unload/.test(e.message)) throw e; });
+  await driver.navigate().back().catch((e) => { if (!cutShort(e)) throw e; });
   let text = null;
   for (let waited = 0; waited < 5000; waited += 250) {
     try {
@@ -112,7 +124,7 @@ async function textAfterBack(mustNotShow) {
       text = await body();
       if (ready === 'complete' && !mustNotShow.test(text)) break;
     } catch (e) {
-      if (!/unload|stale|no such/i.test(e.message)) throw e;
+      if (!cutShort(e)) throw e;
     }
     await sleep(250);
   }
