@@ -174,7 +174,7 @@ test('the phone road in WebKit: login, post, page links, search, logout, back', 
 
   // Logout from the phone page the search links to, then back twice.
   await clickAndLoad(await driver.findElement(By.linkText('2ページ')));
-  assert.equal(await driver.getCurrentUrl(), url('wbk_phone_2.html'));
+  assert.ok((await driver.getCurrentUrl()).startsWith(url('wbk_phone_2.html')), 'the result does not lead to page 2');
   await clickAndLoad(await field('logout'));
   assert.equal(await driver.getTitle(), LOGIN_TITLE);
   const boardText = /携帯から|最初のページ/;
