@@ -20,7 +20,7 @@ run: build
 	./build/komorebi --start
 
 # Every suite. What the robustness and browser suites need (Python 3,
-# Chromium, Firefox ESR, Node.js, npm) is installed first where root or sudo
+# Chromium, Firefox ESR, WebKitWebDriver with Xvfb, Node.js, npm) is installed first where root or sudo
 # allows; a suite whose needs are missing reports itself skipped, and the last
 # line names every skipped suite with the reason. Configured each time, so that a Python
 # installed since the last run is found.

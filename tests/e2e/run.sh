@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs the browser tests against the program on 127.0.0.1: headless Chromium
-# (the default), or headless Firefox ESR.
+# (the default), headless Firefox ESR, or WebKitGTK's MiniBrowser on a
+# virtual display (Xvfb with matchbox-window-manager).
 #
-#   tests/e2e/run.sh [path/to/komorebi] [screenshot directory] [chromium|firefox]
+#   tests/e2e/run.sh [path/to/komorebi] [screenshot directory] [chromium|firefox|webkit]
 #
 # Without the browser or Node.js it prints SKIP and exits 77, which CTest
 # counts as skipped (tools/install-deps --test installs them).
@@ -14,6 +15,8 @@ export KOMOREBI_E2E_OUT="${2:-${KOMOREBI_E2E_OUT:-$root/build/e2e}}"
 engine="${3:-chromium}"
 export CHROMIUM="${CHROMIUM:-/usr/bin/chromium}"
 export FIREFOX="${FIREFOX:-/usr/bin/firefox-esr}"
+export WEBKIT_DRIVER="${WEBKIT_DRIVER:-/usr/bin/WebKitWebDriver}"
+export MINIBROWSER="${MINIBROWSER:-/usr/lib/$(gcc -print-multiarch 2>/dev/null || echo x86_64-linux-gnu)/webkit2gtk-4.1/MiniBrowser}"
 
 missing=""
 case "$engine" in
@@ -21,7 +24,11 @@ case "$engine" in
             [ -x "$CHROMIUM" ] || missing+=", no Chromium at $CHROMIUM" ;;
   firefox) files=(firefox.test.js)
            [ -x "$FIREFOX" ] || missing+=", no Firefox at $FIREFOX" ;;
-  *) echo "e2e: unknown browser $engine (chromium or firefox)" >&2; exit 2 ;;
+  webkit) files=(webkit.test.js)
+          [ -x "$WEBKIT_DRIVER" ] || missing+=", no WebKitWebDriver at $WEBKIT_DRIVER"
+          [ -x "$MINIBROWSER" ] || missing+=", no MiniBrowser at $MINIBROWSER"
+          for x in Xvfb matchbox-window-manager; do command -v $x >/dev/null || missing+=", no $x"; done ;;
+  *) echo "e2e: unknown browser $engine (chromium, firefox or webkit)" >&2; exit 2 ;;
 esac
 command -v node >/dev/null || missing+=", no Node.js"
 command -v npm >/dev/null || missing+=", no npm"
