@@ -77,10 +77,10 @@ void file_reply(Reply& reply, platform::RawReader& file, std::string_view conten
 void file_reply(Reply& reply, std::string_view bytes, std::string_view content_type,
                 std::string_view extra_header = {});
 void not_found_reply(Reply& reply);
+void error_page_reply(Reply& reply);
 // "304 Not Modified": the header lines (extra_header, each ending in a line
 // feed) and no body.
 void not_modified_reply(Reply& reply, std::string_view extra_header = {});
-void error_page_reply(Reply& reply);
 
 // "text/html\n", "image/jpeg\n", "image/gif\n", "image/png\n" or "text/plain\n".
 std::string_view content_type_for(std::string_view file_name);
