@@ -325,8 +325,7 @@ void set_time_zone(const std::string& zone) {
     _putenv_s("TZ", zone.c_str());
     _tzset();
 #else
-    if (zone.empty()) unsetenv("TZ");
-    else setenv("TZ", zone.c_str(), 1);
+    zone.empty() ? unsetenv("TZ") : setenv("TZ", zone.c_str(), 1);
     tzset();
 #endif
 }
@@ -344,8 +343,7 @@ TEST(FeedText, PageTextBecomesTheCharactersTypedAndTimesGetTheirOffset) {
     EXPECT_EQ(server::http_date(784111777), "Sun, 06 Nov 1994 08:49:37 GMT");
     EXPECT_EQ(server::parse_http_date("Sun, 06 Nov 1994 08:49:37 GMT"), 784111777);
     EXPECT_EQ(server::parse_http_date("Sunday, 06-Nov-94 08:49:37 GMT"), std::nullopt);
-    const char* zone = std::getenv("TZ");
-    std::string kept = zone ? zone : "";
+    const std::string kept = std::getenv("TZ") ? std::getenv("TZ") : "";
     set_time_zone("JST-9");
     EXPECT_EQ(board::feed_date_time(sjis(u8"2026年12月8日9時5分7秒")), "2026-12-08T09:05:07+09:00");
     EXPECT_EQ(board::feed_date_time(sjis(u8"2026年13月8日9時5分7秒")), std::nullopt);

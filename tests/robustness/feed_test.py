@@ -74,7 +74,6 @@ def main():
         k.check(reply.startswith(b"HTTP/1.0 304 Not Modified\n") and reply.endswith(b"\n\n"), reply[:80])
         server.command("delete 2 3")  # t103, the third newest of page 2
         server.command("y")
-        time.sleep(0.5)
         server.command("quit")
         server.command("y")
         server.process.wait(10)
