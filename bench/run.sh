@@ -238,20 +238,25 @@ for c in 1 8; do
 done
 kill "$floor_pid"; wait "$floor_pid" 2>/dev/null || true; floor_pid=""
 
-# ---- 1a. GET of the phone page beside the text page ------------------------
+# ---- 1a. GET of the phone page and the feed beside the text page ----------
 # wbk_phone_1.html is put together at each GET from text page 1 and the
-# menu's page links (kept in memory while unchanged); the text page is sent
-# as stored. Same board, same server, the two alternating round by round.
+# menu's page links (kept in memory while unchanged), wbk_feed.xml from the
+# menu and the text pages its entries come from (the same); the text page
+# is sent as stored. Same board, same server, alternating round by round.
 : >"$work/phone.tsv"
 phone_bytes=0
+feed_bytes=0
 for c in 1 8; do
   for r in $(seq "$get_rounds"); do
-    for which in text phone; do
-      ab_figures=$(BENCH_AB_PATH="wbk_${which}_1.html" run_ab "$kport" "$c" "$which.$r") || die "ab failed on the $which page"
+    for which in text phone feed; do
+      path="wbk_${which}_1.html"
+      [ "$which" = feed ] && path=wbk_feed.xml
+      ab_figures=$(BENCH_AB_PATH="$path" run_ab "$kport" "$c" "$which.$r") || die "ab failed on the $which page"
       read -r rps mean p50 p99 done failed non2xx len max <<<"$ab_figures"
       [ "$done" = "$get_requests" ] && [ "$failed" = 0 ] && [ "$non2xx" = 0 ] ||
         die "$which page, $c clients: $done complete, $failed failed, $non2xx not 2xx"
       [ "$which" = phone ] && phone_bytes=$len
+      [ "$which" = feed ] && feed_bytes=$len
       printf '%s\t%s\t%s\t%s\t%s\t%s\n' "$which" "$c" "$r" "$rps" "$mean" "$p99" >>"$work/phone.tsv"
       say "GET $which page c=$c round $r: $rps req/s, mean $mean ms, p99 $p99 ms ($len bytes)"
     done
@@ -352,9 +357,9 @@ get_ratio() {
 phone_stat() { # page clients column(4 rps,5 mean,6 p99) -> median over the rounds
   awk -F'\t' -v s="$1" -v c="$2" -v k="$3" '$1==s && $2==c {print $k}' "$work/phone.tsv" | median
 }
-# Median over the rounds of the phone page's req/s divided by the text page's.
+# Median over the rounds of the phone page's (or $2's) req/s divided by the text page's.
 phone_ratio() {
-  awk -F'\t' -v c="$1" '$2==c {v[$3, $1] = $4; r[$3]} END {for (k in r) printf "%.3f\n", v[k, "phone"] / v[k, "text"]}' \
+  awk -F'\t' -v c="$1" -v p="${2:-phone}" '$2==c {v[$3, $1] = $4; r[$3]} END {for (k in r) printf "%.3f\n", v[k, p] / v[k, "text"]}' \
     "$work/phone.tsv" | median
 }
 
@@ -539,6 +544,17 @@ mem=$(awk '/^MemTotal:/ {printf "%.0f GiB", $2/1048576}' /proc/meminfo)
   for c in 1 8; do
     pr=$(phone_ratio $c)
     echo "| $c | $(phone_stat text $c 4) | $(phone_stat phone $c 4) | $(two "$pr") | $(met "$pr" ">=" 0.8) | $(phone_stat text $c 5) / $(phone_stat text $c 6) | $(phone_stat phone $c 5) / $(phone_stat phone $c 6) |"
+  done
+  echo
+  echo "## GET of the feed ($feed_bytes bytes) beside the text page"
+  echo
+  echo "\`ab -n $get_requests -c 1|8\` of \`wbk_feed.xml\` in the same rounds as the phone page, alternating with \`wbk_text_1.html\`."
+  echo
+  echo "| Clients | text page req/s | feed req/s | Ratio (goal ≥ 0.8) | Met | mean / p99 ms, text | mean / p99 ms, feed |"
+  echo "|---|---|---|---|---|---|---|"
+  for c in 1 8; do
+    pr=$(phone_ratio $c feed)
+    echo "| $c | $(phone_stat text $c 4) | $(phone_stat feed $c 4) | $(two "$pr") | $(met "$pr" ">=" 0.8) | $(phone_stat text $c 5) / $(phone_stat text $c 6) | $(phone_stat feed $c 5) / $(phone_stat feed $c 6) |"
   done
   echo
   echo "## GET latency beside posting clients"

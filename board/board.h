@@ -35,6 +35,7 @@
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "board/page_cache.h"
 #include "board/views/search_index.h"
@@ -116,6 +117,22 @@ struct Board {
     };
     std::mutex phone_lock;
     PhoneCopy phone_copy;
+
+    // The feed (board/views/feed.h) last put together, with the page copies
+    // and the address it was made from, and since when its entries are as
+    // they are (seconds); the feed's secret address's token (32 hex digits;
+    // empty: none yet). Read and replaced under `feed_lock`, by the event
+    // loop, the board thread and the window thread (the owner's token).
+    struct FeedCopy {
+        std::vector<std::shared_ptr<const std::string>> pages;  // the menu, then each text page read
+        std::string base;       // the feed's own address (the links start with its host)
+        std::string entries;    // the entries' ids, which change when the entries do
+        std::shared_ptr<const std::string> bytes;
+        std::int64_t changed = 0;
+    };
+    std::mutex feed_lock;
+    FeedCopy feed_copy;
+    std::string feed_token;
 
     // 1 while the hourly sweep has already run in the present minute 0.
     bool sweep_done = false;

@@ -6,6 +6,7 @@
 #include "board/flood.h"
 #include "board/pages.h"
 #include "board/paths.h"
+#include "board/views/feed.h"
 #include "board/views/phone.h"
 #include "board/posting.h"
 #include "board/request_failure.h"
@@ -79,6 +80,16 @@ bool handle_get(Board& b, const server::Request& request, View view, server::Rep
     }
     bool select = path.find("wbk_select_") != std::string_view::npos;
     if (select && !board_locked) return false;
+    // The feed: its plain address only while reading is not private (a
+    // reader cannot log in), its secret address while the token is the owner's.
+    if (path == kFeedPath) {
+        if (b.PrivateReading.load() == 1) return send_login_page(b, request, reply, board_locked);
+        return feed_reply(b, request, reply, path), true;
+    }
+    if (std::string_view token = feed_path_token(path); !token.empty()) {
+        if (token != feed_token(b)) return server::not_found_reply(reply), true;
+        return feed_reply(b, request, reply, path), true;
+    }
     // While reading is private, nothing but the login page is read without a session.
     bool login_page = path.empty() || path == "index.html";
     bool allowed = login_page || b.PrivateReading.load() != 1;

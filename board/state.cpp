@@ -174,6 +174,12 @@ OwnerSettings load_owner_settings(platform::FileStatus* status) {
         limit("post_limit_hour=", 0, kPostLimitMax, settings.post_limits.hourly);
         // Only a written 0 turns the phone view off; junk keeps the default.
         if (take_value_after(line, "phone=")) settings.phone = line[0] == '0' && parse_int(line) == 0 ? 0 : 1;
+        if (take_value_after(line, "feed_token=")) {
+            std::string token(line);
+            while (!token.empty() && std::isspace(static_cast<unsigned char>(token.back()))) token.pop_back();
+            if (token.size() == 32 && token.find_first_not_of("0123456789abcdef") == std::string::npos)
+                settings.feed_token = token;
+        }
         if (take_value_after(line, "search=")) settings.search = parse_int(line) == 1 ? 1 : 0;
         if (take_value_after(line, "proxy=")) {
             std::string address(line);
@@ -188,7 +194,7 @@ bool save_owner_settings(const OwnerSettings& settings) {
     platform::make_directory(paths::kData);
     // The proxy line only when there is a proxy, a limit's line only when it
     // is not the default, the phone line only when the phone view is off, the
-    // search and notify lines only when set: the file of a board without them
+    // search, notify and feed_token lines only when set: the file of a board without them
     // stays as it was.
     const PostLimits& limits = settings.post_limits;
     const PostLimits defaults;
@@ -204,7 +210,8 @@ bool save_owner_settings(const OwnerSettings& settings) {
                         line_unless_default("post_limit_hour=", limits.hourly, defaults.hourly),
                         settings.phone == 0 ? "phone=0\n" : "",
                         settings.search ? "search=" + std::to_string(*settings.search) + "\n" : "",
-                        settings.notify.empty() ? "" : "notify=" + settings.notify + "\n"})
+                        settings.notify.empty() ? "" : "notify=" + settings.notify + "\n",
+                        settings.feed_token.empty() ? "" : "feed_token=" + settings.feed_token + "\n"})
         .ok();
 }
 

@@ -60,6 +60,7 @@ struct OwnerSettings {
     std::uint8_t phone = 1;            // PhoneView; only "phone=0" is written
     std::optional<std::uint8_t> search;  // SearchForm; absent: off (the line is left out)
     std::string notify;                // the program run for each stored message; empty: none (the line is left out)
+    std::string feed_token;            // the feed's secret address's token; empty: none yet (the line is left out)
 };
 // status, when given, tells a missing file from one that cannot be read.
 OwnerSettings load_owner_settings(platform::FileStatus* status = nullptr);

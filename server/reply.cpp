@@ -131,6 +131,14 @@ void not_found_reply(Reply& reply) {
     send_fixed(reply, {text, sizeof text - 1});
 }
 
+void not_modified_reply(Reply& reply, std::string_view extra_header) {
+    std::string header = "HTTP/1.0 304 Not Modified\n";
+    header += hardening_headers(reply);
+    header += extra_header;
+    header += "\n";
+    reply.send(header.data(), header.size());
+}
+
 void error_page_reply(Reply& reply) {
     static const char text[] =
         "HTTP/1.0 200 OK\n"

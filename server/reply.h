@@ -82,6 +82,9 @@ void not_found_reply(Reply& reply);
 // it sends no form again.
 void see_other_reply(Reply& reply, std::string_view location, std::string_view extra_header = {});
 void error_page_reply(Reply& reply);
+// "304 Not Modified": the header lines (extra_header, each ending in a line
+// feed) and no body.
+void not_modified_reply(Reply& reply, std::string_view extra_header = {});
 
 // "text/html\n", "image/jpeg\n", "image/gif\n", "image/png\n" or "text/plain\n".
 std::string_view content_type_for(std::string_view file_name);

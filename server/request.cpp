@@ -1,6 +1,7 @@
 #include "server/request.h"
 
 #include <cctype>
+#include <cstdio>
 
 #include "platform/net.h"
 
@@ -124,12 +125,94 @@ Request parse_request(std::string_view text, std::string peer_address, const std
         return true;
     });
     r.view_cookie = cookie_value(text, "VIEW");
+    for_each_header(text, "If-Modified-Since", [&](std::string_view value) {
+        r.if_modified_since = value;
+        return true;
+    });
     if (trusted_proxy && r.ClientAddress == *trusted_proxy) {
         std::string_view forwarded = last_listed(text, "X-Forwarded-For");
         if (platform::net::is_ipv4_text(std::string(forwarded))) r.ClientAddress = std::string(forwarded);
         if (equals_ignoring_case(last_listed(text, "X-Forwarded-Proto"), "https")) r.scheme = "https";
     }
     return r;
+}
+
+namespace {
+
+constexpr const char* kWeekdays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+// Days since 1970-01-01 of a date in the proleptic Gregorian calendar.
+long long days_from_civil(long long y, unsigned m, unsigned d) {
+    y -= m <= 2;
+    const long long era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<long long>(doe) - 719468;
+}
+
+bool take_number(std::string_view& text, size_t digits, int& value) {
+    if (text.size() < digits) return false;
+    value = 0;
+    for (size_t i = 0; i < digits; ++i) {
+        if (text[i] < '0' || text[i] > '9') return false;
+        value = value * 10 + (text[i] - '0');
+    }
+    text.remove_prefix(digits);
+    return true;
+}
+
+bool take_text(std::string_view& text, std::string_view expected) {
+    if (text.substr(0, expected.size()) != expected) return false;
+    text.remove_prefix(expected.size());
+    return true;
+}
+
+}  // namespace
+
+std::optional<long long> parse_http_date(std::string_view text) {
+    // "Sun, 06 Nov 1994 08:49:37 GMT"
+    if (text.size() != 29 || text.substr(3, 2) != ", ") return std::nullopt;
+    text.remove_prefix(5);
+    int day = 0, year = 0, hour = 0, minute = 0, second = 0, month = 0;
+    if (!take_number(text, 2, day) || !take_text(text, " ")) return std::nullopt;
+    while (month < 12 && text.substr(0, 3) != kMonths[month]) ++month;
+    if (month == 12) return std::nullopt;
+    text.remove_prefix(3);
+    if (!take_text(text, " ") || !take_number(text, 4, year) || !take_text(text, " ") ||
+        !take_number(text, 2, hour) || !take_text(text, ":") || !take_number(text, 2, minute) ||
+        !take_text(text, ":") || !take_number(text, 2, second) || text != " GMT")
+        return std::nullopt;
+    if (day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60) return std::nullopt;
+    return days_from_civil(year, static_cast<unsigned>(month + 1), static_cast<unsigned>(day)) * 86400 +
+           hour * 3600 + minute * 60 + second;
+}
+
+long long utc_epoch_seconds(int year, int month, int day, int hour, int minute, int second) {
+    return days_from_civil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 86400 +
+           hour * 3600LL + minute * 60LL + second;
+}
+
+std::string http_date(long long epoch_seconds) {
+    long long days = epoch_seconds >= 0 ? epoch_seconds / 86400 : (epoch_seconds - 86399) / 86400;
+    long long seconds = epoch_seconds - days * 86400;
+    // The civil date of a day number (the inverse of days_from_civil).
+    long long z = days + 719468;
+    const long long era = (z >= 0 ? z : z - 146096) / 146097;
+    const unsigned doe = static_cast<unsigned>(z - era * 146097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    const unsigned d = doy - (153 * mp + 2) / 5 + 1;
+    const unsigned m = mp < 10 ? mp + 3 : mp - 9;
+    const long long y = static_cast<long long>(yoe) + era * 400 + (m <= 2);
+    char text[80];
+    std::snprintf(text, sizeof text, "%s, %02u %s %04lld %02lld:%02lld:%02lld GMT",
+                  kWeekdays[((days % 7) + 11) % 7], d, kMonths[m - 1], y, seconds / 3600, seconds / 60 % 60,
+                  seconds % 60);
+    return text;
 }
 
 bool body_cut_short(std::string_view data, size_t cap) {

@@ -26,6 +26,7 @@ struct Request {
     std::string scheme = "http";                // how the client reached the board: "http" or "https"
     std::string_view user_agent;                // the first User-Agent header, trimmed; empty when none
     std::string_view view_cookie;               // the VIEW cookie's value (the visitor's choice of layout)
+    std::string_view if_modified_since;         // the first If-Modified-Since header, trimmed; empty when none
 };
 
 // Parses a received request once; nothing is read from its text afterwards.
@@ -63,6 +64,13 @@ std::string_view cookie_value(std::string_view text, std::string_view name);
 std::string_view request_headers(std::string_view text);
 // The bytes after the blank line that ends the headers; empty when none.
 std::string_view request_body(std::string_view text);
+// An HTTP date (IMF-fixdate, "Sun, 06 Nov 1994 08:49:37 GMT") as seconds
+// since 1970; nothing when the text is not one. http_date writes one.
+std::optional<long long> parse_http_date(std::string_view text);
+std::string http_date(long long epoch_seconds);
+// Seconds since 1970 of a date and time in UTC (proleptic Gregorian calendar).
+long long utc_epoch_seconds(int year, int month, int day, int hour, int minute, int second);
+
 bool equals_ignoring_case(std::string_view a, std::string_view b);
 std::string_view trim_blanks(std::string_view s);
 

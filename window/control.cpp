@@ -3,6 +3,7 @@
 #include "board/form.h"
 #include "board/paths.h"
 #include "board/state.h"
+#include "board/views/feed.h"
 #include "platform/fs.h"
 #include "window/options.h"
 
@@ -112,6 +113,7 @@ void load_owner_settings(Control& c, std::optional<std::uint16_t> port_option, b
     c.kept_search = settings.search;
     c.board.SearchForm = settings.search.value_or(0);
     c.kept_notify = settings.notify;
+    board::set_feed_token(c.board, settings.feed_token);
     c.notify_program = notify_option ? *notify_option : settings.notify;
     if (proxy_option) c.server.trusted_proxy = proxy_option;
     else if (!settings.proxy.empty()) c.server.trusted_proxy = settings.proxy;
@@ -138,13 +140,17 @@ void panel_stop(Control& c) {
 // Keeps the port, the log choice and private reading for the next launch
 // (and the proxy and the program as the file named them); a box says so
 // when the settings file cannot be written.
-static void save_owner_settings(Control& c) {
-    if (c.settings_unreadable ||
-        !board::save_owner_settings({c.kept_port, c.board.LogEnabled.load(), c.kept_private, c.kept_proxy,
-                                     c.kept_post_limits, c.kept_phone, c.kept_search,
-                                     c.kept_notify}))
-        c.boxes.ok(open_failed(board::paths::kSettings), kErrorCaption, Owner::Dialog);
+static bool owner_settings_saved(Control& c, Owner owner = Owner::Dialog) {
+    if (!c.settings_unreadable &&
+        board::save_owner_settings({c.kept_port, c.board.LogEnabled.load(), c.kept_private, c.kept_proxy,
+                                    c.kept_post_limits, c.kept_phone, c.kept_search, c.kept_notify,
+                                    board::feed_token(c.board)}))
+        return true;
+    c.boxes.ok(open_failed(board::paths::kSettings), kErrorCaption, owner);
+    return false;
 }
+
+static void save_owner_settings(Control& c) { owner_settings_saved(c); }
 
 Dialog port_dialog_ok(Control& c, const std::string& text) {
     if (text.empty()) return Dialog::StaysOpen;
@@ -194,6 +200,45 @@ Dialog private_dialog_ok(Control& c) {
     save_owner_settings(c);
     c.private_changed = true;
     return Dialog::Ends;
+}
+
+std::string feed_addresses(Control& c) {
+    std::string token = board::feed_token(c.board);
+    if (token.empty()) {
+        board::new_feed_token(c.board);
+        if (!owner_settings_saved(c, Owner::Main)) {
+            board::set_feed_token(c.board, {});
+            return {};
+        }
+        token = board::feed_token(c.board);
+    }
+    std::string url = board_url(c.server);
+    std::string lines;
+    if (c.board.PrivateReading.load() != 1)
+        lines += "フィードのアドレス　：　" + url + std::string(board::kFeedPath) + "\n";
+    lines += "秘密のフィードのアドレス　：　" + url + board::secret_feed_path(token) + "\n";
+    return lines;
+}
+
+bool feed_new_address(Control& c) {
+    std::string old = board::feed_token(c.board);
+    board::new_feed_token(c.board);
+    if (owner_settings_saved(c, Owner::Main)) return true;
+    board::set_feed_token(c.board, old);
+    return false;
+}
+
+void feed_dialog(Control& c) {
+    std::string addresses = feed_addresses(c);
+    if (addresses.empty()) return;
+    if (!c.boxes.yes_no(addresses + "\n秘密のアドレスを知っている人は、誰でも伝言板を読めます。\n"
+                                    "新しい秘密のアドレスを作りますか？",
+                        "フィードのアドレス", Owner::Main))
+        return;
+    if (!c.boxes.yes_no("新しいアドレスを作ると、今の秘密のアドレスでは読めなくなります。\n宜しいですか？。",
+                        kConfirmCaption, Owner::Main))
+        return;
+    if (feed_new_address(c)) c.boxes.ok(feed_addresses(c), "フィードのアドレス", Owner::Main);
 }
 
 std::string private_reading_status(const Control& c) {

@@ -173,6 +173,18 @@ void delete_dialog_none_chosen(Control& c);
 // on its page, or a failure, keeps the dialog open (nothing changed).
 Dialog delete_dialog_ok(Control& c, int page, const board::PageMessage& m);
 
+// The feed's addresses for the owner, one a line: the plain one while
+// reading is not private, then the secret one (its token made and kept at
+// the first need), each from the address the status shows (the path alone
+// while that is unknown). Empty when the token cannot be kept (a box said why).
+std::string feed_addresses(Control& c);
+// A new token for the secret address, kept; the old address then answers
+// not found. False after a box that says it could not be kept.
+bool feed_new_address(Control& c);
+// The window's feed dialog: the addresses, and a button for a new one,
+// confirmed first.
+void feed_dialog(Control& c);
+
 // True while the board still uses the default ID and password.
 bool uses_default_credentials(Control& c);
 

@@ -4,6 +4,8 @@
 
 #include "board/pages.h"
 #include "board/paths.h"
+#include "board/deletion.h"
+#include "board/views/feed.h"
 #include "board/views/phone.h"
 #include "board/routes.h"
 #include "board/session.h"
@@ -298,4 +300,101 @@ TEST_F(Routes, PhonePagesComeFromTheStoredPagesOnTheEventLoopAndWriteNothing) {
     EXPECT_NE(reply_body(at_once("/wbk_phone_500.html", "Cookie: SESSIONID=6\r\n")).find(articles), std::string::npos);
     EXPECT_EQ(list_dir("DATA/HTML"), before) << "a phone page writes nothing";
     EXPECT_EQ(read_file(board::paths::kMenuPage), menu_before);
+}
+
+// The feed: from the stored pages on the event loop, newest first, ids that
+// stay, the private board's secret address, and 304 while nothing changed.
+TEST_F(Routes, FeedComesFromTheStoredPagesWithIdsThatStay) {
+    std::int64_t second = 0;
+    b.clock = [&second] { return platform::make_local_time(2011, 4, 28, 0, 6, static_cast<int>(second)); };
+    std::string cookie = logged_in_cookie(b);
+    auto post = [&](int n, const std::string& title) {
+        run(post_request("wbk_write.cgi", "name=n" + std::to_string(n) + "&title=" + title + "&text=a%0D%0Ab", cookie));
+    };
+    auto feed = [&](const std::string& target, const std::string& headers = "") {
+        Recorder rec;
+        std::string text = "GET " + target + " HTTP/1.0\r\nHost: h:1\r\n" + headers + "\r\n";
+        EXPECT_TRUE(board::answer_at_once(b, server::parse_request(text, "127.0.0.1"), rec.reply)) << target;
+        return rec.all();
+    };
+    auto ids = [](const std::string& xml) {
+        std::vector<std::string> found;
+        for (size_t at = xml.find("<entry>\n<id>"); at != std::string::npos; at = xml.find("<entry>\n<id>", at + 1))
+            found.push_back(xml.substr(at + 12, 45));
+        return found;
+    };
+    for (int n = 1; n <= 103; ++n) post(n, "t" + std::to_string(n));
+    const long long t0 = platform::make_local_time(2011, 4, 28, 0, 6, 0).epoch_seconds;
+    auto since = [t0](long long s) { return "If-Modified-Since: " + server::http_date(t0 + s) + "\r\n"; };
+    auto told = [t0](long long s) { return "Last-Modified: " + server::http_date(t0 + s) + "\n"; };
+    std::string reply = feed("/wbk_feed.xml");
+    EXPECT_EQ(reply.substr(0, reply.find("<?xml")),
+              "HTTP/1.0 200 OK\n" + told(-1) + "Content-Type: application/atom+xml; charset=utf-8\nContent-Length: " +
+                  std::to_string(reply_body(reply).size()) + "\n\n")
+        << "told the second before while the present second may still change it";
+    std::vector<std::string> first = ids(reply);
+    ASSERT_EQ(first.size(), 50u) << "the newest 50, across the page boundary";
+    EXPECT_LT(reply.find("<title type=\"text\">t103<"), reply.find("<title type=\"text\">t102<"));
+    EXPECT_NE(reply.find("<link rel=\"alternate\" type=\"text/html\" href=\"http://h:1/wbk_phone_2.html#m3\"/>\n"
+                         "<content type=\"text\">a\nb</content>\n</entry>\n<entry>"),
+              std::string::npos);
+    EXPECT_NE(reply.find("href=\"http://h:1/wbk_phone_1.html#m100\""), std::string::npos);
+    // Nothing changed: 304 for the time the reader was told once the second is past.
+    second = 1;
+    EXPECT_EQ(feed("/wbk_feed.xml", since(0)), "HTTP/1.0 304 Not Modified\n" + told(0) + "\n");
+    EXPECT_EQ(reply_body(feed("/wbk_feed.xml", since(-1))), reply_body(reply));
+    // More posts and a deletion of an older message: the other entries keep their ids.
+    board::PageListing listing = board::list_page_messages(b, 2);
+    ASSERT_EQ(board::delete_message(b, 2, listing.messages[1]).result, board::DeleteResult::Done);
+    post(104, "t104");
+    second = 2;
+    std::string after = feed("/wbk_feed.xml", since(0));
+    std::vector<std::string> later = ids(after);
+    ASSERT_EQ(later.size(), 50u);
+    EXPECT_EQ(std::vector<std::string>(later.begin() + 1, later.begin() + 2), std::vector<std::string>(first.begin(), first.begin() + 1));
+    EXPECT_EQ(std::vector<std::string>(later.begin() + 2, later.end()), std::vector<std::string>(first.begin() + 2, first.end()));
+    EXPECT_NE(after.find(told(1)), std::string::npos);
+
+    // Private reading: the plain address gets the login page, the secret one the feed.
+    b.PrivateReading = 1;
+    std::string login_page = reply_body(get("/"));
+    EXPECT_EQ(reply_body(feed("/wbk_feed.xml")), login_page);
+    const std::string token = board::new_feed_token(b);
+    ASSERT_TRUE(board::valid_feed_token(token));
+    EXPECT_EQ(ids(feed("/" + board::secret_feed_path(token))), later);
+    board::new_feed_token(b);
+    EXPECT_EQ(feed("/" + board::secret_feed_path(token)), not_found) << "a new token ends the old address";
+    EXPECT_EQ(feed("/wbk_feed_0123456789abcdef0123456789abcdef.xml"), not_found);
+}
+
+namespace {
+void set_time_zone(const std::string& zone) {
+#ifdef _WIN32
+    _putenv_s("TZ", zone.c_str());
+    _tzset();
+#else
+    zone.empty() ? unsetenv("TZ") : setenv("TZ", zone.c_str(), 1);
+    tzset();
+#endif
+}
+}  // namespace
+
+TEST(FeedText, PageTextBecomesTheCharactersTypedAndTimesGetTheirOffset) {
+    const std::pair<const char*, const char*> cases[] = {
+        {u8"漢字&amp;&lt;b&gt;&quot;&#39;", u8"漢字&amp;&lt;b&gt;&quot;'"},
+        {u8"&#128512;&#x20BB7;&#X1f600;", u8"😀𠮷😀"},
+        {u8"a</br>b</br>", "a\nb\n"},
+        {u8"&#1;\t&#xFFFE;&amp&#;", "   &amp;amp&amp;#;"},
+    };
+    for (const auto& [page, feed] : cases) EXPECT_EQ(board::feed_text(sjis(page), true), feed) << page;
+    EXPECT_EQ(board::feed_text("a</br>", false), "a&lt;/br&gt;");
+    EXPECT_EQ(server::http_date(784111777), "Sun, 06 Nov 1994 08:49:37 GMT");
+    EXPECT_EQ(server::parse_http_date("Sun, 06 Nov 1994 08:49:37 GMT"), 784111777);
+    EXPECT_EQ(server::parse_http_date("Sunday, 06-Nov-94 08:49:37 GMT"), std::nullopt);
+    const std::string kept = std::getenv("TZ") ? std::getenv("TZ") : "";
+    set_time_zone("JST-9");
+    EXPECT_EQ(board::feed_date_time(sjis(u8"2026年12月8日9時5分7秒")), "2026-12-08T09:05:07+09:00");
+    EXPECT_EQ(board::feed_date_time(sjis(u8"2026年13月8日9時5分7秒")), std::nullopt);
+    EXPECT_EQ(board::feed_date_time(sjis(u8"2026年12月8日9時5分")), std::nullopt);
+    set_time_zone(kept);
 }

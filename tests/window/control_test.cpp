@@ -12,6 +12,7 @@
 #include "board/pages.h"
 #include "board/paths.h"
 #include "board/state.h"
+#include "board/views/feed.h"
 #include "platform/file_faults.h"
 #include "window/control.h"
 #include "window/notify.h"
@@ -349,6 +350,29 @@ TEST_F(ControlTest, PrivateOptionIsForOneRunAndTheDialogsChoiceIsKept) {
     window::private_dialog_ok(c);
     EXPECT_EQ(b.PrivateReading, 0);
     EXPECT_EQ(board::load_owner_settings().private_reading, 0);
+}
+
+TEST_F(ControlTest, FeedTokenIsMadeAtTheFirstNeedKeptAndRenewedInTheDialog) {
+    make_dirs("DATA");
+    write_file(board::paths::kSettings, "port=18432\r\nlog=0\r\nprivate=1\r\n");
+    window::load_owner_settings(c, std::nullopt);
+    EXPECT_EQ(board::feed_token(b), "");
+    std::string shown = window::feed_addresses(c);
+    const std::string token = board::feed_token(b);
+    ASSERT_TRUE(board::valid_feed_token(token));
+    EXPECT_EQ(shown, sjis(u8"秘密のフィードのアドレス　：　") + window::board_url(s) + "wbk_feed_" + token + ".xml\n")
+        << "no plain address while reading is private";
+    EXPECT_EQ(read_file(board::paths::kSettings), "port=18432\r\nlog=0\r\nprivate=1\r\nfeed_token=" + token + "\r\n");
+    EXPECT_EQ(window::feed_addresses(c), shown) << "kept";
+    fake.answers = {true, false};  // the dialog's new address, then no at the confirmation
+    window::feed_dialog(c);
+    EXPECT_EQ(board::feed_token(b), token);
+    fake.answers = {true, true};
+    window::feed_dialog(c);
+    ASSERT_NE(board::feed_token(b), token);
+    EXPECT_EQ(board::load_owner_settings().feed_token, board::feed_token(b));
+    b.PrivateReading = 0;
+    EXPECT_EQ(window::feed_addresses(c).find(sjis(u8"フィードのアドレス　：　") + window::board_url(s) + "wbk_feed.xml\n"), 0u);
 }
 
 TEST_F(ControlTest, IdAndPasswordRulesAndTheWrite) {

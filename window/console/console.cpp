@@ -251,6 +251,7 @@ struct Session {
                      "  reset   メッセージのリセット\n"
                      "  delete  メッセージの削除 (delete ページ番号 番号 でも可)\n"
                      "  search  メッセージの検索 (search 言葉 …)\n"
+                     "  feed    フィードのアドレスの表示 (feed new で新しい秘密のアドレス)\n"
                      "  about   バージョン情報\n"
                      "  status  状態の表示\n"
                      "  quit    アプリケーションの終了\n"
@@ -322,6 +323,15 @@ int run_console(Control& c, int input_fd, std::FILE* out, bool start) {
             session.delete_message(command.size() > 7 ? command.substr(command.find_first_not_of(' ', 6)) : "");
         } else if (command == "search" || command.compare(0, 7, "search ") == 0) {
             session.search(command.size() > 7 ? command.substr(command.find_first_not_of(' ', 6)) : "");
+        } else if (command == "feed") {
+            screen.print(feed_addresses(c));
+            continue;
+        } else if (command == "feed new") {
+            if (c.boxes.yes_no("新しいアドレスを作ると、今の秘密のアドレスでは読めなくなります。\n宜しいですか？。",
+                               kConfirmCaption, Owner::Main) &&
+                feed_new_address(c))
+                screen.print(feed_addresses(c));
+            continue;
         } else if (command == "about") {
             screen.print(std::string("【バージョン情報】\n") + kAboutText + "\n");
             continue;

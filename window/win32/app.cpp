@@ -182,6 +182,7 @@ LRESULT on_command(App& app, HWND window, WPARAM wparam, LPARAM lparam) {
         case IDM_RESET: run_dialog(app, IDD_RESET); return 0;
         case IDM_DELETE: run_dialog(app, IDD_DELETE); return 0;
         case IDM_SEEN: mark_seen(app); return 0;
+        case IDM_FEED: feed_dialog(app.control); return 0;
         default: return ::DefWindowProcW(window, WM_COMMAND, wparam, lparam);
     }
 }
