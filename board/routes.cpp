@@ -83,7 +83,7 @@ bool handle_get(Board& b, const server::Request& request, View view, server::Rep
     // The feed: its plain address only while reading is not private (a
     // reader cannot log in), its secret address while the token is the owner's.
     if (path == kFeedPath) {
-        if (b.PrivateReading.load() == 1) return send_login_page(b, request, reply, board_locked);
+        if (b.PrivateReading.load() == 1) return send_login_page(b, view, reply, board_locked);
         return feed_reply(b, request, reply, path), true;
     }
     if (std::string_view token = feed_path_token(path); !token.empty()) {
