@@ -83,7 +83,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
     server::network_initialisation(server);
     server.bind_address = options.bind;
     if (options.bind) server.LocalAddress = options.bind;
-    window::load_owner_settings(control, options.port, options.private_reading, options.proxy, options.notify);
+    window::load_owner_settings(control, options.port, options.private_reading, options.proxy, options.notify,
+                                options.upnp);
     // The owner's program for each stored message, on the notifier's thread.
     window::Notifier notifier(window::win32::notifier_setup(app));
     window::win32::connect_new_messages(app, notifier);
