@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/net.h"
+#include "platform/port_mapping.h"
 
 using platform::net::choose_host_address;
 
@@ -12,4 +13,18 @@ TEST(HostAddress, LoopbackLookupsGiveWayToAnAddressOthersCanReach) {
     EXPECT_EQ(choose_host_address(std::nullopt, std::nullopt, up), "10.1.2.3") << "then an interface that is up";
     EXPECT_EQ(choose_host_address("127.0.1.1", "127.0.0.1", {"127.0.0.1"}), "127.0.1.1") << "only then loopback";
     EXPECT_EQ(choose_host_address(std::nullopt, std::nullopt, {}), "127.0.0.1");
+}
+
+TEST(RouterOutsideAddress, OnlyAddressesTheInternetReachesCount) {
+    const struct {
+        const char* address;
+        bool reachable;
+    } cases[] = {
+        {"81.4.2.1", true},      {"172.15.255.255", true}, {"172.32.0.1", true},   {"100.63.255.255", true},
+        {"100.128.0.1", true},   {"192.169.0.1", true},    {"10.1.2.3", false},    {"172.16.0.1", false},
+        {"172.31.255.255", false}, {"192.168.1.1", false}, {"100.64.0.1", false},  {"100.127.255.255", false},
+        {"127.0.0.1", false},    {"169.254.1.1", false},   {"0.0.0.0", false},     {"224.0.0.1", false},
+        {"", false},             {"81.4.2", false},        {"81.4.2.256", false},  {"81.4.2.1x", false},
+    };
+    for (const auto& t : cases) EXPECT_EQ(platform::is_public_ipv4(t.address), t.reachable) << t.address;
 }

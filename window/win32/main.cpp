@@ -78,6 +78,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
     window::win32::App app(control, instance);
     control.boxes = window::win32::message_boxes(app);
     window::win32::connect_owner_notice(app);
+    window::win32::connect_router(app);
 
     if (!window::win32::create_main_window(app, show)) return 0;
     server::network_initialisation(server);
