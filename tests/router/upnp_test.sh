@@ -1,48 +1,33 @@
 #!/usr/bin/env bash
-# The router's port against a real router: network namespaces for a LAN, a
-# router running miniupnpd between them and a WAN, joined only to each
-# other and deleted at the end; nothing is added to the machine's own.
-#   upnp_test.sh PROGRAM [WINE-RUNNER]
-# PROGRAM runs in the LAN namespace with --upnp (through WINE-RUNNER for the
-# Windows program). Exits 77 (skipped) without root, ip, nft or miniupnpd.
+# The router's port against a real router: network namespaces for a LAN, a router running miniupnpd and a
+# WAN, joined only to each other and deleted at the end; nothing is added to the machine's own namespace.
+#   upnp_test.sh PROGRAM            the Linux program in the LAN, driven through its console
+#   upnp_test.sh --wine BUILD-DIR   komorebi.exe under wine in the LAN, on a virtual display of its own there
+# Exits 77 (skipped) without root, ip, nft, miniupnpd, upnpc or curl (and wine, Xvfb, xdotool for --wine).
 set -u
-program=$1
-runner=${2:-}
 skip() { echo "SKIP: $*"; exit 77; }
+wine_build='' program=$1 tools="ip nft miniupnpd upnpc curl"
+[ "$1" = --wine ] && wine_build=$(cd "$2" && pwd) && program=$wine_build/komorebi.exe && tools="$tools wine Xvfb xdotool"
 [ "$(id -u)" = 0 ] || skip "the router test needs root (network namespaces)"
-for tool in ip nft miniupnpd upnpc curl; do
-  command -v "$tool" >/dev/null || [ -x "/usr/sbin/$tool" ] || skip "no $tool (tools/install-deps --test installs it)"
-done
-ip netns add "komorebi-probe-$$" 2>/dev/null || skip "network namespaces cannot be made here"
-ip netns del "komorebi-probe-$$"
-
-lan=komorebi-lan-$$ router=komorebi-router-$$ wan=komorebi-wan-$$
-work=$(mktemp -d)
-board_pid='' router_pid='' failures=0
-cleanup() {
-  [ -n "$board_pid" ] && kill "$board_pid" 2>/dev/null
-  [ -n "$router_pid" ] && kill "$router_pid" 2>/dev/null
-  wait 2>/dev/null
-  for ns in "$lan" "$router" "$wan"; do ip netns del "$ns" 2>/dev/null; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
+for tool in $tools; do command -v "$tool" >/dev/null || [ -x "/usr/sbin/$tool" ] || skip "no $tool (tools/install-deps)"; done
+lan=komorebi-lan-$$ router=komorebi-router-$$ wan=komorebi-wan-$$ work=$(mktemp -d)
+board_pid='' router_pid='' xvfb_pid='' failures=0
+end() { for pid in $board_pid $router_pid $xvfb_pid; do kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; done
+        exec 3>&-; board_pid='' router_pid='' xvfb_pid=''; for ns in $lan $router $wan; do ip netns del "$ns" 2>/dev/null; done; }
+trap 'end; [ -n "$wine_build" ] && wineserver -k 2>/dev/null; rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 in_ns() { local ns=$1; shift; ip netns exec "$ns" "$@"; }
 
-# LAN 192.168.77.0/24 behind the router; outside, the WAN link's address given.
-make_network() {
-  local outside=$1
-  for ns in "$lan" "$router" "$wan"; do ip netns add "$ns"; in_ns "$ns" ip link set lo up; done
+# The LAN 192.168.77.0/24 behind the router, outside the WAN link's address; miniupnpd maps the ports allowed.
+network() {
+  local outside=$1 allowed=$2
+  for ns in $lan $router $wan; do ip netns add "$ns" || skip "network namespaces cannot be made here"; in_ns "$ns" ip link set lo up; done
   ip link add lan0 netns "$router" type veth peer name eth0 netns "$lan"
   ip link add wan0 netns "$router" type veth peer name eth0 netns "$wan"
-  in_ns "$router" ip addr add 192.168.77.1/24 dev lan0
-  in_ns "$router" ip addr add "$outside/24" dev wan0
-  in_ns "$lan" ip addr add 192.168.77.2/24 dev eth0
-  in_ns "$wan" ip addr add "${outside%.*}.2/24" dev eth0
-  for pair in "$router lan0" "$router wan0" "$lan eth0" "$wan eth0"; do in_ns ${pair% *} ip link set ${pair#* } up; done
-  in_ns "$lan" ip route add default via 192.168.77.1
-  in_ns "$router" sysctl -qw net.ipv4.ip_forward=1
+  in_ns "$router" ip addr add 192.168.77.1/24 dev lan0 && in_ns "$router" ip addr add "$outside/24" dev wan0
+  in_ns "$lan" ip addr add 192.168.77.2/24 dev eth0 && in_ns "$wan" ip addr add "${outside%.*}.2/24" dev eth0
+  for link in "$router lan0" "$router wan0" "$lan eth0" "$wan eth0"; do in_ns ${link% *} ip link set ${link#* } up; done
+  in_ns "$lan" ip route add default via 192.168.77.1 && in_ns "$router" sysctl -qw net.ipv4.ip_forward=1
   in_ns "$router" nft -f - <<'NFT'
 table inet filter {
   chain forward { type filter hook forward priority 0; policy drop; ct state established,related accept; iifname "lan0" accept; jump miniupnpd; }
@@ -55,118 +40,83 @@ table inet nat {
   chain miniupnpd-pcp-peer { }
 }
 NFT
-}
-
-# miniupnpd on the router, mapping the LAN's ports within allowed.
-start_router() {
-  local allowed=$1
-  rm -f "$work/miniupnpd"*
-  cat >"$work/miniupnpd.conf" <<CONF
-ext_ifname=wan0
-listening_ip=lan0
-enable_natpmp=no
-enable_upnp=yes
-secure_mode=yes
-uuid=3d3cec3a-8cf0-11e0-98ee-001a6bd2d07b
-lease_file=$work/miniupnpd.leases
-upnp_table_name=filter
-upnp_nat_table_name=nat
-upnp_forward_chain=miniupnpd
-upnp_nat_chain=miniupnpd
-upnp_nat_postrouting_chain=miniupnpd-pcp-peer
-allow $allowed 192.168.77.0/24 1024-65535
-deny 0-65535 0.0.0.0/0 0-65535
-CONF
-  in_ns "$router" /usr/sbin/miniupnpd -d -f "$work/miniupnpd.conf" -P "$work/miniupnpd-$allowed.pid" \
-    >"$work/miniupnpd.log" 2>&1 &
+  [ "$allowed" = none ] && return
+  rm -f "$work"/miniupnpd*
+  printf '%s\n' ext_ifname=wan0 listening_ip=lan0 enable_natpmp=no secure_mode=yes lease_file="$work/miniupnpd.leases" \
+    uuid=3d3cec3a-8cf0-11e0-98ee-001a6bd2d07b upnp_table_name=filter upnp_nat_table_name=nat upnp_forward_chain=miniupnpd \
+    upnp_nat_chain=miniupnpd upnp_nat_postrouting_chain=miniupnpd-pcp-peer "allow $allowed 192.168.77.0/24 1024-65535" \
+    "deny 0-65535 0.0.0.0/0 0-65535" >"$work/miniupnpd.conf"
+  ip netns exec "$router" /usr/sbin/miniupnpd -d -f "$work/miniupnpd.conf" -P "$work/miniupnpd.pid" >"$work/miniupnpd.log" 2>&1 &
   router_pid=$!
   sleep 1
 }
-
-stop_network() {
-  [ -n "$board_pid" ] && { kill "$board_pid" 2>/dev/null; wait "$board_pid" 2>/dev/null; board_pid=''; }
-  [ -n "$router_pid" ] && { kill "$router_pid" 2>/dev/null; wait "$router_pid" 2>/dev/null; router_pid=''; }
-  for ns in "$lan" "$router" "$wan"; do ip netns del "$ns" 2>/dev/null; done
-}
-
-# The board in the LAN, reading console commands from a pipe; its output in UTF-8.
-start_board() {
-  rm -rf "$work/board" "$work/out" "$work/commands"
-  mkfifo "$work/commands"
-  in_ns "$lan" env LANG=C.UTF-8 LC_ALL=C.UTF-8 $runner "$program" --dir "$work/board" --bind 192.168.77.2 \
-    --port 53790 --upnp --start <"$work/commands" >"$work/out" 2>&1 &
+# The board in the LAN on 192.168.77.2:53790 with --upnp; the Linux one reads console commands from a pipe.
+board() {
+  rm -rf "$work/board" "$work/commands" && mkfifo "$work/commands"
+  if [ -n "$wine_build" ]; then
+    ip netns exec "$lan" Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 & xvfb_pid=$!; sleep 1
+  fi
+  ip netns exec "$lan" ${wine_build:+wine} "$program" --dir "$work/board" --bind 192.168.77.2 --port 53790 --upnp --start \
+    <"$work/commands" >"$work/out" 2>&1 &
   board_pid=$!
   exec 3>"$work/commands"
 }
 command_board() { printf '%s\n' "$@" >&3; }
-# Waits up to 20 s for a line of the board's output holding text; prints it.
-wait_line() {
-  for _ in $(seq 200); do
-    grep -a -F -- "$1" "$work/out" | tail -n 1 | grep . && return 0
-    sleep 0.1
-  done
+wait_line() {  # up to 20 s for the board's line holding $1, printed
+  for _ in $(seq 200); do grep -a -F -- "$1" "$work/out" | tail -n 1 | grep . && return; sleep 0.1; done
   fail "no line with '$1'; the board said:"; tail -n 15 "$work/out"
-  return 1
 }
-# The router's forwarding rules for the port: present (1) or gone (0), waiting up to 10 s.
-expect_mapping() {
-  local port=$1 want=$2 found
-  for _ in $(seq 100); do
-    found=0
-    in_ns "$router" nft list chain inet nat miniupnpd | grep -q "dport $port " && found=1
-    [ "$found" = "$want" ] && return 0
-    sleep 0.1
+expect_mapping() {  # the router's rule for port $1 present (1) or gone (0), waiting up to 10 s (or $4 tenths)
+  local found
+  for _ in $(seq "${4:-100}"); do
+    found=0; in_ns "$router" nft list chain inet nat miniupnpd | grep -q "dport $1 " && found=1
+    [ "$found" = "$2" ] && return; sleep 0.1
   done
-  fail "the mapping of port $port is $([ "$found" = 1 ] && echo 'still there' || echo missing) ($3)"
+  fail "the mapping of port $1 is $([ "$found" = 1 ] && echo 'still there' || echo missing) ($3)"
 }
+visitor() { in_ns "$wan" curl -s -m 5 "http://$outside:$1/" | grep -a -q "wbk_login.cgi" || fail "no login page outside on $1"; }
 
-outside=81.4.2.1  # ordinary unicast: miniupnpd 2.3.1 will not map behind a reserved one
-
-echo "== no router"
-make_network "$outside"
-start_board
-wait_line "ルーターが見つからないため、外部からは接続できません。"
-in_ns "$lan" curl -s -m 5 http://192.168.77.2:53790/ | grep -a -q "wbk_login.cgi" || fail "the LAN is not served without a router"
-stop_network
-
-echo "== mapped"
-make_network "$outside"
-start_router 1024-65535
-start_board
-wait_line "外部からのＵＲＬは [ http://$outside:53790/ ] です。"
-expect_mapping 53790 1 "while the board runs"
-in_ns "$lan" upnpc -l 2>/dev/null | grep -E "TCP +53790->192.168.77.2:53790 +'komorebi'" || fail "upnpc does not list the mapping"
-in_ns "$wan" curl -s -m 5 "http://$outside:53790/" | grep -a -q "wbk_login.cgi" || fail "the visitor outside got no login page"
-command_board port 53791 y
-wait_line "外部からのＵＲＬは [ http://$outside:53791/ ] です。"
-expect_mapping 53790 0 "after the port change"
-expect_mapping 53791 1 "after the port change"
-in_ns "$wan" curl -s -m 5 "http://$outside:53791/" | grep -a -q "wbk_login.cgi" || fail "no login page on the new port"
-command_board stop
-expect_mapping 53791 0 "after stop"
-command_board start
-expect_mapping 53791 1 "after a new start"
-command_board quit y
-wait "$board_pid"; board_pid=''
-expect_mapping 53791 0 "after the exit"
-grep -a -q "^upnp=" "$work/board/DATA/settings.ini" 2>/dev/null && fail "--upnp wrote the settings file"
-stop_network
-
-echo "== refused"
-make_network "$outside"
-start_router 1024-2000
-start_board
-wait_line "ルーターがポートの開放を断ったため"
-stop_network
-
-echo "== shared address outside"
-make_network 100.64.0.1
-start_router 1024-65535
-start_board
-wait_line "外部からは接続できません。"
-expect_mapping 53790 0 "behind a shared address"
-stop_network
-
+outside=81.4.2.1  # ordinary unicast: miniupnpd 2.3.1 maps nothing behind a reserved address
+if [ -n "$wine_build" ]; then
+  export WINEPREFIX=$wine_build/wine-router/prefix WINEDEBUG=-all LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 DISPLAY=:$((100 + $$ % 100))
+  [ -f "$WINEPREFIX/system.reg" ] || { mkdir -p "$WINEPREFIX"; DISPLAY='' wineboot -i >/dev/null 2>&1; wineserver -w; }
+  probe() { in_ns "$lan" wine "$wine_build/tests/win32/komorebi_probe.exe" "$@" 2>/dev/null | tr -d '\r'; }
+  click() { in_ns "$lan" xdotool mousemove "$1" "$2" click 1; }
+  echo "== mapped (wine): the panel's stop and start, the exit"
+  network "$outside" 1024-65535 && board
+  expect_mapping 53790 1 "while the program runs" 600 && visitor 53790
+  click $(probe panel 1004) && expect_mapping 53790 0 "after stop"
+  click $(probe panel 1003) && expect_mapping 53790 1 "after start"
+  read -r left top _ _ < <(probe client) && click $((left + 500)) $((top + 110))
+  in_ns "$lan" xdotool key F10 sleep 0.3 key Down sleep 0.5 key Return sleep 2
+  click $(probe control "確認メッセージ" 6) && expect_mapping 53790 0 "after the exit" 100
+else
+  echo "== no router"
+  network "$outside" none && board
+  wait_line "ルーターが見つからないため、外部からは接続できません。"
+  in_ns "$lan" curl -s -m 5 http://192.168.77.2:53790/ | grep -a -q "wbk_login.cgi" || fail "the LAN is not served"
+  end
+  echo "== mapped: a port change, stop, start, the exit"
+  network "$outside" 1024-65535 && board
+  wait_line "外部からのＵＲＬは [ http://$outside:53790/ ] です。"
+  expect_mapping 53790 1 "while the board runs" && visitor 53790
+  in_ns "$lan" upnpc -l 2>/dev/null | grep -E "TCP +53790->192.168.77.2:53790 +'komorebi' '' 3[56][0-9][0-9]$" ||
+    fail "upnpc does not list the mapping for an hour"
+  command_board port 53791 y && wait_line "外部からのＵＲＬは [ http://$outside:53791/ ] です。"
+  expect_mapping 53790 0 "after the port change" && expect_mapping 53791 1 "after the port change" && visitor 53791
+  command_board stop && expect_mapping 53791 0 "after stop"
+  command_board start && expect_mapping 53791 1 "after start"
+  command_board quit y && wait "$board_pid"; board_pid=''
+  expect_mapping 53791 0 "after the exit"
+  grep -a -q "^upnp=" "$work/board/DATA/settings.ini" 2>/dev/null && fail "--upnp wrote the settings file"
+  end
+  echo "== refused"
+  network "$outside" 1024-2000 && board && wait_line "ルーターがポートの開放を断ったため"
+  end
+  echo "== a shared address outside"
+  network 100.64.0.1 1024-65535 && board && wait_line "ルーターの外側のアドレスが[ なし ]のため"
+  expect_mapping 53790 0 "behind a shared address"
+fi
+end
 [ "$failures" = 0 ] && echo "PASS: the router's port" && exit 0
-echo "$failures failures"
-exit 1
+echo "$failures failures" && exit 1
