@@ -241,7 +241,7 @@ TEST_F(WindowTest, MainWindowHasItsTitleClassIconsAndSize) {
 TEST_F(WindowTest, MenuBarHoldsItsItemsInOrder) {
     HMENU menu = ::GetMenu(app.main);
     ASSERT_NE(menu, nullptr);
-    ASSERT_EQ(::GetMenuItemCount(menu), 9);
+    ASSERT_EQ(::GetMenuItemCount(menu), 10);
     auto text_at = [](HMENU m, int i) {
         wchar_t t[128] = {};
         ::GetMenuStringW(m, i, t, 128, MF_BYPOSITION);
@@ -263,8 +263,9 @@ TEST_F(WindowTest, MenuBarHoldsItsItemsInOrder) {
                                                      {32774, L"ＩＤ＆パスワードの設定"},
                                                      {32776, L"メッセージのリセット"},
                                                      {32778, L"メッセージの削除"},
-                                                     {32779, L"新着の確認"}};
-    for (int i = 0; i < 7; ++i) {
+                                                     {32779, L"新着の確認"},
+                                                     {32780, L"ルーターのポート開放の設定"}};
+    for (int i = 0; i < 8; ++i) {
         EXPECT_EQ(::GetMenuItemID(menu, i + 2), items[i].first) << i;
         EXPECT_EQ(text_at(menu, i + 2), items[i].second) << i;
     }

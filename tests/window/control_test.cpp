@@ -488,7 +488,7 @@ TEST_F(ControlTest, RouterPortWarnsOnceAndIsKeptOnlyWhileOn) {
         window::upnp_menu(c);
         EXPECT_EQ(c.upnp, step.after);
         EXPECT_EQ(read_file("DATA/settings.ini").find("upnp=1\r\n") != std::string::npos, step.after == 1);
-        ASSERT_EQ(fake.shown.size(), step.warned ? 2u : 1u);
+        ASSERT_EQ(fake.shown.size(), step.warned ? 2u : 1u) << fake.shown.back().text;
         EXPECT_EQ(fake.shown[0].text.find("インターネットからの訪問者") == 0, step.warned);
         for (const char* advice : {"ＩＤとパスワードが初期値のまま", "閲覧制限"})
             EXPECT_EQ(fake.shown[0].text.find(advice) != std::string::npos, step.warned) << advice;
