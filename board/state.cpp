@@ -181,6 +181,7 @@ OwnerSettings load_owner_settings(platform::FileStatus* status) {
                 settings.feed_token = token;
         }
         if (take_value_after(line, "search=")) settings.search = parse_int(line) == 1 ? 1 : 0;
+        if (take_value_after(line, "upnp=")) settings.upnp = parse_int(line) == 1 ? 1 : 0;
         if (take_value_after(line, "proxy=")) {
             std::string address(line);
             while (!address.empty() && std::isspace(static_cast<unsigned char>(address.back()))) address.pop_back();
@@ -194,7 +195,8 @@ bool save_owner_settings(const OwnerSettings& settings) {
     platform::make_directory(paths::kData);
     // The proxy line only when there is a proxy, a limit's line only when it
     // is not the default, the phone line only when the phone view is off, the
-    // search, notify and feed_token lines only when set: the file of a board without them
+    // search, notify and feed_token lines only when set, the upnp line only when on: the file of a
+    // board without them
     // stays as it was.
     const PostLimits& limits = settings.post_limits;
     const PostLimits defaults;
@@ -211,7 +213,8 @@ bool save_owner_settings(const OwnerSettings& settings) {
                         settings.phone == 0 ? "phone=0\n" : "",
                         settings.search ? "search=" + std::to_string(*settings.search) + "\n" : "",
                         settings.notify.empty() ? "" : "notify=" + settings.notify + "\n",
-                        settings.feed_token.empty() ? "" : "feed_token=" + settings.feed_token + "\n"})
+                        settings.feed_token.empty() ? "" : "feed_token=" + settings.feed_token + "\n",
+                        settings.upnp == 1 ? "upnp=1\n" : ""})
         .ok();
 }
 

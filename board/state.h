@@ -61,6 +61,7 @@ struct OwnerSettings {
     std::optional<std::uint8_t> search;  // SearchForm; absent: off (the line is left out)
     std::string notify;                // the program run for each stored message; empty: none (the line is left out)
     std::string feed_token;            // the feed's secret address's token; empty: none yet (the line is left out)
+    std::uint8_t upnp = 0;             // the router's port asked for; only "upnp=1" is written
 };
 // status, when given, tells a missing file from one that cannot be read.
 OwnerSettings load_owner_settings(platform::FileStatus* status = nullptr);

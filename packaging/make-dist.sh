@@ -7,6 +7,10 @@
 #       systemd unit, INSTALL, LICENSE, the guide and its pictures
 #   dist/komorebi-VERSION-windows.zip          komorebi.exe, LICENSE, the guide and its pictures
 #
+# Both programs hold miniupnpc (the router client), linked in: its licence
+# goes beside them as LICENSE.miniupnpc (Debian's copyright file for the
+# Linux library, the source's LICENSE for the Windows build).
+#
 # VERSION is read from window/options.h, the one place it is written; the
 # Linux program must say the same with --version.
 set -euo pipefail
@@ -51,6 +55,7 @@ install -m 755 "$linux_bin" "$linux/komorebi"
 strip "$linux/komorebi"
 install -m 644 "$root/packaging/linux/komorebi.service" "$root/packaging/linux/INSTALL" "$linux/"
 add_common "$linux"
+install -m 644 /usr/share/doc/libminiupnpc-dev/copyright "$linux/LICENSE.miniupnpc"
 linux_archive=$dist/$name-linux-x86_64.tar.gz
 rm -f "$linux_archive"
 tar -C "$stage/linux" --sort=name --owner=0 --group=0 --numeric-owner --mtime="@$stamp" -czf "$linux_archive" "$name"
@@ -60,6 +65,7 @@ mkdir -p "$windows"
 install -m 644 "$windows_exe" "$windows/komorebi.exe"
 x86_64-w64-mingw32-strip "$windows/komorebi.exe"
 add_common "$windows"
+install -m 644 "$(dirname "$windows_exe")/_deps/miniupnpc/LICENSE" "$windows/LICENSE.miniupnpc"
 windows_archive=$dist/$name-windows.zip
 rm -f "$windows_archive"
 find "$windows" -exec touch -h -d "@$stamp" {} +

@@ -56,18 +56,21 @@ void status_refresh(Control& c) {
 }
 
 bool consume_changes(Control& c) {
-    bool changed = c.panel_action != PanelAction::None || c.port_changed || c.log_changed || c.private_changed;
+    bool changed = c.panel_action != PanelAction::None || c.port_changed || c.log_changed || c.private_changed ||
+                   c.upnp_changed;
     if (changed) status_refresh(c);
     c.panel_action = PanelAction::None;
     c.port_changed = false;
     c.log_changed = false;
     c.private_changed = false;
+    c.upnp_changed = false;
     return changed;
 }
 
 bool start_server(Control& c, Owner owner) {
     server::Server& s = c.server;
     server::StartResult r = server::start(s);
+    router_follow(c);
     if (r == server::StartResult::Started || r == server::StartResult::AlreadyRunning) return true;
     std::string text = "伝言板サーバーを開始できませんでした。\n";
     std::string port = "ポート番号[ " + std::to_string(s.ListenPort) + " ]";
@@ -96,7 +99,8 @@ platform::DataLock lock_data_folder() {
 }
 
 void load_owner_settings(Control& c, std::optional<std::uint16_t> port_option, bool private_option,
-                         std::optional<std::string> proxy_option, std::optional<std::string> notify_option) {
+                         std::optional<std::string> proxy_option, std::optional<std::string> notify_option,
+                         bool upnp_option) {
     platform::FileStatus read;
     board::OwnerSettings settings = board::load_owner_settings(&read);
     // A settings file that exists but cannot be read is never written over
@@ -125,6 +129,8 @@ void load_owner_settings(Control& c, std::optional<std::uint16_t> port_option, b
     c.kept_private = settings.private_reading;
     c.board.PrivateReading = private_option ? 1 : settings.private_reading;
     c.pending_private_choice = c.board.PrivateReading.load();
+    c.kept_upnp = settings.upnp;
+    c.upnp = upnp_option ? 1 : settings.upnp;
 }
 
 void panel_start(Control& c) {
@@ -135,6 +141,7 @@ void panel_start(Control& c) {
 void panel_stop(Control& c) {
     c.panel_action = PanelAction::Stop;
     server::stop(c.server);
+    router_follow(c);
 }
 
 // Keeps the port, the log choice and private reading for the next launch
@@ -144,7 +151,7 @@ static bool owner_settings_saved(Control& c, Owner owner = Owner::Dialog) {
     if (!c.settings_unreadable &&
         board::save_owner_settings({c.kept_port, c.board.LogEnabled.load(), c.kept_private, c.kept_proxy,
                                     c.kept_post_limits, c.kept_phone, c.kept_search, c.kept_notify,
-                                    board::feed_token(c.board)}))
+                                    board::feed_token(c.board), c.kept_upnp}))
         return true;
     c.boxes.ok(open_failed(board::paths::kSettings), kErrorCaption, owner);
     return false;
@@ -248,6 +255,57 @@ std::string private_reading_status(const Control& c) {
 std::string proxy_status(const Control& c) {
     if (!c.server.trusted_proxy) return "";
     return "プロキシ[ " + *c.server.trusted_proxy + " ]経由の接続は、転送元のＩＰアドレスで扱います。";
+}
+
+std::string router_status(Control& c) {
+    return c.upnp == 1 && c.router ? c.router->status_line() : "";
+}
+
+void router_follow(Control& c) {
+    const server::Server& s = c.server;
+    bool running = s.ServerState.load() == server::RunState::Running;
+    if (!c.router) {
+        if (c.upnp != 1 || !running) return;  // nothing of the router while it is not asked for
+        c.router = std::make_unique<RouterKeeper>([&c] {
+            if (c.router_changed) c.router_changed();
+        });
+    }
+    if (c.upnp != 1 || !running) {
+        c.router->follow(std::nullopt);
+        return;
+    }
+    // The server listens on its address alone; a loopback one (or none) is
+    // left to the router client, which takes the address the router is reached from.
+    std::string address = s.LocalAddress ? *s.LocalAddress : "";
+    if (address.compare(0, 4, "127.") == 0) address.clear();
+    c.router->follow(RouterTarget{s.bound_port, address});
+}
+
+void router_end(Control& c) { c.router.reset(); }
+
+void internet_warning(Control& c, Owner owner) {
+    if (c.internet_warned) return;
+    c.internet_warned = true;
+    std::string text = "インターネットからの訪問者が、この伝言板に接続できるようになります。\n"
+                       "ＩＤとパスワードを知っている人は、誰でもログインして書き込めます。";
+    if (uses_default_credentials(c))
+        text += "\n※ＩＤとパスワードが初期値のままです。先に[ＩＤ＆パスワードの設定]で変更して下さい。";
+    if (c.board.PrivateReading.load() != 1)
+        text += "\n※閲覧制限（ログインした人だけが閲覧できる）にすることをお勧めします。";
+    c.boxes.ok(text, kConfirmCaption, owner);
+}
+
+void upnp_menu(Control& c) {
+    std::uint8_t choice = c.upnp == 1 ? 0 : 1;
+    if (choice == 1) internet_warning(c, Owner::Main);
+    std::string text = std::string("ルーターのポート開放を[ ") + (choice == 1 ? "する" : "しない") +
+                       " ]に、設定します。\n宜しいですか？。";
+    if (!c.boxes.yes_no(text, kConfirmCaption, Owner::Main)) return;
+    c.upnp = choice;
+    c.kept_upnp = choice;
+    save_owner_settings(c);
+    router_follow(c);
+    c.upnp_changed = true;
 }
 
 Dialog id_password_unrepresentable(Control& c) {

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -17,6 +18,7 @@
 #include "platform/data_lock.h"
 #include "platform/sjis.h"
 #include "server/listener.h"
+#include "window/router.h"
 
 namespace window {
 
@@ -79,6 +81,19 @@ struct Control {
     // changes on the front end's thread).
     std::mutex url_lock;
     std::string shown_url;
+    // The router's port: this run's choice (--upnp asks for it for this run
+    // only) and the one the settings file keeps.
+    std::uint8_t upnp = 0;
+    std::uint8_t kept_upnp = 0;
+    bool upnp_changed = false;
+    // The warning that visitors from the internet can reach the board, given once a run.
+    bool internet_warned = false;
+    // Called on the router's thread after its status line changed; the
+    // front end sets it before the router is first asked and clears it
+    // only after router_end.
+    std::function<void()> router_changed;
+    // Made when the router's port is first asked for, ended by router_end.
+    std::unique_ptr<RouterKeeper> router;
 };
 
 // Rebuilds the seven status lines from ServerState, ListenPort, LocalAddress
@@ -103,7 +118,7 @@ platform::DataLock lock_data_folder();
 // (which --notify names for this run).
 void load_owner_settings(Control& c, std::optional<std::uint16_t> port_option, bool private_option = false,
                          std::optional<std::string> proxy_option = std::nullopt,
-                         std::optional<std::string> notify_option = std::nullopt);
+                         std::optional<std::string> notify_option = std::nullopt, bool upnp_option = false);
 
 // "http://ADDRESS:PORT/" (without ":PORT" for port 80), the address the
 // status's URL line shows; empty while the address is unknown.
@@ -128,6 +143,25 @@ Dialog private_dialog_ok(Control& c);
 std::string private_reading_status(const Control& c);
 // The trusted proxy, shown only while one is set; empty otherwise.
 std::string proxy_status(const Control& c);
+
+// The router's port. The status line while it is asked for (the outside URL,
+// the search under way, or why the board cannot be reached from outside);
+// empty otherwise, and the status stays as it was.
+std::string router_status(Control& c);
+// Has the router follow the server: the running server's port mapped while
+// the router's port is asked for, no mapping otherwise. Called after every
+// start, stop and port change; the server never waits for the router.
+void router_follow(Control& c);
+// Removes the mapping and ends the router's thread, at the program's end.
+void router_end(Control& c);
+// The console's upnp command and the window's menu item: switches the
+// router's port on or off after a confirmation, keeps the choice in the
+// settings file and has the router follow.
+void upnp_menu(Control& c);
+// Said before a setting lets visitors from the internet reach the board (the
+// router's port, IPv6), once a run: what that means, and private reading and
+// a new ID and password while they are off or the defaults.
+void internet_warning(Control& c, Owner owner);
 
 // The ID and password dialog's OK when a typed character has no Shift_JIS
 // form: refused, as "?" in the credentials would lock every visitor out.

@@ -84,6 +84,8 @@ Options parse_options(const std::vector<std::string>& args) {
             o.start = true;
         } else if (a == "--private") {
             o.private_reading = true;
+        } else if (a == "--upnp") {
+            o.upnp = true;
         } else if (a == "--no-console") {
             o.no_console = true;
         } else if (a == "--version") {
@@ -107,6 +109,7 @@ const char* usage_text() {
            "  --private       only visitors who logged in read the board (for this run)\n"
            "  --proxy ADDRESS believe X-Forwarded-For/-Proto only from ADDRESS, the TLS proxy (for this run)\n"
            "  --notify PROGRAM run PROGRAM for each new message (for this run; \"\" for none)\n"
+           "  --upnp          ask the home router to open the port to the board (for this run)\n"
            "  --no-console    read no commands; serve until SIGINT or SIGTERM\n"
            "  --version       show the version\n"
            "  --help          show this text\n";

@@ -19,6 +19,7 @@ struct Options {
     std::optional<std::string> proxy;     // --proxy ADDRESS: the trusted TLS proxy, for this run
     std::optional<std::string> notify;    // --notify PROGRAM: run for each stored message, for this run
     bool no_console = false;              // --no-console: serve until SIGINT or SIGTERM
+    bool upnp = false;                    // --upnp: open the router's port, for this run
     bool help = false;
     bool version = false;                 // --version
     std::string error;                    // why the options were refused

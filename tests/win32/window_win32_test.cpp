@@ -263,8 +263,9 @@ TEST_F(WindowTest, MenuBarHoldsItsItemsInOrder) {
                                                      {32774, L"ＩＤ＆パスワードの設定"},
                                                      {32776, L"メッセージのリセット"},
                                                      {32778, L"メッセージの削除"},
-                                                     {32779, L"新着の確認"}, {32780, L"フィード"}};
-    for (int i = 0; i < 8; ++i) {
+                                                     {32779, L"新着の確認"}, {32780, L"フィード"},
+                                                     {32781, L"ルーターのポート開放の設定"}};
+    for (int i = 0; i < static_cast<int>(std::size(items)); ++i) {
         EXPECT_EQ(::GetMenuItemID(menu, i + 2), items[i].first) << i;
         EXPECT_EQ(text_at(menu, i + 2), items[i].second) << i;
     }

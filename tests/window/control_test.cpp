@@ -498,3 +498,24 @@ TEST_F(ControlTest, ExitNeedsAYes) {
     EXPECT_EQ(fake.shown.back().text, sjis(u8"コモレビ\nアプリケーションを終了します。\n宜しいですか？。"));
     EXPECT_EQ(fake.shown.back().owner, Owner::Main);
 }
+
+TEST_F(ControlTest, RouterPortWarnsOnceAndIsKeptOnlyWhileOn) {
+    b.LoginId = b.LoginPassword = board::kDefaultCredential;
+    window::load_owner_settings(c, std::nullopt, false, std::nullopt, std::nullopt, true);
+    EXPECT_EQ(c.upnp, 1) << "--upnp";
+    // Off, a cancelled on, on (warned first, once a run), off, on again: each a yes or no, this run's and the file's choice after.
+    const struct { bool yes; int after; bool warned; } steps[] = {{true, 0, false}, {false, 0, true}, {true, 1, false},
+                                                                 {true, 0, false}, {true, 1, false}};
+    for (const auto& step : steps) {
+        fake.shown.clear();
+        fake.answers = {step.yes};
+        window::upnp_menu(c);
+        EXPECT_EQ(c.upnp, step.after);
+        EXPECT_EQ(read_file("DATA/settings.ini").find("upnp=1\r\n") != std::string::npos, step.after == 1);
+        ASSERT_EQ(fake.shown.size(), step.warned ? 2u : 1u) << fake.shown.back().text;
+        EXPECT_EQ(fake.shown[0].text.find("インターネットからの訪問者") == 0, step.warned);
+        for (const char* advice : {"ＩＤとパスワードが初期値のまま", "閲覧制限"})
+            EXPECT_EQ(fake.shown[0].text.find(advice) != std::string::npos, step.warned) << advice;
+    }
+    EXPECT_FALSE(c.router) << "nothing asks the router while the server is stopped";
+}

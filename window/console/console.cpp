@@ -124,6 +124,7 @@ struct Session {
         }
         if (!private_reading_status(c).empty()) screen.print(private_reading_status(c) + "\n");
         if (!proxy_status(c).empty()) screen.print(proxy_status(c) + "\n");
+        if (!router_status(c).empty()) screen.print(router_status(c) + "\n");
         if (uses_default_credentials(c))
             screen.print("※ＩＤとパスワードが初期値のままです。[id]コマンドで変更して下さい。\n");
     }
@@ -247,6 +248,7 @@ struct Session {
                      "  port    ポート番号の変更\n"
                      "  log     ログの取得設定\n"
                      "  private 閲覧制限の設定\n"
+                     "  upnp    ルーターのポート開放の設定\n"
                      "  id      ＩＤ＆パスワードの設定\n"
                      "  reset   メッセージのリセット\n"
                      "  delete  メッセージの削除 (delete ページ番号 番号 でも可)\n"
@@ -294,6 +296,11 @@ int run_console(Control& c, int input_fd, std::FILE* out, bool start) {
     Notifier notifier({c.notify_program, kNotifyTimeLimit, to_utf8, [&screen](const std::string& line) { screen.print(line); },
                        true, c.board.owner_notice});
     connect_new_messages(c, notifier, nullptr);
+    // The router's answer comes on its own thread, after the status was printed.
+    c.router_changed = [&c, &screen] {
+        std::string line = router_status(c);
+        if (!line.empty()) screen.print("\n" + line + "\n");
+    };
     Session session{c, screen, input, static_cast<bool>(::isatty(::fileno(out)))};
     if (start) start_server(c, Owner::Main);
     session.show_status();
@@ -315,6 +322,8 @@ int run_console(Control& c, int input_fd, std::FILE* out, bool start) {
             session.log();
         } else if (command == "private") {
             session.private_reading();
+        } else if (command == "upnp") {
+            upnp_menu(c);
         } else if (command == "id") {
             session.id();
         } else if (command == "reset") {
@@ -351,6 +360,8 @@ int run_console(Control& c, int input_fd, std::FILE* out, bool start) {
     }
     // The board thread may call the hooks until the server has stopped.
     server::stop(c.server);
+    router_end(c);
+    c.router_changed = nullptr;
     c.board.message_stored = nullptr;
     c.board.owner_notice = nullptr;
     return 0;
@@ -393,15 +404,23 @@ int run_without_console(Control& c, bool start) {
                        },
                        true, c.board.owner_notice});
     connect_new_messages(c, notifier, nullptr);
+    c.router_changed = [&c] {
+        std::string line = router_status(c);
+        if (line.empty()) return;
+        std::fputs(("komorebi: " + to_terminal(line) + "\n").c_str(), stdout);
+        std::fflush(stdout);
+    };
     server::StartResult started = start ? server::start(c.server) : server::StartResult::Started;
     if (started != server::StartResult::Started) {
         std::fprintf(stderr, "komorebi: the server did not start (code %d): %s\n", static_cast<int>(started),
                      c.server.start_error.c_str());
         server::stop(c.server);
+        c.router_changed = nullptr;
         c.board.message_stored = nullptr;
         c.board.owner_notice = nullptr;
         return 1;
     }
+    router_follow(c);
     status_refresh(c);  // the address the new messages' program is told
     print_service_summary(c, stdout);
     sigset_t set;
@@ -415,6 +434,8 @@ int run_without_console(Control& c, bool start) {
         if (sigwait(&set, &sig) == 0 && (sig == SIGINT || sig == SIGTERM)) break;
     }
     server::stop(c.server);
+    router_end(c);
+    c.router_changed = nullptr;
     c.board.message_stored = nullptr;
     c.board.owner_notice = nullptr;
     return 0;

@@ -60,7 +60,8 @@ int main(int argc, char** argv) {
     server.bind_address = options.bind;
     if (options.bind) server.LocalAddress = options.bind;
     window::Control control(server, board, {});
-    window::load_owner_settings(control, options.port, options.private_reading, options.proxy, options.notify);
+    window::load_owner_settings(control, options.port, options.private_reading, options.proxy, options.notify,
+                                options.upnp);
     if (options.no_console) return window::console::run_without_console(control, options.start);
     return window::console::run_console(control, STDIN_FILENO, stdout, options.start);
 }

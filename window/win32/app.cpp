@@ -144,12 +144,14 @@ void before_each_message(App& app) { show_changes(app); }
 // The window is 550 by 300 pixels; but where the menu bar's texts need two
 // rows (wide fonts, large captions), that leaves no room for the last status
 // line, so the window then grows downwards just enough to show it whole.
-void fit_status_lines(HWND window) {
+// The router's line, while there is one, stands below them.
+constexpr int kRouterLineY = 250;
+void fit_status_lines(HWND window, int last_y = kStatusPlacements.back().y) {
     HDC dc = ::GetDC(window);
     TEXTMETRICW metrics{};
     ::GetTextMetricsW(dc, &metrics);
     ::ReleaseDC(window, dc);
-    int needed = kStatusPlacements.back().y + metrics.tmHeight + 8;
+    int needed = last_y + metrics.tmHeight + 8;
     RECT client;
     ::GetClientRect(window, &client);
     if (client.bottom >= needed) return;
@@ -175,6 +177,7 @@ LRESULT on_command(App& app, HWND window, WPARAM wparam, LPARAM lparam) {
         case IDM_PORT: run_dialog(app, IDD_PORT); return 0;
         case IDM_LOG: run_dialog(app, IDD_LOG); return 0;
         case IDM_PRIVATE: run_dialog(app, IDD_PRIVATE); return 0;
+        case IDM_UPNP: upnp_menu(app.control); return 0;
         case IDM_ID_PASSWORD:
             run_dialog(app, IDD_ID_PASSWORD);
             update_title(app);
@@ -200,6 +203,10 @@ LRESULT CALLBACK main_procedure(HWND window, UINT message, WPARAM wparam, LPARAM
             PAINTSTRUCT ps;
             HDC dc = ::BeginPaint(window, &ps);
             paint_status(dc, app->control);
+            if (std::string line = router_status(app->control); !line.empty()) {
+                std::wstring text = to_wide(line);
+                ::TextOutW(dc, kStatusPlacements[kLog].x, kRouterLineY, text.c_str(), static_cast<int>(text.size()));
+            }
             if (app->default_credentials) paint_credentials_warning(window, dc, app->control);
             paint_new_messages(window, dc, *app);
             ::EndPaint(window, &ps);
@@ -211,6 +218,10 @@ LRESULT CALLBACK main_procedure(HWND window, UINT message, WPARAM wparam, LPARAM
             return 0;
         }
         case kNewMessageMessage: show_new_message(*app, lparam); return 0;
+        case kRouterMessage:
+            if (!router_status(app->control).empty()) fit_status_lines(window, kRouterLineY);
+            refresh_status(*app);
+            return 0;
         case WM_COMMAND: return on_command(*app, window, wparam, lparam);
         case WM_CLOSE: confirm_exit(*app); return 0;
         case kOwnerNoticeMessage: show_notice(*app, lparam); return 0;
@@ -276,6 +287,13 @@ void connect_owner_notice(App& app) {
         if (!window) return;
         auto* notice = new Notice{text, caption};
         if (!::PostMessageW(window, kOwnerNoticeMessage, 0, reinterpret_cast<LPARAM>(notice))) delete notice;
+    };
+}
+
+void connect_router(App& app) {
+    std::atomic<HWND>* target = &app.notice_target;
+    app.control.router_changed = [target] {
+        if (HWND window = target->load()) ::PostMessageW(window, kRouterMessage, 0, 0);
     };
 }
 
@@ -383,6 +401,8 @@ void shut_down(App& app) {
     app.notice_target = nullptr;
     server::stop(app.control.server);
     app.control.server.ServerState = server::RunState::Stopped;
+    router_end(app.control);
+    app.control.router_changed = nullptr;
 }
 
 }  // namespace window::win32

@@ -22,6 +22,8 @@ inline constexpr UINT kOwnerNoticeMessage = WM_APP + 1;
 // Posted by the board thread with a heap-allocated board::StoredMessage in the
 // LPARAM: the window counts it as unseen and frees it.
 inline constexpr UINT kNewMessageMessage = WM_APP + 2;
+// The router's status line changed (posted from the router's thread).
+inline constexpr UINT kRouterMessage = WM_APP + 3;
 
 struct App {
     App(Control& c, HINSTANCE i) : control(c), instance(i) {}
@@ -47,6 +49,9 @@ MessageBoxes message_boxes(App& app);
 // Makes the board's owner notices (called on the server's board thread) reach the
 // main window as posted messages; the window shows them.
 void connect_owner_notice(App& app);
+// Makes the router's new status lines (from its thread) reach the main window
+// as posted messages; the window shows the line below the status lines.
+void connect_router(App& app);
 
 // The notifier's setup for the window: the owner's program, its start
 // failure told as the owner notices are, and its queue's notices as boxes.

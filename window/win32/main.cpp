@@ -78,12 +78,14 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
     window::win32::App app(control, instance);
     control.boxes = window::win32::message_boxes(app);
     window::win32::connect_owner_notice(app);
+    window::win32::connect_router(app);
 
     if (!window::win32::create_main_window(app, show)) return 0;
     server::network_initialisation(server);
     server.bind_address = options.bind;
     if (options.bind) server.LocalAddress = options.bind;
-    window::load_owner_settings(control, options.port, options.private_reading, options.proxy, options.notify);
+    window::load_owner_settings(control, options.port, options.private_reading, options.proxy, options.notify,
+                                options.upnp);
     // The owner's program for each stored message, on the notifier's thread.
     window::Notifier notifier(window::win32::notifier_setup(app));
     window::win32::connect_new_messages(app, notifier);

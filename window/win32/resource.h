@@ -21,6 +21,7 @@
 #define IDM_DELETE 32778
 #define IDM_SEEN 32779
 #define IDM_FEED 32780
+#define IDM_UPNP 32781
 
 // Dialogs
 #define IDD_PANEL 101
