@@ -51,6 +51,7 @@ struct Control {
     bool port_changed = false;
     bool log_changed = false;
     bool private_changed = false;
+    bool ipv6_changed = false;
     bool running_colour = false;  // the indicator is green, else yellow
     std::uint8_t pending_log_choice = 0;
     std::uint8_t pending_private_choice = 0;
@@ -128,6 +129,14 @@ Dialog private_dialog_ok(Control& c);
 std::string private_reading_status(const Control& c);
 // The trusted proxy, shown only while one is set; empty otherwise.
 std::string proxy_status(const Control& c);
+
+// IPv6 on or off (the console's ipv6 command, the window's menu item): kept
+// in the settings file, and a running server starts again with it. On, each
+// start also listens on IPv6 on the port.
+void set_ipv6(Control& c, bool on, Owner owner);
+// The board's IPv6 URL, shown only while IPv6 is on and the host has a global
+// IPv6 address; empty otherwise.
+std::string ipv6_url_status(const Control& c);
 
 // The ID and password dialog's OK when a typed character has no Shift_JIS
 // form: refused, as "?" in the credentials would lock every visitor out.

@@ -20,6 +20,7 @@
 #define IDM_PRIVATE 32777
 #define IDM_DELETE 32778
 #define IDM_SEEN 32779
+#define IDM_IPV6 32780
 
 // Dialogs
 #define IDD_PANEL 101
