@@ -218,10 +218,6 @@ TEST_F(StateLoad, OwnerSettingsOutliveALaunchAndJunkIsTheDefault) {
     ASSERT_TRUE(board::save_owner_settings(kept));
     EXPECT_EQ(read_file("DATA/settings.ini"), "port=8080\r\nlog=1\r\nprivate=0\r\nphone=0\r\nsearch=1\r\n");
     EXPECT_EQ(board::load_owner_settings().search, std::optional<std::uint8_t>(1));
-    kept.ipv6 = 1;
-    ASSERT_TRUE(board::save_owner_settings(kept));
-    EXPECT_EQ(read_file("DATA/settings.ini"), "port=8080\r\nlog=1\r\nprivate=0\r\nphone=0\r\nsearch=1\r\nipv6=1\r\n");
-    EXPECT_EQ(board::load_owner_settings().ipv6, 1);
     write_file("DATA/settings.ini", "port=70000\r\nlog=yes\r\nphone=no\r\n\x81");
     kept = board::load_owner_settings();
     EXPECT_EQ(kept.port, 53790);

@@ -1,5 +1,4 @@
-"""IPv6 visitors (::1, fd00::1, fd00::2) in a network namespace of the test's own, deleted at the end: limits
-per visitor, the proxy's IPv6 X-Forwarded-For, the ipv6 setting, IPv4 bytes through --bind ::. Needs root and ip."""
+"""IPv6 visitors (::1, fd00::1, fd00::2) in a network namespace of the test's own (root and ip; deleted at the end)."""
 import glob, os, re, shutil, socket, subprocess, sys, tempfile, time
 import komorebi as k
 
@@ -82,16 +81,14 @@ def inside(program):
         searched = [PAUSED in ask(port, k.get_request("wbk_search.cgi?q=x"), "fd00::1", "fd00::1") for _ in range(11)]
         searched.append(PAUSED in ask(port, k.get_request("wbk_search.cgi?q=x"), "fd00::2", "fd00::1"))
         k.check(searched == [False] * 10 + [True, False], f"searches paused: {searched}")
-        for _ in range(6):
-            login(port, "fd00::2", "fd00::1", "wrong")
+        [login(port, "fd00::2", "fd00::1", "wrong") for _ in range(6)]
         logins = [bool(login(port, a, "fd00::1")) for a in ("fd00::2", "fd00::1", "::1")]
         k.check(logins == [False, True, True], f"logins after fd00::2 guessed: {logins}")
         k.check(" ： IP=fd00::2 : Time=".encode("cp932") in files(d, "DATA/LOG/*"), "no login log line of fd00::2")
 
         # Behind the proxy, six wrong passwords pause only the one IPv6 visitor.
         d, port, _ = boards.start("127.0.0.1", b"", "--proxy", "127.0.0.1")
-        for _ in range(6):
-            login(port, "127.0.0.1", "127.0.0.1", "wrong", "192.0.2.9, 2001:db8::66")
+        [login(port, "127.0.0.1", "127.0.0.1", "wrong", "192.0.2.9, 2001:db8::66") for _ in range(6)]
         logins = [bool(login(port, "127.0.0.1", "127.0.0.1", forwarded=f)) for f in ("2001:db8::66", "2001:DB8:0::77", None)]
         k.check(logins == [False, True, True], f"logins through the proxy: {logins}")
         k.check(b"ipaddress=[2001:db8::77]:" in k.read(d, "DATA/SESSION/session.ini"), "no session of 2001:db8::77")
