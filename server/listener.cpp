@@ -82,11 +82,14 @@ void look_up_address(Server& s) {
     s.GlobalIpv6 = s.listen_ipv6 ? net::host_global_ipv6() : std::nullopt;
 }
 
-// The listeners of a start: the address's own, and with listen_ipv6 one on
-// every IPv6 address as well, unless the address is an IPv6 one already.
+// The listeners of a start: the address's own, and with listen_ipv6 one for
+// IPv6 as well, unless the address is an IPv6 one already: on every IPv6
+// address, or only on ::1 when the board keeps to loopback (behind a proxy
+// on the same machine), so that turning IPv6 on opens no other way in.
 std::vector<std::string> listen_addresses(const Server& s) {
     std::vector<std::string> addresses{*s.LocalAddress};
-    if (s.listen_ipv6 && s.LocalAddress->find(':') == std::string::npos) addresses.push_back("::");
+    if (s.listen_ipv6 && s.LocalAddress->find(':') == std::string::npos)
+        addresses.push_back(s.LocalAddress->compare(0, 4, "127.") == 0 ? "::1" : "::");
     return addresses;
 }
 

@@ -96,8 +96,9 @@ struct Server {
     std::optional<std::string> LocalAddress;   // absent when the host lookup failed
     std::optional<std::string> bind_address;   // --bind: used instead of the host lookup
     std::optional<std::string> trusted_proxy;  // the owner's TLS proxy, whose forwarding headers are believed
-    // The owner's IPv6 setting: each start also listens on every IPv6
-    // address (IPv6 only) on the same port, unless the address is IPv6 itself.
+    // The owner's IPv6 setting: each start also listens on IPv6 (IPv6 only)
+    // on the same port, unless the address is IPv6 itself: on ::1 when the
+    // address is a loopback one, else on every IPv6 address.
     bool listen_ipv6 = false;
     std::optional<std::string> GlobalIpv6;     // with listen_ipv6: the host's global IPv6 address, when it has one
     std::uint16_t bound_port = 0;              // the port really listened on (ListenPort 0: the system's choice)

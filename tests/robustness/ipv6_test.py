@@ -96,7 +96,7 @@ def inside(program):
             k.check(s.connect_ex(("::1", port)) != 0, "a board without ipv6=1 answered on ::1")
 
         # ipv6=1: the board also listens on IPv6 and names the global address.
-        d, port, p = boards.start("127.0.0.1", b"ipv6=1\r\n")
+        d, port, p = boards.start("0.0.0.0", b"ipv6=1\r\n", to="127.0.0.1")
         k.check(login(port, "fd00::2", "fd00::1"), "no login over IPv6 with ipv6=1")
         p.kill()
         summary = p.communicate()[0].decode()
