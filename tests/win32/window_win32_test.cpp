@@ -250,10 +250,10 @@ TEST_F(WindowTest, MenuBarHoldsItsItemsInOrder) {
     EXPECT_EQ(text_at(menu, 0), L"ファイル(&F)");
     HMENU file = ::GetSubMenu(menu, 0);
     ASSERT_NE(file, nullptr);
-    EXPECT_EQ(::GetMenuItemID(file, 0), static_cast<UINT>(IDM_IPV6));
-    EXPECT_EQ(text_at(file, 0), L"ＩＰｖ６でも接続を待つ(&6)");
-    EXPECT_EQ(::GetMenuItemID(file, 2), static_cast<UINT>(IDM_EXIT));
-    EXPECT_EQ(text_at(file, 2), L"アプリケーションの終了(&X)");
+    EXPECT_EQ(::GetMenuItemID(file, 0), static_cast<UINT>(IDM_EXIT));
+    EXPECT_EQ(text_at(file, 0), L"アプリケーションの終了(&X)");
+    EXPECT_EQ(::GetMenuItemID(file, 2), static_cast<UINT>(IDM_IPV6));
+    EXPECT_EQ(text_at(file, 2), L"ＩＰｖ６でも接続を待つ(&6)");
     for (UINT checked : {UINT{MF_CHECKED}, 0u}) {  // the item turns IPv6 on and off; its check mark shows which
         ::SendMessageW(app.main, WM_COMMAND, IDM_IPV6, 0);
         ::SendMessageW(app.main, WM_NULL, 0, 0);  // the change shows before the next message
