@@ -95,7 +95,9 @@ def inside(program):
         with socket.socket(socket.AF_INET6) as s:
             k.check(s.connect_ex(("::1", port)) != 0, "a board without ipv6=1 answered on ::1")
 
-        # ipv6=1: the board also listens on IPv6 and names the global address.
+        # ipv6=1: the board also listens on IPv6 (on loopback, ::1 only) and names the global address.
+        d, port, _ = boards.start("127.0.0.1", b"ipv6=1\r\n")
+        k.check(login(port, "::1", "::1") and socket.socket(socket.AF_INET6).connect_ex(("fd00::1", port)), "::1 only")
         d, port, p = boards.start("0.0.0.0", b"ipv6=1\r\n", to="127.0.0.1")
         k.check(login(port, "fd00::2", "fd00::1"), "no login over IPv6 with ipv6=1")
         p.kill()
