@@ -11,19 +11,30 @@
 #include "board/views/phone.h"
 #include "board/request_failure.h"
 #include "platform/fs.h"
+#include "platform/net.h"
 #include "platform/text_file.h"
 
 namespace board {
 namespace {
 
-constexpr size_t kSessionLineSize = 100;  // session lines are read 99 bytes at a time
+// Session lines are read 127 bytes at a time: the longest line (an IPv6
+// address of 39 characters in brackets, a cookie of 19 digits, the time and
+// the line end) has 111; an IPv4 one has at most 85.
+constexpr size_t kSessionLineSize = 128;
 constexpr FieldRules kLoginField{101, false};
 
-// Text between key and the next ':' (or the line's end) of a session line.
+// Text between key and the next ':' (or the line's end) of a session line;
+// a value in brackets (an IPv6 address, whose groups the ':' also parts) is
+// the text between them.
 std::optional<std::string_view> session_field(std::string_view line, std::string_view key) {
     size_t at = line.find(key);
     if (at == std::string_view::npos) return std::nullopt;
     std::string_view value = line.substr(at + key.size());
+    if (!value.empty() && value.front() == '[') {
+        size_t close = value.find(']');
+        if (close == std::string_view::npos) return std::nullopt;
+        return value.substr(1, close - 1);
+    }
     return value.substr(0, value.find(':'));
 }
 
@@ -88,7 +99,10 @@ std::uint64_t draw_cookie_value(Board& b) {
 }
 
 std::string session_line(Board& b, const std::string& address, std::uint64_t cookie) {
-    return "ipaddress=" + address + ":cookieid=" + std::to_string(cookie) + ":time=" + platform::timestamp_text(b.clock());
+    // An IPv6 address stands in brackets, as in a URL, so that its own ':' are
+    // not taken for the ones between the fields; an IPv4 one as always.
+    return "ipaddress=" + platform::net::url_host(address) + ":cookieid=" + std::to_string(cookie) +
+           ":time=" + platform::timestamp_text(b.clock());
 }
 
 // The line goes in whole or not at all: the old lines and the new one are

@@ -45,6 +45,7 @@ void load_held_sessions(Board& b);
 void logout(Board& b, const server::Request& request);
 
 // Plans the session file with "ipaddress=%s:cookieid=%d:time=%s" appended
+// (an IPv6 address in brackets: "ipaddress=[2001:db8::1]:cookieid=...")
 // into group: whole or not at all; returns the file's new stored bytes. A
 // session file that cannot be read ends the request.
 std::string plan_session_line(Board& b, platform::FileGroup& group, const std::string& address, std::uint64_t cookie);

@@ -185,8 +185,9 @@ OwnerSettings load_owner_settings(platform::FileStatus* status) {
         if (take_value_after(line, "proxy=")) {
             std::string address(line);
             while (!address.empty() && std::isspace(static_cast<unsigned char>(address.back()))) address.pop_back();
-            if (platform::net::is_ipv4_text(address)) settings.proxy = address;
+            if (auto text = platform::net::address_text(address)) settings.proxy = *text;
         }
+        if (take_value_after(line, "ipv6=")) settings.ipv6 = parse_int(line) == 1 ? 1 : 0;
     }
     return settings;
 }
@@ -195,8 +196,8 @@ bool save_owner_settings(const OwnerSettings& settings) {
     platform::make_directory(paths::kData);
     // The proxy line only when there is a proxy, a limit's line only when it
     // is not the default, the phone line only when the phone view is off, the
-    // search, notify and feed_token lines only when set, the upnp line only when on: the file of a
-    // board without them
+    // search, notify and feed_token lines only when set, the upnp and ipv6 lines only when on: the
+    // file of a board without them
     // stays as it was.
     const PostLimits& limits = settings.post_limits;
     const PostLimits defaults;
@@ -214,7 +215,8 @@ bool save_owner_settings(const OwnerSettings& settings) {
                         settings.search ? "search=" + std::to_string(*settings.search) + "\n" : "",
                         settings.notify.empty() ? "" : "notify=" + settings.notify + "\n",
                         settings.feed_token.empty() ? "" : "feed_token=" + settings.feed_token + "\n",
-                        settings.upnp == 1 ? "upnp=1\n" : ""})
+                        settings.upnp == 1 ? "upnp=1\n" : "",
+                        settings.ipv6 == 1 ? "ipv6=1\n" : ""})
         .ok();
 }
 

@@ -52,7 +52,7 @@ struct OwnerSettings {
     std::uint16_t port = server::kDefaultPort;
     std::uint8_t log = 0;              // LogEnabled
     std::uint8_t private_reading = 0;  // PrivateReading
-    std::string proxy;                 // the trusted TLS proxy's address; empty: none (the line is left out)
+    std::string proxy;                 // the trusted TLS proxy's address (IPv4 or IPv6); empty: none (the line is left out)
     // Flood control: "post_limit=" (posts an address may make within
     // "post_limit_seconds=") and "post_limit_hour=" (within an hour); 0 turns
     // one off. Each line is written only when its value is not the default.
@@ -62,6 +62,7 @@ struct OwnerSettings {
     std::string notify;                // the program run for each stored message; empty: none (the line is left out)
     std::string feed_token;            // the feed's secret address's token; empty: none yet (the line is left out)
     std::uint8_t upnp = 0;             // the router's port asked for; only "upnp=1" is written
+    std::uint8_t ipv6 = 0;             // Server::listen_ipv6; only "ipv6=1" is written
 };
 // status, when given, tells a missing file from one that cannot be read.
 OwnerSettings load_owner_settings(platform::FileStatus* status = nullptr);

@@ -1,9 +1,11 @@
 #pragma once
 // Sockets: the same small set of calls over POSIX sockets and Windows Sockets 2.
 #include <cstddef>
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -40,11 +42,44 @@ inline std::string choose_host_address(const std::optional<std::string>& looked_
 // True when text is a dotted IPv4 address.
 bool is_ipv4_text(const std::string& text);
 
+// Address texts (address.cpp, the same on every system).
+using Ipv6Bytes = std::array<std::uint8_t, 16>;
+// An IPv6 address in any of its text forms (a dotted IPv4 ending too).
+bool parse_ipv6(std::string_view text, Ipv6Bytes& out);
+// The form the board stores and compares: the compressed text of RFC 5952
+// (lower-case hex, the longest run of two or more zero groups as "::"),
+// except that an IPv4-mapped address (::ffff:192.0.2.1) is its dotted IPv4
+// text, so that an IPv4 visitor on an IPv6 socket is written as before.
+std::string ipv6_text(const Ipv6Bytes& a);
+// The stored form of an IPv4 or IPv6 address text; nothing when it is neither.
+std::optional<std::string> address_text(std::string_view text);
+// An address as the host part of a URL: an IPv6 one in brackets.
+std::string url_host(const std::string& address);
+
+// One of the host's IPv6 addresses; temporary: a privacy address, which the
+// system replaces every day or so.
+struct Ipv6Candidate {
+    std::string text;
+    bool temporary = false;
+};
+// True for a global unicast IPv6 address (2000::/3), which visitors on the
+// internet reach directly: not link-local (fe80::/10), not unique local
+// (fc00::/7), not loopback, not an IPv4 one.
+bool is_global_ipv6(const std::string& text);
+// The first global address that is not temporary, else the first global one.
+std::optional<std::string> choose_global_ipv6(const std::vector<Ipv6Candidate>& candidates);
+// The host's global IPv6 address (getifaddrs on Linux, GetAdaptersAddresses
+// on Windows, interfaces that are up), chosen as above.
+std::optional<std::string> host_global_ipv6();
+
 enum class ListenResult { Ok, SocketFailed, BindFailed, ListenFailed };
 
-// Creates a non-blocking listening socket bound to address:port. On a
-// failure, error (when given) gets the system's error number.
-ListenResult listen_on(const std::string& address, std::uint16_t port, Socket& out, int* error = nullptr);
+// Creates a non-blocking listening socket bound to address:port; address is
+// IPv4 or IPv6 text. "::" takes IPv4 connections too (as IPv4-mapped
+// addresses), unless ipv6_only. On a failure, error (when given) gets the
+// system's error number.
+ListenResult listen_on(const std::string& address, std::uint16_t port, Socket& out, int* error = nullptr,
+                       bool ipv6_only = false);
 // The system's words for an error number of a socket call.
 std::string error_text(int error);
 
@@ -53,7 +88,7 @@ std::uint16_t local_port(Socket s);
 
 enum class AcceptResult { Accepted, NonePending, OutOfDescriptors, Failed };
 // Accepts one pending connection without blocking. The new socket is
-// non-blocking; peer gets the client's dotted address.
+// non-blocking; peer gets the client's address text (ipv6_text).
 AcceptResult accept_connection(Socket listener, Socket& out, std::string& peer);
 // Accepts one pending connection and closes it at once, also when the process
 // has no descriptor left (one is kept spare for this).

@@ -13,6 +13,8 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <fstream>
+#include <set>
 
 #include "platform/net.h"
 #include "platform/net_faults.h"
@@ -33,6 +35,55 @@ std::string dotted(const in_addr& a) {
     char text[INET_ADDRSTRLEN] = {};
     ::inet_ntop(AF_INET, &a, text, sizeof text);
     return text;
+}
+
+Ipv6Bytes bytes_of(const in6_addr& a) {
+    Ipv6Bytes b;
+    std::memcpy(b.data(), &a, b.size());
+    return b;
+}
+
+// The text of a connection's other end or a socket's own address.
+std::string address_of(const sockaddr_storage& a) {
+    if (a.ss_family == AF_INET6) return ipv6_text(bytes_of(reinterpret_cast<const sockaddr_in6&>(a).sin6_addr));
+    return dotted(reinterpret_cast<const sockaddr_in&>(a).sin_addr);
+}
+
+// The socket address of address:port; false when address is neither IPv4 nor IPv6 text.
+bool socket_address(const std::string& address, std::uint16_t port, sockaddr_storage& out, socklen_t& len) {
+    out = {};
+    if (address.find('\0') != std::string::npos) return false;
+    Ipv6Bytes v6;
+    if (address.find(':') != std::string::npos && parse_ipv6(address, v6)) {
+        auto& a = reinterpret_cast<sockaddr_in6&>(out);
+        a.sin6_family = AF_INET6;
+        a.sin6_port = htons(port);
+        std::memcpy(&a.sin6_addr, v6.data(), v6.size());
+        len = sizeof a;
+        return true;
+    }
+    auto& a = reinterpret_cast<sockaddr_in&>(out);
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    len = sizeof a;
+    return ::inet_pton(AF_INET, address.c_str(), &a.sin_addr) == 1;
+}
+
+// The addresses the kernel marks temporary (privacy) or deprecated, from
+// /proc/net/if_inet6 (address, index, prefix, scope, flags, name): getifaddrs
+// does not tell.
+std::set<std::string> passing_ipv6_addresses() {
+    constexpr unsigned kTemporary = 0x01, kDeprecated = 0x20;  // IFA_F_TEMPORARY, IFA_F_DEPRECATED
+    std::set<std::string> found;
+    std::ifstream in("/proc/net/if_inet6");
+    std::string hex, index, prefix, scope, flags, name;
+    while (in >> hex >> index >> prefix >> scope >> flags >> name) {
+        if (hex.size() != 32 || !(std::stoul(flags, nullptr, 16) & (kTemporary | kDeprecated))) continue;
+        Ipv6Bytes b;
+        for (size_t i = 0; i < b.size(); ++i) b[i] = static_cast<std::uint8_t>(std::stoul(hex.substr(2 * i, 2), nullptr, 16));
+        found.insert(ipv6_text(b));
+    }
+    return found;
 }
 
 std::optional<std::string> own_name_address() {
@@ -85,6 +136,26 @@ std::optional<std::string> host_address() {
     return choose_host_address(own_name_address(), default_route_address(), interface_addresses());
 }
 
+std::optional<std::string> host_global_ipv6() {
+    std::vector<Ipv6Candidate> found;
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0) return std::nullopt;
+    std::set<std::string> passing;
+    try {
+        passing = passing_ipv6_addresses();
+    } catch (const std::exception&) {
+        // An unreadable line: no address is taken for temporary.
+    }
+    for (ifaddrs* i = list; i; i = i->ifa_next) {
+        if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET6 || !(i->ifa_flags & IFF_UP) || (i->ifa_flags & IFF_LOOPBACK))
+            continue;
+        std::string text = ipv6_text(bytes_of(reinterpret_cast<sockaddr_in6*>(i->ifa_addr)->sin6_addr));
+        found.push_back({text, passing.count(text) > 0});
+    }
+    ::freeifaddrs(list);
+    return choose_global_ipv6(found);
+}
+
 bool is_ipv4_text(const std::string& text) {
     in_addr a{};
     // inet_pton reads to the first NUL: what follows one would go unchecked.
@@ -96,27 +167,30 @@ static void set_nonblocking(int fd) {
     ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
 }
 
-ListenResult listen_on(const std::string& address, std::uint16_t port, Socket& out, int* error) {
+ListenResult listen_on(const std::string& address, std::uint16_t port, Socket& out, int* error, bool ipv6_only) {
     out = kInvalidSocket;
     auto failed = [&](int fd, ListenResult r) {
         if (error) *error = errno;
         if (fd >= 0) ::close(fd);
         return r;
     };
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_storage addr{};
+    socklen_t length = 0;
+    bool known = socket_address(address, port, addr, length);
+    int fd = ::socket(addr.ss_family == AF_INET6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return failed(fd, ListenResult::SocketFailed);
     // A restart on the same port works at once, while old connections linger
     // in TIME_WAIT; another program listening on the port still makes bind fail.
     int one = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    if (::inet_pton(AF_INET, address.c_str(), &addr.sin_addr) != 1) {
+    if (!known) {
         errno = EADDRNOTAVAIL;
         return failed(fd, ListenResult::BindFailed);
     }
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return failed(fd, ListenResult::BindFailed);
+    // Set either way: the system's default (bindv6only) may be either.
+    int v6_only = ipv6_only ? 1 : 0;
+    if (addr.ss_family == AF_INET6) ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &v6_only, sizeof v6_only);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), length) != 0) return failed(fd, ListenResult::BindFailed);
     if (::listen(fd, SOMAXCONN) != 0) return failed(fd, ListenResult::ListenFailed);
     set_nonblocking(fd);
     out = fd;
@@ -126,10 +200,11 @@ ListenResult listen_on(const std::string& address, std::uint16_t port, Socket& o
 std::string error_text(int error) { return std::strerror(error); }
 
 std::uint16_t local_port(Socket s) {
-    sockaddr_in addr{};
+    sockaddr_storage addr{};
     socklen_t len = sizeof addr;
     if (::getsockname(static_cast<int>(s), reinterpret_cast<sockaddr*>(&addr), &len) != 0) return 0;
-    return ntohs(addr.sin_port);
+    // The port stands at the same place in both families' records.
+    return ntohs(reinterpret_cast<sockaddr_in&>(addr).sin_port);
 }
 
 namespace {
@@ -146,7 +221,7 @@ bool fails(NetOp op) {
 }  // namespace
 
 AcceptResult accept_connection(Socket listener, Socket& out, std::string& peer) {
-    sockaddr_in addr{};
+    sockaddr_storage addr{};
     socklen_t len = sizeof addr;
     int fd = fails(NetOp::Accept) ? -1
                                   : ::accept4(static_cast<int>(listener), reinterpret_cast<sockaddr*>(&addr), &len,
@@ -158,7 +233,7 @@ AcceptResult accept_connection(Socket listener, Socket& out, std::string& peer) 
             return AcceptResult::NonePending;
         return errno == EMFILE || errno == ENFILE ? AcceptResult::OutOfDescriptors : AcceptResult::Failed;
     }
-    peer = dotted(addr.sin_addr);
+    peer = address_of(addr);
     return AcceptResult::Accepted;
 }
 

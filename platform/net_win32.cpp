@@ -6,6 +6,7 @@
 #endif
 #include <winsock2.h>
 #include <ws2tcpip.h>
+#include <iphlpapi.h>
 
 #include <cstring>
 
@@ -54,6 +55,38 @@ std::string dotted(const in_addr& a) {
     return ok ? text : "";
 }
 
+Ipv6Bytes bytes_of(const in6_addr& a) {
+    Ipv6Bytes b;
+    std::memcpy(b.data(), &a, b.size());
+    return b;
+}
+
+// The text of a connection's other end or a socket's own address.
+std::string address_of(const sockaddr_storage& a) {
+    if (a.ss_family == AF_INET6) return ipv6_text(bytes_of(reinterpret_cast<const sockaddr_in6&>(a).sin6_addr));
+    return dotted(reinterpret_cast<const sockaddr_in&>(a).sin_addr);
+}
+
+// The socket address of address:port; false when address is neither IPv4 nor IPv6 text.
+bool socket_address(const std::string& address, std::uint16_t port, sockaddr_storage& out, int& len) {
+    out = {};
+    if (address.find('\0') != std::string::npos) return false;
+    Ipv6Bytes v6;
+    if (address.find(':') != std::string::npos && parse_ipv6(address, v6)) {
+        auto& a = reinterpret_cast<sockaddr_in6&>(out);
+        a.sin6_family = AF_INET6;
+        a.sin6_port = htons(port);
+        std::memcpy(&a.sin6_addr, v6.data(), v6.size());
+        len = sizeof a;
+        return true;
+    }
+    auto& a = reinterpret_cast<sockaddr_in&>(out);
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    len = sizeof a;
+    return ::inet_pton(AF_INET, address.c_str(), &a.sin_addr) == 1;
+}
+
 // Every IPv4 address the host's own name looks up to: on Windows, those of
 // its interfaces that are up.
 std::vector<std::string> own_name_addresses() {
@@ -99,6 +132,31 @@ std::optional<std::string> host_address() {
     return choose_host_address(looked_up, default_route_address(), named);
 }
 
+std::optional<std::string> host_global_ipv6() {
+    std::vector<Ipv6Candidate> found;
+    ULONG size = 16 * 1024;
+    std::vector<unsigned char> buffer;
+    ULONG result = ERROR_BUFFER_OVERFLOW;
+    constexpr ULONG kFlags = GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER;
+    for (int tries = 0; tries < 3 && result == ERROR_BUFFER_OVERFLOW; ++tries) {
+        buffer.resize(size);
+        result = ::GetAdaptersAddresses(AF_INET6, kFlags, nullptr, reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()),
+                                        &size);
+    }
+    if (result != NO_ERROR) return std::nullopt;
+    for (auto* adapter = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()); adapter; adapter = adapter->Next) {
+        if (adapter->OperStatus != IfOperStatusUp || adapter->IfType == IF_TYPE_SOFTWARE_LOOPBACK) continue;
+        for (auto* a = adapter->FirstUnicastAddress; a; a = a->Next) {
+            if (!a->Address.lpSockaddr || a->Address.lpSockaddr->sa_family != AF_INET6) continue;
+            std::string text = ipv6_text(bytes_of(reinterpret_cast<sockaddr_in6*>(a->Address.lpSockaddr)->sin6_addr));
+            // A random suffix is a privacy address; a deprecated one is on its way out.
+            bool passing = a->SuffixOrigin == IpSuffixOriginRandom || a->DadState == IpDadStateDeprecated;
+            found.push_back({text, passing});
+        }
+    }
+    return choose_global_ipv6(found);
+}
+
 // Parsed here rather than by inet_pton, which wants the sockets library
 // started; the rules are inet_pton's: four decimal parts of 0 to 255, no
 // leading zeros, nothing else.
@@ -120,25 +178,28 @@ bool is_ipv4_text(const std::string& text) {
     return i == text.size();
 }
 
-ListenResult listen_on(const std::string& address, std::uint16_t port, Socket& out, int* error) {
+ListenResult listen_on(const std::string& address, std::uint16_t port, Socket& out, int* error, bool ipv6_only) {
     out = kInvalidSocket;
     auto failed = [&](SOCKET s, ListenResult r, int code) {
         if (error) *error = code;
         if (s != INVALID_SOCKET) ::closesocket(s);
         return r;
     };
-    SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_storage addr{};
+    int length = 0;
+    bool known = socket_address(address, port, addr, length);
+    SOCKET s = ::socket(addr.ss_family == AF_INET6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
     if (s == INVALID_SOCKET) return failed(s, ListenResult::SocketFailed, ::WSAGetLastError());
     // Nobody else may bind the port while the board listens on it, and a port
     // that another program holds makes this bind fail.
     BOOL one = TRUE;
     ::setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&one), sizeof one);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    if (::inet_pton(AF_INET, address.c_str(), &addr.sin_addr) != 1)
-        return failed(s, ListenResult::BindFailed, WSAEADDRNOTAVAIL);
-    if (::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+    if (!known) return failed(s, ListenResult::BindFailed, WSAEADDRNOTAVAIL);
+    // Windows keeps an IPv6 socket to IPv6 unless told otherwise.
+    DWORD v6_only = ipv6_only ? 1 : 0;
+    if (addr.ss_family == AF_INET6)
+        ::setsockopt(s, IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&v6_only), sizeof v6_only);
+    if (::bind(s, reinterpret_cast<sockaddr*>(&addr), length) != 0)
         return failed(s, ListenResult::BindFailed, ::WSAGetLastError());
     if (::listen(s, SOMAXCONN) != 0) return failed(s, ListenResult::ListenFailed, ::WSAGetLastError());
     set_nonblocking(s, true);
@@ -156,14 +217,15 @@ std::string error_text(int error) {
 }
 
 std::uint16_t local_port(Socket s) {
-    sockaddr_in addr{};
+    sockaddr_storage addr{};
     int len = sizeof addr;
     if (::getsockname(native(s), reinterpret_cast<sockaddr*>(&addr), &len) != 0) return 0;
-    return ntohs(addr.sin_port);
+    // The port stands at the same place in both families' records.
+    return ntohs(reinterpret_cast<sockaddr_in&>(addr).sin_port);
 }
 
 AcceptResult accept_connection(Socket listener, Socket& out, std::string& peer) {
-    sockaddr_in addr{};
+    sockaddr_storage addr{};
     int len = sizeof addr;
     SOCKET s = fails(NetOp::Accept) ? INVALID_SOCKET
                                     : ::accept(native(listener), reinterpret_cast<sockaddr*>(&addr), &len);
@@ -176,7 +238,7 @@ AcceptResult accept_connection(Socket listener, Socket& out, std::string& peer) 
     // An accepted socket inherits the listener's non-blocking mode; set it
     // anyway, since the reading side depends on it.
     set_nonblocking(s, true);
-    peer = dotted(addr.sin_addr);
+    peer = address_of(addr);
     out = static_cast<Socket>(s);
     return AcceptResult::Accepted;
 }

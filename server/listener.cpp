@@ -79,6 +79,18 @@ using Table = std::vector<std::unique_ptr<Connection>>;
 
 void look_up_address(Server& s) {
     s.LocalAddress = s.bind_address ? s.bind_address : net::host_address();
+    s.GlobalIpv6 = s.listen_ipv6 ? net::host_global_ipv6() : std::nullopt;
+}
+
+// The listeners of a start: the address's own, and with listen_ipv6 one for
+// IPv6 as well, unless the address is an IPv6 one already: on every IPv6
+// address, or only on ::1 when the board keeps to loopback (behind a proxy
+// on the same machine), so that turning IPv6 on opens no other way in.
+std::vector<std::string> listen_addresses(const Server& s) {
+    std::vector<std::string> addresses{*s.LocalAddress};
+    if (s.listen_ipv6 && s.LocalAddress->find(':') == std::string::npos)
+        addresses.push_back(s.LocalAddress->compare(0, 4, "127.") == 0 ? "::1" : "::");
+    return addresses;
 }
 
 SteadyClock::time_point deadline_of(const Server& s, const Connection& c) {
@@ -335,7 +347,7 @@ bool accept_one(Server& s, net::Socket listener, Table& table, std::vector<Conne
     return true;
 }
 
-void event_loop(Server& s, net::SocketHandle listener) {
+void event_loop(Server& s, std::vector<net::SocketHandle> listeners) {
     Table table;
     std::vector<net::PollEntry> entries;
     std::vector<Connection*> polled;    // the connections of entries, from entries[first]
@@ -353,7 +365,8 @@ void event_loop(Server& s, net::SocketHandle listener) {
         if (!accepting && accept_resume < wake) wake = accept_resume;
         entries.clear();
         polled.clear();
-        if (accepting) entries.push_back({listener.get()});
+        const size_t listening = accepting ? listeners.size() : 0;  // entries[0 .. listening)
+        for (size_t l = 0; l < listening; ++l) entries.push_back({listeners[l].get()});
         entries.push_back({s.handoff->wake_read.get()});
         const size_t first = entries.size();
         for (auto& c : table) {
@@ -396,9 +409,11 @@ void event_loop(Server& s, net::SocketHandle listener) {
         // yet (a crowd connecting at once), up to a few a wake; one that
         // brings its whole request ends them, so that a client served after
         // another costs no failed call.
-        for (size_t n = 0; accepting && entries[0].ready && n < kAcceptsPerWake; ++n) {
-            size_t handled = ready.size();
-            if (!accept_one(s, listener.get(), table, ready, accept_resume) || ready.size() > handled) break;
+        for (size_t l = 0; l < listening; ++l) {
+            for (size_t n = 0; entries[l].ready && n < kAcceptsPerWake; ++n) {
+                size_t handled = ready.size();
+                if (!accept_one(s, listeners[l].get(), table, ready, accept_resume) || ready.size() > handled) break;
+            }
         }
         // A wake byte that could not be sent leaves its reply to the loop's
         // own look, once a second also while other sockets keep it busy.
@@ -449,30 +464,38 @@ StartResult start(Server& s) {
         s.start_error = "no address of this host was found to listen on; give one with --bind";
         return StartResult::BindFailed;
     }
-    net::Socket listening = net::kInvalidSocket;
-    int error = 0;
-    net::ListenResult listened = net::listen_on(*s.LocalAddress, s.ListenPort, listening, &error);
-    net::SocketHandle listener(listening);
-    if (listened != net::ListenResult::Ok) {
-        net::cleanup();
-        std::string where = *s.LocalAddress + ":" + std::to_string(s.ListenPort);
-        s.start_reason = net::error_text(error);
-        if (listened == net::ListenResult::SocketFailed) {
-            s.start_error = "cannot make a socket: " + s.start_reason;
-            return StartResult::NoSocket;
+    std::vector<net::SocketHandle> listeners;
+    s.failed_address.clear();
+    for (const std::string& address : listen_addresses(s)) {
+        // A second listener takes the port the first one got (port 0: the system's choice).
+        std::uint16_t port = listeners.empty() ? s.ListenPort : s.bound_port;
+        net::Socket listening = net::kInvalidSocket;
+        int error = 0;
+        net::ListenResult listened = net::listen_on(address, port, listening, &error, !listeners.empty());
+        listeners.emplace_back(listening);
+        if (listened != net::ListenResult::Ok) {
+            listeners.clear();
+            net::cleanup();
+            s.failed_address = address;
+            std::string where = net::url_host(address) + ":" + std::to_string(port);
+            s.start_reason = net::error_text(error);
+            if (listened == net::ListenResult::SocketFailed) {
+                s.start_error = "cannot make a socket: " + s.start_reason;
+                return StartResult::NoSocket;
+            }
+            bool bind = listened == net::ListenResult::BindFailed;
+            s.start_error = (bind ? "cannot bind " : "cannot listen on ") + where + ": " + s.start_reason;
+            return bind ? StartResult::BindFailed : StartResult::ListenFailed;
         }
-        bool bind = listened == net::ListenResult::BindFailed;
-        s.start_error = (bind ? "cannot bind " : "cannot listen on ") + where + ": " + s.start_reason;
-        return bind ? StartResult::BindFailed : StartResult::ListenFailed;
+        if (listeners.size() == 1) s.bound_port = net::local_port(listeners.front().get());
     }
-    s.bound_port = net::local_port(listener.get());
     size_t limit = net::descriptor_limit();
     s.max_connections = limit > 2 * kSpareDescriptors ? limit - kSpareDescriptors : kSpareDescriptors;
     auto handoff = std::make_shared<Handoff>();
     handoff->limit = std::max<size_t>(1, std::min(s.board_queue_limit, s.max_connections / kBoardShare / 2));
     net::Socket wake_read = net::kInvalidSocket, wake_write = net::kInvalidSocket;
     if (!net::make_wake_pair(wake_read, wake_write)) {
-        listener = net::SocketHandle();
+        listeners.clear();
         net::cleanup();
         s.start_error = "cannot make the sockets that wake the server's event loop";
         return StartResult::NoSocket;
@@ -485,7 +508,7 @@ StartResult start(Server& s) {
     try {
         s.board_thread = std::thread(lane_work, std::ref(s), std::ref(*handoff), false);
         if (s.handler.respond_aside) s.side_thread = std::thread(lane_work, std::ref(s), std::ref(*handoff), true);
-        s.accept_thread = std::thread(event_loop, std::ref(s), std::move(listener));
+        s.accept_thread = std::thread(event_loop, std::ref(s), std::move(listeners));
     } catch (const std::system_error& e) {
         end_board_thread(s);
         s.handoff.reset();
@@ -513,6 +536,16 @@ bool set_port(Server& s, std::uint16_t port) {
     look_up_address(s);
     net::cleanup();
     s.ListenPort = port;
+    return true;
+}
+
+bool set_ipv6(Server& s, bool on) {
+    s.listen_ipv6 = on;
+    s.GlobalIpv6.reset();
+    if (!on) return true;
+    if (!net::startup()) return false;
+    s.GlobalIpv6 = net::host_global_ipv6();
+    net::cleanup();
     return true;
 }
 

@@ -96,9 +96,15 @@ struct Server {
     std::optional<std::string> LocalAddress;   // absent when the host lookup failed
     std::optional<std::string> bind_address;   // --bind: used instead of the host lookup
     std::optional<std::string> trusted_proxy;  // the owner's TLS proxy, whose forwarding headers are believed
+    // The owner's IPv6 setting: each start also listens on IPv6 (IPv6 only)
+    // on the same port, unless the address is IPv6 itself: on ::1 when the
+    // address is a loopback one, else on every IPv6 address.
+    bool listen_ipv6 = false;
+    std::optional<std::string> GlobalIpv6;     // with listen_ipv6: the host's global IPv6 address, when it has one
     std::uint16_t bound_port = 0;              // the port really listened on (ListenPort 0: the system's choice)
     std::string start_error;                   // why the last start failed, in English, with address and port
     std::string start_reason;                  // the system's words for it, when it came from a socket call
+    std::string failed_address;                // the address of the listener that could not be made
 
     std::thread accept_thread;  // the event loop over the listener and every connection
     std::thread board_thread;   // Handler::respond for the requests the loop hands over
@@ -129,5 +135,7 @@ StartResult start(Server& s);
 void stop(Server& s);
 // False when the sockets library cannot be started.
 bool set_port(Server& s, std::uint16_t port);
+// Sets listen_ipv6 for the next start and looks up the global IPv6 address.
+bool set_ipv6(Server& s, bool on);
 
 }  // namespace server

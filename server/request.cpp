@@ -131,7 +131,7 @@ Request parse_request(std::string_view text, std::string peer_address, const std
     });
     if (trusted_proxy && r.ClientAddress == *trusted_proxy) {
         std::string_view forwarded = last_listed(text, "X-Forwarded-For");
-        if (platform::net::is_ipv4_text(std::string(forwarded))) r.ClientAddress = std::string(forwarded);
+        if (auto address = platform::net::address_text(forwarded)) r.ClientAddress = std::move(*address);
         if (equals_ignoring_case(last_listed(text, "X-Forwarded-Proto"), "https")) r.scheme = "https";
     }
     return r;

@@ -22,7 +22,7 @@ struct Request {
     std::optional<std::string> session_cookie;  // the SESSIONID cookie's value
     std::optional<std::string> origin;          // the first Origin header, trimmed
     std::optional<std::string> host;            // the first Host header, trimmed
-    std::string ClientAddress;                  // the client's dotted IPv4 address (see parse_request)
+    std::string ClientAddress;                  // the client's address text, IPv4 or IPv6 (see parse_request)
     std::string scheme = "http";                // how the client reached the board: "http" or "https"
     std::string_view user_agent;                // the first User-Agent header, trimmed; empty when none
     std::string_view view_cookie;               // the VIEW cookie's value (the visitor's choice of layout)
@@ -33,7 +33,8 @@ struct Request {
 // peer_address is the connection's other end. Only when it is trusted_proxy
 // (the owner's TLS proxy) are the proxy's headers believed: the client is the
 // right-most address of X-Forwarded-For (the one the proxy itself added; the
-// peer when there is none or it is not a dotted IPv4 address) and the scheme
+// peer when there is none or it is neither an IPv4 nor an IPv6 address),
+// written as platform::net::address_text writes it, and the scheme
 // is X-Forwarded-Proto's. From any other peer those headers are ignored, so
 // that nobody chooses their own address.
 Request parse_request(std::string_view text, std::string peer_address,

@@ -32,7 +32,14 @@ static std::string shown_port(const server::Server& s) {
 std::string board_url(const server::Server& s) {
     if (!s.LocalAddress) return {};
     std::string port = shown_port(s);
-    return "http://" + *s.LocalAddress + (port == "80" ? "" : ":" + port) + "/";
+    return "http://" + platform::net::url_host(*s.LocalAddress) + (port == "80" ? "" : ":" + port) + "/";
+}
+
+std::string ipv6_url_status(const Control& c) {
+    const server::Server& s = c.server;
+    if (!s.listen_ipv6 || !s.GlobalIpv6) return "";
+    std::string port = shown_port(s);
+    return "ＩＰｖ６のＵＲＬは [ http://[" + *s.GlobalIpv6 + "]" + (port == "80" ? "" : ":" + port) + "/ ] です。";
 }
 
 void status_refresh(Control& c) {
@@ -57,13 +64,14 @@ void status_refresh(Control& c) {
 
 bool consume_changes(Control& c) {
     bool changed = c.panel_action != PanelAction::None || c.port_changed || c.log_changed || c.private_changed ||
-                   c.upnp_changed;
+                   c.upnp_changed || c.ipv6_changed;
     if (changed) status_refresh(c);
     c.panel_action = PanelAction::None;
     c.port_changed = false;
     c.log_changed = false;
     c.private_changed = false;
     c.upnp_changed = false;
+    c.ipv6_changed = false;
     return changed;
 }
 
@@ -81,7 +89,7 @@ bool start_server(Control& c, Owner owner) {
                 text += "このコンピューターのＩＰアドレスが分かりません。\n--bind オプションでＩＰアドレスを指定して下さい。";
                 break;
             }
-            text += "ＩＰアドレス[ " + *s.LocalAddress + " ]の" + port +
+            text += "ＩＰアドレス[ " + (s.failed_address.empty() ? *s.LocalAddress : s.failed_address) + " ]の" + port +
                     "は、他のアプリケーションが使用しているか、使用できません。\n" +
                     "ポート番号を変更するか、他のアプリケーションを終了して下さい。" + reason;
             break;
@@ -124,6 +132,7 @@ void load_owner_settings(Control& c, std::optional<std::uint16_t> port_option, b
     else c.server.trusted_proxy.reset();
     c.kept_port = settings.port;
     c.server.ListenPort = port_option ? *port_option : settings.port;
+    server::set_ipv6(c.server, settings.ipv6 == 1);
     c.board.LogEnabled = settings.log;
     c.pending_log_choice = settings.log;
     c.kept_private = settings.private_reading;
@@ -151,7 +160,8 @@ static bool owner_settings_saved(Control& c, Owner owner = Owner::Dialog) {
     if (!c.settings_unreadable &&
         board::save_owner_settings({c.kept_port, c.board.LogEnabled.load(), c.kept_private, c.kept_proxy,
                                     c.kept_post_limits, c.kept_phone, c.kept_search, c.kept_notify,
-                                    board::feed_token(c.board), c.kept_upnp}))
+                                    board::feed_token(c.board), c.kept_upnp,
+                                    static_cast<std::uint8_t>(c.server.listen_ipv6 ? 1 : 0)}))
         return true;
     c.boxes.ok(open_failed(board::paths::kSettings), kErrorCaption, owner);
     return false;
@@ -179,6 +189,20 @@ Dialog port_dialog_ok(Control& c, const std::string& text) {
     }
     c.port_changed = true;
     return Dialog::Ends;
+}
+
+void set_ipv6(Control& c, bool on, Owner owner) {
+    if (on == c.server.listen_ipv6) return;
+    // Turning it on first says, once a run, that visitors from the internet
+    // can then reach the board.
+    if (on) internet_warning(c, owner);
+    server::set_ipv6(c.server, on);
+    save_owner_settings(c);
+    if (c.server.ServerState.load() == server::RunState::Running) {
+        server::stop(c.server);
+        start_server(c, owner);
+    }
+    c.ipv6_changed = true;
 }
 
 void log_dialog_choose(Control& c, std::uint8_t choice) { c.pending_log_choice = choice ? 1 : 0; }

@@ -53,6 +53,7 @@ struct Control {
     bool port_changed = false;
     bool log_changed = false;
     bool private_changed = false;
+    bool ipv6_changed = false;
     bool running_colour = false;  // the indicator is green, else yellow
     std::uint8_t pending_log_choice = 0;
     std::uint8_t pending_private_choice = 0;
@@ -162,6 +163,13 @@ void upnp_menu(Control& c);
 // router's port, IPv6), once a run: what that means, and private reading and
 // a new ID and password while they are off or the defaults.
 void internet_warning(Control& c, Owner owner);
+// IPv6 on or off (the console's ipv6 command, the window's menu item): kept
+// in the settings file, and a running server starts again with it. On, each
+// start also listens on IPv6 on the port.
+void set_ipv6(Control& c, bool on, Owner owner);
+// The board's IPv6 URL, shown only while IPv6 is on and the host has a global
+// IPv6 address; empty otherwise.
+std::string ipv6_url_status(const Control& c);
 
 // The ID and password dialog's OK when a typed character has no Shift_JIS
 // form: refused, as "?" in the credentials would lock every visitor out.

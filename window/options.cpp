@@ -55,18 +55,20 @@ Options parse_options(const std::vector<std::string>& args) {
         std::string v;
         if (a == "--bind") {
             if (!value(v)) return o;
-            if (!platform::net::is_ipv4_text(v)) {
-                o.error = "--bind needs an IPv4 address such as 127.0.0.1";
+            auto address = platform::net::address_text(v);
+            if (!address) {
+                o.error = "--bind needs an IPv4 or IPv6 address such as 127.0.0.1 or ::1";
                 return o;
             }
-            o.bind = v;
+            o.bind = *address;
         } else if (a == "--proxy") {
             if (!value(v)) return o;
-            if (!platform::net::is_ipv4_text(v)) {
-                o.error = "--proxy needs the IPv4 address the proxy connects from, such as 127.0.0.1";
+            auto address = platform::net::address_text(v);
+            if (!address) {
+                o.error = "--proxy needs the IPv4 or IPv6 address the proxy connects from, such as 127.0.0.1";
                 return o;
             }
-            o.proxy = v;
+            o.proxy = *address;
         } else if (a == "--notify") {
             if (!value(v)) return o;
             o.notify = v;  // empty: no program for this run
@@ -102,7 +104,8 @@ Options parse_options(const std::vector<std::string>& args) {
 
 const char* usage_text() {
     return "Usage: komorebi [options]\n"
-           "  --bind ADDRESS  listen on ADDRESS (127.0.0.1, 0.0.0.0, ...) instead of the host's own address\n"
+           "  --bind ADDRESS  listen on ADDRESS (127.0.0.1, 0.0.0.0, ::1, :: for IPv6 and IPv4, ...) instead of\n"
+           "                  the host's own address\n"
            "  --port N        listen on port N (default 53790)\n"
            "  --dir DIR       keep the board's DATA directory in DIR\n"
            "  --start         start the server at launch\n"

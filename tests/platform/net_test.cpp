@@ -4,6 +4,28 @@
 #include "platform/port_mapping.h"
 
 using platform::net::choose_host_address;
+using platform::net::address_text;
+using platform::net::choose_global_ipv6;
+
+TEST(AddressText, IsTheCompressedFormWithAMappedAddressAsItsIpv4Text) {
+    const std::pair<const char*, const char*> stored[] = {
+        {"192.0.2.1", "192.0.2.1"}, {"::1", "::1"}, {"0:0:0:0:0:0:0:0", "::"}, {"2001:0DB8::0:1", "2001:db8::1"},
+        {"2001:db8:0:1:1:1:1:1", "2001:db8:0:1:1:1:1:1"},  // a single zero group is not shortened
+        {"2001:db8:0:0:1:0:0:1", "2001:db8::1:0:0:1"},    // the first of two equal runs
+        {"1:0:0:2:0:0:0:3", "1:0:0:2::3"},                // the longest run
+        {"::ffff:192.0.2.1", "192.0.2.1"}, {"::FFFF:c000:201", "192.0.2.1"}, {"64:ff9b::192.0.2.1", "64:ff9b::c000:201"}};
+    for (auto [text, form] : stored) EXPECT_EQ(address_text(text).value_or("none"), form) << text;
+    for (const char* bad : {"", "1::2::3", ":1::", "1::2:", "1:2:3:4:5:6:7", "1:2:3:4:5:6:7:8:9", "12345::", "::1%lo",
+                            "[::1]", "::1.2.3", "::1.2.3.04", "1.2.3.4.5", "g::1"})
+        EXPECT_FALSE(address_text(bad)) << bad;
+}
+
+TEST(HostAddress, TheGlobalIpv6AddressIsIn2000Slash3AndNotATemporaryOneWhenThereIsAChoice) {
+    EXPECT_EQ(choose_global_ipv6({{"::1"}, {"fe80::1"}, {"fd00::1"}, {"2001:db8::9", true}, {"2400:4050::5"}}),
+              "2400:4050::5");
+    EXPECT_EQ(choose_global_ipv6({{"fe80::1"}, {"2001:db8::9", true}}), "2001:db8::9") << "temporary, being the only one";
+    EXPECT_EQ(choose_global_ipv6({{"fc00::1"}, {"fe80::2"}, {"1fff::1"}, {"4000::1"}, {"::ffff:8.8.8.8"}}), std::nullopt);
+}
 
 TEST(HostAddress, LoopbackLookupsGiveWayToAnAddressOthersCanReach) {
     std::vector<std::string> up = {"127.0.0.1", "0.0.0.0", "10.1.2.3", "192.168.1.20"};

@@ -64,4 +64,5 @@ TEST(ForwardedClient, BelievedOnlyFromTheTrustedProxy) {
     EXPECT_EQ(client(std::string("X-Forwarded-For: 192.0.2.7\0AAAA\r\n", 33), "127.0.0.1", proxy), "127.0.0.1 http")
         << "nothing after a NUL goes unchecked into the session and record lines";
     EXPECT_EQ(client("", "127.0.0.1", proxy), "127.0.0.1 http");
+    EXPECT_EQ(client("X-Forwarded-For: 192.0.2.7, 2001:DB8:0::66\r\n", "::1", "::1"), "2001:db8::66 http");
 }

@@ -253,6 +253,13 @@ TEST_F(WindowTest, MenuBarHoldsItsItemsInOrder) {
     ASSERT_NE(file, nullptr);
     EXPECT_EQ(::GetMenuItemID(file, 0), static_cast<UINT>(IDM_EXIT));
     EXPECT_EQ(text_at(file, 0), L"アプリケーションの終了(&X)");
+    EXPECT_EQ(::GetMenuItemID(file, 2), static_cast<UINT>(IDM_IPV6));
+    EXPECT_EQ(text_at(file, 2), L"ＩＰｖ６でも接続を待つ(&6)");
+    for (UINT checked : {UINT{MF_CHECKED}, 0u}) {  // the item turns IPv6 on and off; its check mark shows which
+        ::SendMessageW(app.main, WM_COMMAND, IDM_IPV6, 0);
+        ::SendMessageW(app.main, WM_NULL, 0, 0);  // the change shows before the next message
+        EXPECT_EQ(::GetMenuState(file, IDM_IPV6, MF_BYCOMMAND) & MF_CHECKED, checked);
+    }
     EXPECT_EQ(text_at(menu, 1), L"ヘルプ(&H)");
     HMENU help = ::GetSubMenu(menu, 1);
     ASSERT_NE(help, nullptr);

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <string>
 
+#include "platform/net.h"
 #include "window/notify.h"
 
 namespace window::console {
@@ -122,6 +123,7 @@ struct Session {
             }
             screen.print(line + "\n");
         }
+        if (!ipv6_url_status(c).empty()) screen.print(ipv6_url_status(c) + "\n");
         if (!private_reading_status(c).empty()) screen.print(private_reading_status(c) + "\n");
         if (!proxy_status(c).empty()) screen.print(proxy_status(c) + "\n");
         if (!router_status(c).empty()) screen.print(router_status(c) + "\n");
@@ -249,6 +251,7 @@ struct Session {
                      "  log     ログの取得設定\n"
                      "  private 閲覧制限の設定\n"
                      "  upnp    ルーターのポート開放の設定\n"
+                     "  ipv6    ＩＰｖ６での接続の切り替え (オン／オフ)\n"
                      "  id      ＩＤ＆パスワードの設定\n"
                      "  reset   メッセージのリセット\n"
                      "  delete  メッセージの削除 (delete ページ番号 番号 でも可)\n"
@@ -320,6 +323,8 @@ int run_console(Control& c, int input_fd, std::FILE* out, bool start) {
             session.port();
         } else if (command == "log") {
             session.log();
+        } else if (command == "ipv6") {
+            set_ipv6(c, !c.server.listen_ipv6, Owner::Main);
         } else if (command == "private") {
             session.private_reading();
         } else if (command == "upnp") {
@@ -373,7 +378,8 @@ int run_console(Control& c, int input_fd, std::FILE* out, bool start) {
 static void print_service_summary(Control& c, std::FILE* out) {
     const server::Server& s = c.server;
     if (s.ServerState.load() == server::RunState::Running)
-        std::fprintf(out, "komorebi: serving http://%s:%u/\n", s.LocalAddress ? s.LocalAddress->c_str() : "?",
+        std::fprintf(out, "komorebi: serving http://%s:%u/\n",
+                     s.LocalAddress ? platform::net::url_host(*s.LocalAddress).c_str() : "?",
                      static_cast<unsigned>(s.bound_port));
     else
         std::fprintf(out, "komorebi: not serving (--start starts the server)\n");
@@ -386,6 +392,9 @@ static void print_service_summary(Control& c, std::FILE* out) {
                      s.trusted_proxy->c_str());
     else
         std::fprintf(out, "komorebi: trusted proxy none (X-Forwarded-For and X-Forwarded-Proto are ignored)\n");
+    if (s.listen_ipv6)
+        std::fprintf(out, "komorebi: IPv6 on (also listening on IPv6), global address %s\n",
+                     s.GlobalIpv6 ? s.GlobalIpv6->c_str() : "none");
     if (uses_default_credentials(c))
         std::fprintf(out, "komorebi: warning: the ID and password are still the defaults; set them with the console "
                           "(komorebi --dir FOLDER, then the id command)\n");

@@ -20,6 +20,7 @@ constexpr int kPanelX = 10;
 constexpr int kPanelY = 10;
 constexpr int kPanelWidth = 190;
 constexpr int kPanelHeight = 110;
+constexpr int kIpv6UrlY = 250;  // the IPv6 URL's line, below the log line, while it is shown
 
 struct Notice {
     std::string text;
@@ -62,6 +63,8 @@ void update_title(App& app) {
     title += to_wide(new_messages_title(app.unseen));
     if (app.control.server.trusted_proxy) title += to_wide("　［プロキシ経由］");
     ::SetWindowTextW(app.main, title.c_str());
+    ::CheckMenuItem(::GetMenu(app.main), IDM_IPV6,
+                    MF_BYCOMMAND | (app.control.server.listen_ipv6 ? MF_CHECKED : MF_UNCHECKED));
     bool warn = uses_default_credentials(app.control);
     if (warn != app.default_credentials) ::InvalidateRect(app.main, nullptr, TRUE);
     app.default_credentials = warn;
@@ -143,15 +146,19 @@ void before_each_message(App& app) { show_changes(app); }
 
 // The window is 550 by 300 pixels; but where the menu bar's texts need two
 // rows (wide fonts, large captions), that leaves no room for the last status
-// line, so the window then grows downwards just enough to show it whole.
-// The router's line, while there is one, stands below them.
-constexpr int kRouterLineY = 250;
-void fit_status_lines(HWND window, int last_y = kStatusPlacements.back().y) {
+// line (or the lines below it: the IPv6 URL's, the router's), so the window
+// then grows downwards just enough to show it whole.
+// The router's line, while there is one, stands below the log line and the IPv6 URL's line.
+int router_line_y(Control& c) { return ipv6_url_status(c).empty() ? kIpv6UrlY : kIpv6UrlY + 30; }
+void fit_status_lines(HWND window, Control& c) {
     HDC dc = ::GetDC(window);
     TEXTMETRICW metrics{};
     ::GetTextMetricsW(dc, &metrics);
     ::ReleaseDC(window, dc);
-    int needed = last_y + metrics.tmHeight + 8;
+    int last = kStatusPlacements.back().y;
+    if (!ipv6_url_status(c).empty()) last = kIpv6UrlY;
+    if (!router_status(c).empty()) last = router_line_y(c);
+    int needed = last + metrics.tmHeight + 8;
     RECT client;
     ::GetClientRect(window, &client);
     if (client.bottom >= needed) return;
@@ -186,6 +193,7 @@ LRESULT on_command(App& app, HWND window, WPARAM wparam, LPARAM lparam) {
         case IDM_DELETE: run_dialog(app, IDD_DELETE); return 0;
         case IDM_SEEN: mark_seen(app); return 0;
         case IDM_FEED: feed_dialog(app.control); return 0;
+        case IDM_IPV6: set_ipv6(app.control, !app.control.server.listen_ipv6, Owner::Main); return 0;
         default: return ::DefWindowProcW(window, WM_COMMAND, wparam, lparam);
     }
 }
@@ -205,7 +213,7 @@ LRESULT CALLBACK main_procedure(HWND window, UINT message, WPARAM wparam, LPARAM
             paint_status(dc, app->control);
             if (std::string line = router_status(app->control); !line.empty()) {
                 std::wstring text = to_wide(line);
-                ::TextOutW(dc, kStatusPlacements[kLog].x, kRouterLineY, text.c_str(), static_cast<int>(text.size()));
+                ::TextOutW(dc, kStatusPlacements[kLog].x, router_line_y(app->control), text.c_str(), static_cast<int>(text.size()));
             }
             if (app->default_credentials) paint_credentials_warning(window, dc, app->control);
             paint_new_messages(window, dc, *app);
@@ -219,7 +227,7 @@ LRESULT CALLBACK main_procedure(HWND window, UINT message, WPARAM wparam, LPARAM
         }
         case kNewMessageMessage: show_new_message(*app, lparam); return 0;
         case kRouterMessage:
-            if (!router_status(app->control).empty()) fit_status_lines(window, kRouterLineY);
+            fit_status_lines(window, app->control);
             refresh_status(*app);
             return 0;
         case WM_COMMAND: return on_command(*app, window, wparam, lparam);
@@ -265,6 +273,11 @@ void paint_status(HDC dc, const Control& c) {
         std::wstring text = to_wide(c.status[place.line]);
         ::SetBkColor(dc, status_background(place.line, c.running_colour));
         ::TextOutW(dc, place.x, place.y, text.c_str(), static_cast<int>(text.size()));
+    }
+    std::wstring ipv6_url = to_wide(ipv6_url_status(c));
+    if (!ipv6_url.empty()) {
+        ::SetBkColor(dc, RGB(255, 255, 255));
+        ::TextOutW(dc, kStatusPlacements[kUrl].x, kIpv6UrlY, ipv6_url.c_str(), static_cast<int>(ipv6_url.size()));
     }
 }
 
@@ -357,7 +370,7 @@ bool create_main_window(App& app, int show) {
     app.main = ::CreateWindowExW(0, class_name.c_str(), title.c_str(), WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0, kWidth,
                                  kHeight, nullptr, nullptr, app.instance, &app);
     if (!app.main) return false;
-    fit_status_lines(app.main);
+    fit_status_lines(app.main, app.control);
     app.notice_target = app.main;
     ::ShowWindow(app.main, show);
     ::UpdateWindow(app.main);
@@ -376,6 +389,7 @@ void open_panel(App& app) {
 
 void show_changes(App& app) {
     if (!consume_changes(app.control) || !app.main) return;
+    fit_status_lines(app.main, app.control);
     ::InvalidateRect(app.main, nullptr, TRUE);
     update_title(app);
 }

@@ -22,6 +22,7 @@
 #define IDM_SEEN 32779
 #define IDM_FEED 32780
 #define IDM_UPNP 32781
+#define IDM_IPV6 32782
 
 // Dialogs
 #define IDD_PANEL 101
