@@ -319,6 +319,25 @@ TEST_F(Posting, CharacterReferencesShowAsTheirCharacters) {
         EXPECT_EQ(board::escape_html(escaped), "&amp;" + std::string(escaped + 1)) << escaped;
 }
 
+TEST_F(Posting, CutsNeverEndInsideACharacterReference) {
+    std::string emoji = "&#128512;", sent = "%26%23128512%3B";
+    auto times = [](const std::string& s, int n) {
+        std::string out;
+        for (int i = 0; i < n; ++i) out += s;
+        return out;
+    };
+    // 250 emoji in the text, 12 in the name and the title: whole ones stay.
+    std::string record = stored("name=" + times(sent, 12) + "&title=ab" + times(sent, 12) + "&text=" + times(sent, 250));
+    EXPECT_EQ(record, "ClientIpAddress=127.0.0.1\r\nab" + times(emoji, 11) + "\r\n" + times(emoji, 11) + "\r\n" + when +
+                          "\r\n" + times(emoji, 122) + "\r\n");
+    // A title of 101 bytes fits the record; its page line of 100 drops the last reference whole.
+    EXPECT_NE(text_page(1).find(sjis(u8"<p>題名　：　") + "ab" + times(emoji, 10) + "</p>"), std::string::npos);
+    // A value that fits keeps its bytes, a literal "&#1" and a lone lead byte at the end included.
+    record = stored("name=%26%231&title=" + std::string(99, 't') + "%26%23&text=" + std::string(1100, 'x') + "%82");
+    EXPECT_NE(record.find("\r\n" + std::string(99, 't') + "&#\r\n&#1\r\n"), std::string::npos);
+    EXPECT_NE(record.find(std::string(1100, 'x') + "\x82\r\n"), std::string::npos);
+}
+
 TEST_F(Posting, LineBreaksInNameAndTitleBecomeBlanks) {
     std::string record = stored("name=a%0D%0Ab&title=c%0Ad&text=x");
     EXPECT_EQ(record, "ClientIpAddress=127.0.0.1\r\nc d\r\na  b\r\n" + when + "\r\nx\r\n");
