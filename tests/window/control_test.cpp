@@ -276,6 +276,26 @@ TEST_F(ControlTest, NotifyQueueKeepsTheNewestAndEndsAProgramPastItsTime) {
 }
 
 
+TEST_F(ControlTest, OwnersProgramEndsWithTheBoardWithWhatItStarted) {
+    // It ignores SIGTERM and waits for a child of its own.
+    std::string program = owners_program("notify.sh", "trap '' TERM\nsleep 60 & echo $! > child.pid\n"
+                                                      "echo $$ > program.pid\nwait\nwait\n");
+    Heard heard;
+    {
+        window::Notifier notifier(heard.setup(program));
+        notifier.queue(board::StoredMessage{"time", "name", "title", "text", 1, 1}, "");
+        ASSERT_TRUE(soon([] { return file_exists("program.pid") && file_exists("child.pid"); }));
+    }  // the board exits
+    auto gone = [](const std::string& pid_file) {
+        std::string pid = read_file(pid_file);
+        std::ifstream stat("/proc/" + pid.substr(0, pid.find('\n')) + "/stat");
+        std::string number, command, state;
+        stat >> number >> command >> state;
+        return !stat || state == "Z";
+    };
+    EXPECT_TRUE(soon([&] { return gone("program.pid") && gone("child.pid"); }));
+}
+
 #endif  // _WIN32
 
 TEST_F(ControlTest, AStartThatFailsSaysWhy) {
