@@ -147,6 +147,7 @@ struct Board {
     struct Posting {
         std::deque<std::int64_t> times;  // seconds
         bool refused = false;            // in a spell of refusals, told to the owner once
+        std::int64_t last_try = 0;       // seconds: the last act, refused ones too (the quietest is forgotten first)
     };
     std::unordered_map<std::string, Posting> posting;
     std::int64_t flood_told = -1000000;  // when the owner was last told of a spell

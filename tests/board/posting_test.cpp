@@ -121,6 +121,20 @@ TEST_F(Posting, AFloodIsRefusedAtItsSixthPostAndAPersonsPacePasses) {
     EXPECT_NE(refused.find(sjis(u8"あと約57分")), std::string::npos) << refused;
 }
 
+TEST_F(Posting, AFlooderStaysRefusedWhileThousandsOfOthersPost) {
+    b.post_limits = board::PostLimits{};  // 5 posts in 30 s
+    for (int i = 0; i < 5; ++i) ASSERT_TRUE(board::flood_allows(b, "192.0.2.1", board::FloodKind::Post, 0));
+    // As many other addresses as the table keeps, while the flooder keeps trying.
+    for (size_t i = 0; i < board::kFloodAddressesKept; ++i) {
+        std::int64_t now = 1 + static_cast<std::int64_t>(i) / 200;
+        std::string other = "10.0." + std::to_string(i / 256) + "." + std::to_string(i % 256);
+        ASSERT_TRUE(board::flood_allows(b, other, board::FloodKind::Post, now));
+        if (i % 64 == 63) ASSERT_FALSE(board::flood_allows(b, "192.0.2.1", board::FloodKind::Post, now)) << i;
+    }
+    EXPECT_FALSE(board::flood_allows(b, "192.0.2.1", board::FloodKind::Post, 25));
+    EXPECT_LE(b.posting.size(), board::kFloodAddressesKept);
+}
+
 TEST_F(Posting, FieldsInHeadersDoNotCount) {
     // Read from the whole request, this header would complete the form.
     cookie += "X-Note: x&name=n&title=t&text=header\r\n";
