@@ -89,6 +89,10 @@ struct Board {
     std::atomic<std::uint8_t> PhoneView{1};
     // 1: the menu page carries the search form (the owner's setting).
     std::atomic<std::uint8_t> SearchForm{0};
+    // A start's word to the owner about the menu's search markers (pages.h,
+    // place_search_form); taken by the front ends' shared start. Under `lock`.
+    std::string menu_notice;
+    bool menu_markers_told = false;
 
     platform::BoardLock lock;
     platform::Clock clock = platform::system_local_time;

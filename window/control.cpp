@@ -67,6 +67,12 @@ bool consume_changes(Control& c) {
 bool start_server(Control& c, Owner owner) {
     server::Server& s = c.server;
     server::StartResult r = server::start(s);
+    std::string menu_notice;
+    {
+        platform::BoardLockGuard guard(c.board.lock);
+        menu_notice.swap(c.board.menu_notice);
+    }
+    if (!menu_notice.empty()) c.boxes.ok(menu_notice, kConfirmCaption, owner);
     if (r == server::StartResult::Started || r == server::StartResult::AlreadyRunning) return true;
     std::string text = "伝言板サーバーを開始できませんでした。\n";
     std::string port = "ポート番号[ " + std::to_string(s.ListenPort) + " ]";

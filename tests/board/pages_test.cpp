@@ -172,6 +172,37 @@ TEST_F(Pages, SearchFormGoesIntoAnExistingMenuWhereItsTemplateHasItAndOutAgain) 
     EXPECT_EQ(read_file(board::paths::kMenuPage), without);
 }
 
+TEST_F(Pages, SearchFormLeavesAMenuWithBrokenMarkersAsItIsAndSaysSoOnce) {
+    board::Board b;
+    b.SearchForm = 1;
+    board::write_menu_template();
+    ASSERT_EQ(board::place_search_form(b), "");
+    const std::string with = read_file(board::paths::kMenuPage);
+    auto line = [](std::string_view marker) { return std::string(marker.substr(0, marker.size() - 1)) + "\r\n"; };
+    const std::string start = line(board::kSearchStart), end = line(board::kSearchEnd);
+    auto without = [&](const std::string& text, const std::string& cut) {
+        std::string t = text;
+        return t.erase(t.find(cut), cut.size());
+    };
+    const std::string tail = "<hr>\r\n</html>\r\n";
+    for (const std::string& broken : {without(with, end), without(with, start), with + start + tail,
+                                      with + end + tail, without(without(with, start), end) + end + start + tail}) {
+        write_file(board::paths::kMenuPage, broken);
+        for (int form : {0, 1, 0}) {
+            b.SearchForm = form;
+            EXPECT_EQ(board::place_search_form(b), "");
+            EXPECT_EQ(read_file(board::paths::kMenuPage), broken);
+        }
+        EXPECT_EQ(b.menu_notice, board::kSearchMarkersNotice) << "told once";
+        b.menu_notice.clear();
+        write_file(board::paths::kMenuPage, with);
+        b.SearchForm = 1;
+        EXPECT_EQ(board::place_search_form(b), "");
+        EXPECT_EQ(read_file(board::paths::kMenuPage), with);
+        EXPECT_EQ(b.menu_notice, "");
+    }
+}
+
 TEST_F(Pages, ResetReportsAPageItCannotWriteFromItsTemplateAsMissing) {
     make_dirs("DATA/MESSAGE");
     write_file("DATA/MESSAGE/0.ini", "message=0\r\npage=1\r\n");

@@ -298,6 +298,27 @@ TEST_F(ControlTest, OwnersProgramEndsWithTheBoardWithWhatItStarted) {
 
 #endif  // _WIN32
 
+TEST_F(ControlTest, AStartTellsOnceOfBrokenSearchMarkers) {
+    load_fresh_board(b);
+    board::write_menu_template();
+    b.SearchForm = 1;
+    ASSERT_TRUE(window::start_server(c, Owner::Main));
+    server::stop(s);
+    std::string menu = read_file(board::paths::kMenuPage);
+    const std::string end(board::kSearchEnd.substr(0, board::kSearchEnd.size() - 1));
+    ASSERT_NE(menu.find(end), std::string::npos);
+    menu.erase(menu.find(end), end.size() + 2);
+    b.SearchForm = 0;
+    write_file(board::paths::kMenuPage, menu);
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_TRUE(window::start_server(c, Owner::Main));
+        server::stop(s);
+    }
+    ASSERT_EQ(fake.shown.size(), 1u);
+    EXPECT_EQ(fake.shown[0].text, board::kSearchMarkersNotice);
+    EXPECT_EQ(read_file(board::paths::kMenuPage), menu);
+}
+
 TEST_F(ControlTest, AStartThatFailsSaysWhy) {
     ASSERT_EQ(server::start(s), server::StartResult::Started);
     std::uint16_t taken = s.bound_port;
