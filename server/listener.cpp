@@ -182,7 +182,10 @@ void begin_handling(Server& s, Connection& c) {
     if (s.handler.side_work && s.handler.respond_aside && s.handler.side_work(*c.request)) {
         {
             std::lock_guard<std::mutex> guard(h.mutex);
-            if (h.side_waiting.size() < kSideWaiting) {
+            // One client address gets its share of the waiting places, as on the board's queue.
+            size_t from_client = 0;
+            for (const Connection* w : h.side_waiting) from_client += w->request->ClientAddress == c.request->ClientAddress;
+            if (h.side_waiting.size() < kSideWaiting && from_client < std::max<size_t>(1, kSideWaiting / kClientShare)) {
                 h.side_waiting.push_back(&c);
                 h.side_work.notify_one();
                 return;

@@ -242,6 +242,51 @@ TEST_F(Listener, AFullBoardQueueGetsTheErrorPageAtOnceAndPagesAreStillRead) {
     EXPECT_NE(queued.find("SESSIONID="), std::string::npos) << "the one that waited was handled";
 }
 
+TEST_F(Listener, OneAddressGetsAQuarterOfTheBoardQueue) {
+    s.board_queue_limit = 8;  // a share of 2 for each address
+    s.trusted_proxy = "127.0.0.1";
+    std::mutex m;
+    std::condition_variable changed;
+    bool entered = false, released = false;
+    s.handler.answer_at_once = nullptr;
+    s.handler.respond = [&](const server::Request&, server::Reply& reply) {
+        std::unique_lock<std::mutex> lock(m);
+        entered = true;
+        changed.notify_all();
+        changed.wait(lock, [&] { return released; });
+        reply.send("done", 4);
+    };
+    start();
+    auto post_from = [this](const std::string& address) {
+        auto f = std::async(std::launch::async, [this, address] {
+            return http_exchange(port, "POST /wbk_write.cgi HTTP/1.0\r\nX-Forwarded-For: " + address + "\r\n\r\n");
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));  // queued in this order
+        return f;
+    };
+    auto held = post_from("10.0.0.9");
+    {
+        std::unique_lock<std::mutex> lock(m);
+        ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(2), [&] { return entered; }));
+    }
+    std::vector<std::future<std::string>> queued;
+    queued.push_back(post_from("10.0.0.1"));
+    queued.push_back(post_from("10.0.0.1"));
+    auto over_share = post_from("10.0.0.1");
+    queued.push_back(post_from("10.0.0.2"));
+    queued.push_back(post_from("10.0.0.2"));
+    ASSERT_EQ(over_share.wait_for(std::chrono::seconds(2)), std::future_status::ready) << "a third from one address waits";
+    EXPECT_NE(over_share.get(), "done");
+    for (auto& f : queued) EXPECT_EQ(f.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
+    {
+        std::lock_guard<std::mutex> lock(m);
+        released = true;
+    }
+    changed.notify_all();
+    EXPECT_EQ(held.get(), "done");
+    for (auto& f : queued) EXPECT_EQ(f.get(), "done");
+}
+
 TEST_F(Listener, SideRequestsRunOneAtATimeAFewWaitAndTheRestAreToldToTryAgain) {
     std::mutex m;
     std::condition_variable changed;
@@ -256,9 +301,14 @@ TEST_F(Listener, SideRequestsRunOneAtATimeAFewWaitAndTheRestAreToldToTryAgain) {
         reply.send("done", 4);
     };
     s.handler.side_busy = [](const server::Request&, server::Reply& reply) { reply.send("busy", 4); };
+    s.trusted_proxy = "127.0.0.1";
     start();
-    auto search = [this] {
-        return std::async(std::launch::async, [this] { return http_exchange(port, "GET /wbk_search.cgi?q=a HTTP/1.0\r\n\r\n"); });
+    int next_address = 0;
+    auto search = [this, &next_address](int address = -1) {
+        std::string from = "10.0.0." + std::to_string(address < 0 ? ++next_address : address);
+        return std::async(std::launch::async, [this, from] {
+            return http_exchange(port, "GET /wbk_search.cgi?q=a HTTP/1.0\r\nX-Forwarded-For: " + from + "\r\n\r\n");
+        });
     };
     std::vector<std::future<std::string>> admitted;
     admitted.push_back(search());
@@ -269,6 +319,11 @@ TEST_F(Listener, SideRequestsRunOneAtATimeAFewWaitAndTheRestAreToldToTryAgain) {
     for (size_t i = 0; i < server::kSideWaiting; ++i) {
         admitted.push_back(search());
         std::this_thread::sleep_for(std::chrono::milliseconds(50));  // queued in this order
+        if (i == 0) {  // an address has a quarter of the places at most
+            auto second = search(next_address);
+            ASSERT_EQ(second.wait_for(std::chrono::seconds(2)), std::future_status::ready);
+            EXPECT_EQ(second.get(), "busy");
+        }
     }
     auto turned_away = search();
     ASSERT_EQ(turned_away.wait_for(std::chrono::seconds(2)), std::future_status::ready);
