@@ -325,9 +325,12 @@ TEST_F(Listener, SideRequestsRunOneAtATimeAFewWaitAndTheRestAreToldToTryAgain) {
             EXPECT_EQ(same_address.wait_for(std::chrono::seconds(2)), std::future_status::ready);
         }
     }
-    auto turned_away = search();
+    auto turned_away = search(1);  // asked as often as the busiest waiting address
     ASSERT_EQ(turned_away.wait_for(std::chrono::seconds(2)), std::future_status::ready);
     EXPECT_EQ(turned_away.get(), "busy");
+    // An address that asked less takes the place of the one that asked most.
+    auto fresh = search();
+    EXPECT_EQ(admitted[1].wait_for(std::chrono::seconds(2)), std::future_status::ready);
     auto page = std::async(std::launch::async, [this] { return http_exchange(port, "GET / HTTP/1.0\r\n\r\n"); });
     EXPECT_EQ(page.wait_for(std::chrono::seconds(2)), std::future_status::ready) << "a GET waited for a search";
     {
@@ -335,6 +338,9 @@ TEST_F(Listener, SideRequestsRunOneAtATimeAFewWaitAndTheRestAreToldToTryAgain) {
         released = true;
     }
     changed.notify_all();
+    EXPECT_EQ(admitted[1].get(), "busy");
+    admitted.erase(admitted.begin() + 1);
+    admitted.push_back(std::move(fresh));
     for (auto& f : admitted) EXPECT_EQ(f.get(), "done");
     EXPECT_EQ(same_address.get(), "busy");
     EXPECT_EQ(most, 1) << "one at a time";
