@@ -245,46 +245,25 @@ TEST_F(Listener, AFullBoardQueueGetsTheErrorPageAtOnceAndPagesAreStillRead) {
 TEST_F(Listener, OneAddressGetsAQuarterOfTheBoardQueue) {
     s.board_queue_limit = 8;  // a share of 2 for each address
     s.trusted_proxy = "127.0.0.1";
-    std::mutex m;
-    std::condition_variable changed;
-    bool entered = false, released = false;
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
     s.handler.answer_at_once = nullptr;
-    s.handler.respond = [&](const server::Request&, server::Reply& reply) {
-        std::unique_lock<std::mutex> lock(m);
-        entered = true;
-        changed.notify_all();
-        changed.wait(lock, [&] { return released; });
+    s.handler.respond = [released](const server::Request&, server::Reply& reply) {
+        released.wait();
         reply.send("done", 4);
     };
     start();
-    auto post_from = [this](const std::string& address) {
-        auto f = std::async(std::launch::async, [this, address] {
-            return http_exchange(port, "POST /wbk_write.cgi HTTP/1.0\r\nX-Forwarded-For: " + address + "\r\n\r\n");
-        });
+    std::vector<std::future<std::string>> sent;  // from 10.0.0.9 (held), 1, 1, 1 (over its share), 2, 2
+    for (int from : {9, 1, 1, 1, 2, 2}) {
+        sent.push_back(std::async(std::launch::async, [this, from] {
+            return http_exchange(port, "POST /x HTTP/1.0\r\nX-Forwarded-For: 10.0.0." + std::to_string(from) + "\r\n\r\n");
+        }));
         std::this_thread::sleep_for(std::chrono::milliseconds(50));  // queued in this order
-        return f;
-    };
-    auto held = post_from("10.0.0.9");
-    {
-        std::unique_lock<std::mutex> lock(m);
-        ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(2), [&] { return entered; }));
     }
-    std::vector<std::future<std::string>> queued;
-    queued.push_back(post_from("10.0.0.1"));
-    queued.push_back(post_from("10.0.0.1"));
-    auto over_share = post_from("10.0.0.1");
-    queued.push_back(post_from("10.0.0.2"));
-    queued.push_back(post_from("10.0.0.2"));
-    EXPECT_EQ(over_share.wait_for(std::chrono::seconds(2)), std::future_status::ready) << "a third from one address waits";
-    for (auto& f : queued) EXPECT_EQ(f.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
-    {
-        std::lock_guard<std::mutex> lock(m);
-        released = true;
-    }
-    changed.notify_all();
-    EXPECT_NE(over_share.get(), "done");
-    EXPECT_EQ(held.get(), "done");
-    for (auto& f : queued) EXPECT_EQ(f.get(), "done");
+    EXPECT_EQ(sent[3].wait_for(std::chrono::seconds(2)), std::future_status::ready) << "a third from one address waits";
+    EXPECT_EQ(sent[5].wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
+    release.set_value();
+    for (size_t i = 0; i < sent.size(); ++i) EXPECT_EQ(sent[i].get() == "done", i != 3) << i;
 }
 
 TEST_F(Listener, SideRequestsRunOneAtATimeAFewWaitAndTheRestAreToldToTryAgain) {
