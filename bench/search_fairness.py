@@ -104,6 +104,7 @@ def main():
     p.terminate()
     p.wait()
     answered = [w for ok, w in results if ok]
+    print("visitors told busy:", [i + 1 for i, (ok, _) in enumerate(results) if not ok])
     print("visitors' searches answered: %d of %d; worst wait %.0f ms (answered ones %.0f ms); "
           "load: %d answered, %d told busy" %
           (len(answered), visitors, max(w for _, w in results) * 1000, max(answered, default=0) * 1000,

@@ -72,12 +72,19 @@ struct Handoff {
     std::deque<Connection*> waiting;    // handed over, oldest first
     std::condition_variable side_work;
     std::deque<Connection*> side_waiting;  // for the side thread, oldest first
-    // Side requests by client address over the last kSideMemory: the side
-    // thread takes the waiting request whose address asked least, and a
-    // newcomer that asked less takes the place of the one that asked most,
-    // so that a few addresses, even rotating, cannot keep everyone waiting.
+    // Side requests by client address over the last kSideMemory, each
+    // counted once when it comes and once more for each 100 ms the side
+    // thread spent on it: the side thread takes the waiting request whose
+    // address asked least, and a newcomer that asked less takes the place of
+    // the one that asked most, so that a few addresses, even rotating, cannot
+    // keep everyone waiting.
+    struct Asked {
+        std::chrono::steady_clock::time_point when;
+        std::string address;
+        size_t weight;
+    };
     std::unordered_map<std::string, size_t> side_asked;
-    std::deque<std::pair<std::chrono::steady_clock::time_point, std::string>> side_recent;
+    std::deque<Asked> side_recent;
     std::vector<Connection*> finished;  // the reply made, for the loop to send
     bool ending = false;
     bool woken = false;  // a wake byte is on its way for finished
@@ -187,16 +194,16 @@ void finish_handling(Server& s, Connection& c) {
 
 // Notes a side request of address (under the handoff's mutex); its count
 // over the last kSideMemory.
-size_t note_side_request(Handoff& h, const std::string& address) {
+size_t note_side_request(Handoff& h, const std::string& address, size_t weight = 1) {
     const auto now = SteadyClock::now();
     while (!h.side_recent.empty() &&
-           (h.side_recent.size() >= kSideRemembered || now - h.side_recent.front().first > kSideMemory)) {
-        auto it = h.side_asked.find(h.side_recent.front().second);
-        if (it != h.side_asked.end() && --it->second == 0) h.side_asked.erase(it);
+           (h.side_recent.size() >= kSideRemembered || now - h.side_recent.front().when > kSideMemory)) {
+        auto it = h.side_asked.find(h.side_recent.front().address);
+        if (it != h.side_asked.end() && (it->second -= h.side_recent.front().weight) == 0) h.side_asked.erase(it);
         h.side_recent.pop_front();
     }
-    h.side_recent.emplace_back(now, address);
-    return ++h.side_asked[address];
+    h.side_recent.push_back({now, address, weight});
+    return h.side_asked[address] += weight;
 }
 
 size_t side_asked(const Handoff& h, const Connection* c) {
@@ -286,6 +293,7 @@ void lane_work(Server& s, Handoff& h, bool side) {
         Connection* c = *next;
         queue.erase(next);
         lock.unlock();
+        const auto began = SteadyClock::now();
         // A client that reset its connection was told nothing, and nobody
         // would read the reply: its request is dropped, not carried out.
         if (!net::peer_reset(c->socket.get())) {
@@ -297,6 +305,9 @@ void lane_work(Server& s, Handoff& h, bool side) {
             }
         }
         lock.lock();
+        if (side)
+            note_side_request(h, c->request->ClientAddress,
+                              static_cast<size_t>((SteadyClock::now() - began) / std::chrono::milliseconds(100)) + 1);
         h.finished.push_back(c);
         // A wake that could not be sent is tried again with the next reply,
         // and the loop's idle look takes the replies up meanwhile.

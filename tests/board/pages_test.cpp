@@ -180,11 +180,11 @@ TEST_F(Pages, SearchFormLeavesAMenuWithBrokenMarkersAsItIsAndSaysSoOnce) {
     board::write_menu_template();
     ASSERT_EQ(board::place_search_form(b), "");
     const std::string with = read_file(board::paths::kMenuPage), tail = "<hr>\r\n</html>\r\n";
-    const std::string start(board::kSearchStart.substr(0, board::kSearchStart.size() - 1)),
-        end(board::kSearchEnd.substr(0, board::kSearchEnd.size() - 1));
+    const std::string start_marker(board::kSearchStart.substr(0, board::kSearchStart.size() - 1)),
+        end_marker(board::kSearchEnd.substr(0, board::kSearchEnd.size() - 1));
     auto without = [](std::string t, const std::string& cut) { return t.erase(t.find(cut), cut.size()); };
-    for (const std::string& broken : {without(with, end), without(with, start), with + start + tail, with + end + tail,
-                                      without(without(with, start), end) + end + start + tail}) {
+    for (const std::string& broken : {without(with, end_marker), without(with, start_marker), with + start_marker + tail, with + end_marker + tail,
+                                      without(without(with, start_marker), end_marker) + end_marker + start_marker + tail}) {
         write_file(board::paths::kMenuPage, broken);
         for (int form : {0, 1, 0}) {
             b.SearchForm = form;
