@@ -129,7 +129,9 @@ TEST_F(Posting, AFlooderStaysRefusedWhileThousandsOfOthersPost) {
         std::int64_t now = 1 + static_cast<std::int64_t>(i) / 200;
         std::string other = "10.0." + std::to_string(i / 256) + "." + std::to_string(i % 256);
         ASSERT_TRUE(board::flood_allows(b, other, board::FloodKind::Post, now));
-        if (i % 64 == 63) ASSERT_FALSE(board::flood_allows(b, "192.0.2.1", board::FloodKind::Post, now)) << i;
+        if (i % 64 == 63) {
+            ASSERT_FALSE(board::flood_allows(b, "192.0.2.1", board::FloodKind::Post, now)) << i;
+        }
     }
     EXPECT_FALSE(board::flood_allows(b, "192.0.2.1", board::FloodKind::Post, 25));
     EXPECT_LE(b.posting.size(), board::kFloodAddressesKept);
