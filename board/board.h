@@ -90,6 +90,10 @@ struct Board {
     std::atomic<std::uint8_t> PhoneView{1};
     // 1: the menu page carries the search form (the owner's setting).
     std::atomic<std::uint8_t> SearchForm{0};
+    // A start's word to the owner about the menu's search markers (pages.h,
+    // place_search_form); taken by the front ends' shared start. Under `lock`.
+    std::string menu_notice;
+    bool menu_markers_told = false;
 
     platform::BoardLock lock;
     platform::Clock clock = platform::system_local_time;
@@ -164,6 +168,7 @@ struct Board {
     struct Posting {
         std::deque<std::int64_t> times;  // seconds
         bool refused = false;            // in a spell of refusals, told to the owner once
+        std::int64_t last_try = 0;       // seconds: the last act, refused ones too (the quietest is forgotten first)
     };
     std::unordered_map<std::string, Posting> posting;
     std::int64_t flood_told = -1000000;  // when the owner was last told of a spell

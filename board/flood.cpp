@@ -8,16 +8,15 @@ namespace {
 constexpr std::int64_t kHour = 60 * 60;
 constexpr std::int64_t kNoticeGap = 60;  // seconds between two notices to the owner, at least
 
-// The address's record; with the table full, the address whose last act is
-// oldest makes room.
+// The address's record; with the table full, the address idle longest makes
+// room. A refused try counts as activity: a flooder stays remembered.
 Board::Posting& posting_of(std::unordered_map<std::string, Board::Posting>& table, const std::string& address) {
     auto found = table.find(address);
     if (found != table.end()) return found->second;
     if (table.size() >= kFloodAddressesKept) {
-        auto last = [](const Board::Posting& p) { return p.times.empty() ? INT64_MIN : p.times.back(); };
         auto quietest = table.begin();
         for (auto i = table.begin(); i != table.end(); ++i)
-            if (last(i->second) < last(quietest->second)) quietest = i;
+            if (i->second.last_try < quietest->second.last_try) quietest = i;
         table.erase(quietest);
     }
     return table[address];
@@ -66,6 +65,7 @@ bool within_limits(std::unordered_map<std::string, Board::Posting>& table, const
     int burst = std::min(l.burst, kPostLimitMax), hourly = std::min(l.hourly, kPostLimitMax);
     if (burst <= 0 && hourly <= 0) return true;
     Board::Posting& p = posting_of(table, address);
+    p.last_try = now;
     std::int64_t burst_window = std::max(l.burst_seconds, 1);
     std::int64_t wait = std::max(wait_for(p.times, burst, burst_window, now), wait_for(p.times, hourly, kHour, now));
     if (wait > 0) {

@@ -24,10 +24,40 @@ static bool is_lead_byte(char c) {
     return (u >= 0x81 && u <= 0x9F) || (u >= 0xE0 && u <= 0xFC);
 }
 
-size_t whole_characters(std::string_view text, size_t max_bytes) {
+static int digit_value(char c, bool hex) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (hex && c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (hex && c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+size_t reference_length(std::string_view text) {
+    if (text.size() < 2) return text.size() == 1 ? kCutShort : 0;
+    if (text[1] != '#') return 0;
+    size_t i = 2;
+    bool hex = i < text.size() && (text[i] == 'x' || text[i] == 'X');
+    if (hex) ++i;
+    const size_t first_digit = i;
+    unsigned long value = 0;
+    for (; i < text.size() && i - first_digit < (hex ? 6u : 7u); ++i) {
+        int digit = digit_value(text[i], hex);
+        if (digit < 0) break;
+        value = value * (hex ? 16 : 10) + static_cast<unsigned long>(digit);
+    }
+    if (i == text.size()) return kCutShort;
+    if (i == first_digit || text[i] != ';') return 0;
+    bool scalar = value >= 1 && value <= 0x10FFFF && (value < 0xD800 || value > 0xDFFF);
+    return scalar ? i + 1 : 0;
+}
+
+size_t whole_characters(std::string_view text, size_t max_bytes, bool whole_references) {
     size_t i = 0;
     while (i < text.size()) {
         size_t width = is_lead_byte(text[i]) && i + 1 < text.size() ? 2 : 1;
+        if (whole_references && text[i] == '&') {
+            size_t reference = reference_length(text.substr(i));
+            if (reference != 0 && reference != kCutShort) width = reference;
+        }
         if (i + width > max_bytes) break;
         i += width;
     }
@@ -38,9 +68,10 @@ std::optional<std::string> form_field(std::string_view body, std::string_view ke
     size_t i = find_key(body, key);
     if (i == std::string_view::npos) return std::nullopt;
     // One byte beyond the bound tells whether the value was cut, and where
-    // its last character ends.
+    // its last character ends (a reference's rest, when references count whole).
+    const size_t decoded_max = rules.max_bytes + (rules.whole_references ? kLongestReference : 1);
     std::string value;
-    while (i < body.size() && body[i] != '&' && value.size() <= rules.max_bytes) {
+    while (i < body.size() && body[i] != '&' && value.size() < decoded_max) {
         char c = body[i];
         if (c == '%') {
             if (i + 2 >= body.size()) break;
@@ -53,7 +84,7 @@ std::optional<std::string> form_field(std::string_view body, std::string_view ke
         }
         value += c;
     }
-    if (value.size() > rules.max_bytes) value.resize(whole_characters(value, rules.max_bytes));
+    if (value.size() > rules.max_bytes) value.resize(whole_characters(value, rules.max_bytes, rules.whole_references));
     return value;
 }
 

@@ -264,12 +264,32 @@ std::string menu_search_lines() {
     return t;
 }
 
-std::string place_search_form(const Board& b) {
+// How many times the marker's line (without its line end, which may be
+// CR LF on disk) stands in the page, and where it stands first.
+static size_t marker_count(const std::string& page, std::string_view marker, size_t& first) {
+    std::string_view bare = marker.substr(0, marker.size() - 1);
+    size_t n = 0;
+    first = page.find(bare);
+    for (size_t at = first; at != std::string::npos; at = page.find(bare, at + bare.size())) ++n;
+    return n;
+}
+
+std::string place_search_form(Board& b) {
     std::string menu;
     platform::FileStatus s = platform::read_file(paths::kMenuPage, menu);
     if (s.missing()) return {};  // its template brings the form
     if (!s.ok()) return std::string("[") + paths::kMenuPage + "] " + platform::reason_text(s);
-    bool placed = menu.find(kSearchStart.substr(0, kSearchStart.size() - 1)) != std::string::npos;
+    size_t start_at = 0, end_at = 0;
+    size_t starts = marker_count(menu, kSearchStart, start_at), ends = marker_count(menu, kSearchEnd, end_at);
+    bool placed = starts == 1 && ends == 1 && start_at < end_at;
+    if (!placed && (starts != 0 || ends != 0)) {
+        // A marker missing, doubled or out of order: a rewrite could take the
+        // page's rest with it, so the menu stays as it is.
+        if (!b.menu_markers_told) b.menu_notice = kSearchMarkersNotice;
+        b.menu_markers_told = true;
+        return {};
+    }
+    b.menu_markers_told = false;
     Section section{kSearchStart, kSearchEnd, "", SectionMode::Drop};
     if (b.SearchForm.load() == 1)
         section = placed ? Section{kSearchStart, kSearchEnd, menu_search_lines().substr(kSearchStart.size(),

@@ -103,9 +103,15 @@ std::string menu_template_for(const Board& b);
 std::string menu_search_lines();
 // At each start: puts the search form into an existing menu page right
 // after its page-link section while b.SearchForm is 1, or takes it out
-// again while it is 0 (a menu without it stays as it is). Empty when done;
-// otherwise why the menu could not be rewritten.
-std::string place_search_form(const Board& b);
+// again while it is 0 (a menu without it stays as it is). Only the lines
+// between well-formed markers change: a menu whose search markers are
+// missing, doubled or out of order stays as it is, and b.menu_notice gets
+// kSearchMarkersNotice, once until the markers are whole again. Empty when
+// done; otherwise why the menu could not be rewritten.
+std::string place_search_form(Board& b);
+inline constexpr const char* kSearchMarkersNotice =
+    "メニューページ（wbk_menu.html）の検索の目印が欠けているか、重なっているため、"
+    "検索フォームの設定（search=）を反映せず、メニューページをそのままにしました。";
 std::string input_template_text();
 std::string text_template_text();
 void write_login_template();  // DATA/HTML/index.html

@@ -17,43 +17,8 @@
 namespace board {
 namespace {
 
-constexpr FieldRules kNameRules{101, false};
-constexpr FieldRules kTextRules{1101, true};
-
-// Told by reference_length when the text ends before a reference could.
-constexpr size_t kCutShort = static_cast<size_t>(-1);
-
-int digit_value(char c, bool hex) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (hex && c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (hex && c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-// A browser sends a character its Shift_JIS form cannot hold as a numeric
-// character reference: "&#" and 1 to 7 decimal digits, or "&#x" ("&#X") and
-// 1 to 6 hexadecimal digits, then ";". For text starting with "&": the
-// reference's length when it is one and names a Unicode scalar value (1 to
-// 10FFFF, no surrogate; "&#0;" names none); kCutShort when the text ends
-// before one could end; 0 otherwise.
-size_t reference_length(std::string_view text) {
-    if (text.size() < 2) return text.size() == 1 ? kCutShort : 0;
-    if (text[1] != '#') return 0;
-    size_t i = 2;
-    bool hex = i < text.size() && (text[i] == 'x' || text[i] == 'X');
-    if (hex) ++i;
-    const size_t first_digit = i;
-    unsigned long value = 0;
-    for (; i < text.size() && i - first_digit < (hex ? 6u : 7u); ++i) {
-        int digit = digit_value(text[i], hex);
-        if (digit < 0) break;
-        value = value * (hex ? 16 : 10) + static_cast<unsigned long>(digit);
-    }
-    if (i == text.size()) return kCutShort;
-    if (i == first_digit || text[i] != ';') return 0;
-    bool scalar = value >= 1 && value <= 0x10FFFF && (value < 0xD800 || value > 0xDFFF);
-    return scalar ? i + 1 : 0;
-}
+constexpr FieldRules kNameRules{101, false, true};
+constexpr FieldRules kTextRules{1101, true, true};
 
 // Name and title keep their line structure in the record: line breaks become
 // blanks. A decoded zero byte ends the value.
@@ -65,11 +30,12 @@ std::string single_line(const std::string& value) {
 }
 
 // One record line for the block: used whole, line feed included, when it is
-// at most 100 bytes; otherwise its first whole characters within cut bytes.
+// at most 100 bytes; otherwise its first whole characters (and references)
+// within cut bytes.
 std::string block_value(platform::TextReader& in, size_t cut) {
     char line[110];
     size_t n = in.read_line(line, sizeof line);
-    if (n > 100) n = whole_characters(std::string_view(line, n), cut);
+    if (n > 100) n = whole_characters(std::string_view(line, n), cut, true);
     return escape_html(std::string_view(line, n));
 }
 

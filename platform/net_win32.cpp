@@ -18,6 +18,25 @@ namespace {
 
 SOCKET native(Socket s) { return static_cast<SOCKET>(s); }
 
+#ifndef WSA_FLAG_NO_HANDLE_INHERIT
+#define WSA_FLAG_NO_HANDLE_INHERIT 0x80
+#endif
+
+// Sockets the owner's program never inherits: a program still running
+// would hold the listening port and every open connection. The flag is
+// known since Windows 7 SP1; the handle's own setting covers the rest.
+SOCKET not_inherited(SOCKET s) {
+    if (s != INVALID_SOCKET) ::SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
+    return s;
+}
+
+SOCKET new_socket(int type, int family = AF_INET) {
+    SOCKET s = ::WSASocketW(family, type, 0, nullptr, 0, WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
+    if (s == INVALID_SOCKET && ::WSAGetLastError() == WSAEINVAL)
+        s = ::WSASocketW(family, type, 0, nullptr, 0, WSA_FLAG_OVERLAPPED);
+    return not_inherited(s);
+}
+
 void set_nonblocking(SOCKET s, bool on) {
     u_long mode = on ? 1 : 0;
     ::ioctlsocket(s, FIONBIO, &mode);
@@ -107,7 +126,7 @@ std::vector<std::string> own_name_addresses() {
 // A UDP socket "connected" to a documentation address sends nothing; its
 // own address is then the one the system would route through.
 std::optional<std::string> default_route_address() {
-    SOCKET s = ::socket(AF_INET, SOCK_DGRAM, 0);
+    SOCKET s = new_socket(SOCK_DGRAM);
     if (s == INVALID_SOCKET) return std::nullopt;
     sockaddr_in to{};
     to.sin_family = AF_INET;
@@ -188,7 +207,7 @@ ListenResult listen_on(const std::string& address, std::uint16_t port, Socket& o
     sockaddr_storage addr{};
     int length = 0;
     bool known = socket_address(address, port, addr, length);
-    SOCKET s = ::socket(addr.ss_family == AF_INET6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
+    SOCKET s = new_socket(SOCK_STREAM, addr.ss_family == AF_INET6 ? AF_INET6 : AF_INET);
     if (s == INVALID_SOCKET) return failed(s, ListenResult::SocketFailed, ::WSAGetLastError());
     // Nobody else may bind the port while the board listens on it, and a port
     // that another program holds makes this bind fail.
@@ -238,6 +257,7 @@ AcceptResult accept_connection(Socket listener, Socket& out, std::string& peer) 
     // An accepted socket inherits the listener's non-blocking mode; set it
     // anyway, since the reading side depends on it.
     set_nonblocking(s, true);
+    not_inherited(s);
     peer = address_of(addr);
     out = static_cast<Socket>(s);
     return AcceptResult::Accepted;
@@ -300,7 +320,7 @@ bool peer_reset(Socket s) {
 bool make_wake_pair(Socket& read_end, Socket& write_end) {
     read_end = write_end = kInvalidSocket;
     if (fails(NetOp::WakePair)) return false;
-    SOCKET listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    SOCKET listener = new_socket(SOCK_STREAM);
     if (listener == INVALID_SOCKET) return false;
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -309,9 +329,9 @@ bool make_wake_pair(Socket& read_end, Socket& write_end) {
     SOCKET writer = INVALID_SOCKET, reader = INVALID_SOCKET;
     if (::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 && ::listen(listener, 1) == 0 &&
         ::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
-        writer = ::socket(AF_INET, SOCK_STREAM, 0);
+        writer = new_socket(SOCK_STREAM);
         if (writer != INVALID_SOCKET && ::connect(writer, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0)
-            reader = ::accept(listener, nullptr, nullptr);
+            reader = not_inherited(::accept(listener, nullptr, nullptr));
     }
     ::closesocket(listener);
     if (reader == INVALID_SOCKET) {

@@ -14,7 +14,8 @@ public:
     ChildProcess() = default;
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
-    // A program still running is left to run; only the handle goes.
+    // A program still running is ended as end() does: the owner's programs
+    // end with the board.
     ~ChildProcess();
 
     // Starts program (a path in the program's narrow text, or a name looked

@@ -34,8 +34,8 @@ std::vector<std::string> environment_with(const std::vector<std::string>& variab
 }  // namespace
 
 ChildProcess::~ChildProcess() {
-    // A program that ended is reaped; one still running is left to itself.
-    running();
+    // A program that ended is reaped; one still running ends with its group.
+    if (running()) end();
 }
 
 bool ChildProcess::start(const std::string& program, const std::vector<std::string>& variables, std::string& reason) {

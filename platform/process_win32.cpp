@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cwchar>
+#include <vector>
 
 #include "platform/fs.h"
 #include "platform/process.h"
@@ -50,33 +51,54 @@ std::wstring environment_block(const std::vector<std::string>& variables) {
 
 }  // namespace
 
-ChildProcess::~ChildProcess() {
-    if (handle_ != 0) ::CloseHandle(reinterpret_cast<HANDLE>(handle_));
-    if (job_ != 0) ::CloseHandle(reinterpret_cast<HANDLE>(job_));
-}
+// A program still running ends with its job, whatever it started included.
+ChildProcess::~ChildProcess() { end(); }
 
 bool ChildProcess::start(const std::string& program, const std::vector<std::string>& variables, std::string& reason) {
     end();
     std::wstring command = L"\"" + wide(program, 932) + L"\"";
     std::wstring environment = environment_block(variables);
     // Standard input reads nothing; the output goes where this process's goes.
+    // The program inherits these three handles and nothing else (no socket of
+    // the board's): each is an inheritable duplicate, named in the handle list.
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE nothing = ::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0,
                                    nullptr);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = nothing;
-    startup.hStdOutput = ::GetStdHandle(STD_OUTPUT_HANDLE);
-    startup.hStdError = ::GetStdHandle(STD_ERROR_HANDLE);
+    auto inheritable = [](DWORD which) {
+        HANDLE own = ::GetStdHandle(which), copy = nullptr;
+        if (own == nullptr || own == INVALID_HANDLE_VALUE ||
+            !::DuplicateHandle(::GetCurrentProcess(), own, ::GetCurrentProcess(), &copy, 0, TRUE, DUPLICATE_SAME_ACCESS))
+            return static_cast<HANDLE>(nullptr);
+        return copy;
+    };
+    HANDLE output = inheritable(STD_OUTPUT_HANDLE), errors = inheritable(STD_ERROR_HANDLE);
+    std::vector<HANDLE> handles;
+    for (HANDLE h : {nothing, output, errors})
+        if (h != nullptr && h != INVALID_HANDLE_VALUE) handles.push_back(h);
+    SIZE_T size = 0;
+    ::InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+    std::vector<unsigned char> list_memory(size);
+    auto list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(list_memory.data());
+    bool listed = ::InitializeProcThreadAttributeList(list, 1, 0, &size) &&
+                  ::UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles.data(),
+                                              handles.size() * sizeof(HANDLE), nullptr, nullptr);
+    STARTUPINFOEXW startup{};
+    startup.StartupInfo.cb = listed ? sizeof startup : sizeof startup.StartupInfo;
+    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+    startup.StartupInfo.hStdInput = nothing;
+    startup.StartupInfo.hStdOutput = output;
+    startup.StartupInfo.hStdError = errors;
+    startup.lpAttributeList = listed ? list : nullptr;
     PROCESS_INFORMATION process{};
     // Started suspended and put in a job first, so that ending the job ends
     // whatever the program starts in turn (cmd.exe for a .bat, then curl).
-    BOOL started = ::CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE,
-                                    CREATE_UNICODE_ENVIRONMENT | CREATE_NO_WINDOW | CREATE_SUSPENDED, environment.data(),
-                                    nullptr, &startup, &process);
+    BOOL started = ::CreateProcessW(nullptr, command.data(), nullptr, nullptr, !handles.empty(),
+                                    CREATE_UNICODE_ENVIRONMENT | CREATE_NO_WINDOW | CREATE_SUSPENDED |
+                                        (listed ? EXTENDED_STARTUPINFO_PRESENT : 0),
+                                    environment.data(), nullptr, &startup.StartupInfo, &process);
     DWORD error = ::GetLastError();
-    if (nothing != INVALID_HANDLE_VALUE) ::CloseHandle(nothing);
+    if (listed) ::DeleteProcThreadAttributeList(list);
+    for (HANDLE h : handles) ::CloseHandle(h);
     if (!started) {
         reason = reason_text(FileStatus{FileStatus::Kind::Failed, static_cast<int>(error)});
         return false;

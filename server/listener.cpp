@@ -10,6 +10,8 @@
 #include <string>
 #include <system_error>
 #include <thread>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace server {
@@ -31,6 +33,10 @@ constexpr size_t kBoardShare = 4;
 // One client address has at most 1/kClientShare of the waiting requests, so
 // that a flood from one address leaves room for everyone else's.
 constexpr size_t kClientShare = 4;
+// How long, and for how many requests at most, the side requests of each
+// address are remembered.
+constexpr std::chrono::seconds kSideMemory{30};
+constexpr size_t kSideRemembered = 4096;
 // A reply longer than a block gets this send buffer: the socket then reports
 // room every few KiB the client takes, so a client that reads slowly but
 // steadily is seen making progress, and one that reads nothing holds little.
@@ -66,6 +72,19 @@ struct Handoff {
     std::deque<Connection*> waiting;    // handed over, oldest first
     std::condition_variable side_work;
     std::deque<Connection*> side_waiting;  // for the side thread, oldest first
+    // Side requests by client address over the last kSideMemory, each
+    // counted once when it comes and once more for each 100 ms the side
+    // thread spent on it: the side thread takes the waiting request whose
+    // address asked least, and a newcomer that asked less takes the place of
+    // the one that asked most, so that a few addresses, even rotating, cannot
+    // keep everyone waiting.
+    struct Asked {
+        std::chrono::steady_clock::time_point when;
+        std::string address;
+        size_t weight;
+    };
+    std::unordered_map<std::string, size_t> side_asked;
+    std::deque<Asked> side_recent;
     std::vector<Connection*> finished;  // the reply made, for the loop to send
     bool ending = false;
     bool woken = false;  // a wake byte is on its way for finished
@@ -185,6 +204,48 @@ void finish_handling(Server& s, Connection& c) {
     write_reply(c, now);
 }
 
+// Notes a side request of address (under the handoff's mutex); its count
+// over the last kSideMemory.
+size_t note_side_request(Handoff& h, const std::string& address, size_t weight = 1) {
+    const auto now = SteadyClock::now();
+    while (!h.side_recent.empty() &&
+           (h.side_recent.size() >= kSideRemembered || now - h.side_recent.front().when > kSideMemory)) {
+        auto it = h.side_asked.find(h.side_recent.front().address);
+        if (it != h.side_asked.end() && (it->second -= h.side_recent.front().weight) == 0) h.side_asked.erase(it);
+        h.side_recent.pop_front();
+    }
+    h.side_recent.push_back({now, address, weight});
+    return h.side_asked[address] += weight;
+}
+
+size_t side_asked(const Handoff& h, const Connection* c) {
+    auto it = h.side_asked.find(c->request->ClientAddress);
+    return it == h.side_asked.end() ? 0 : it->second;
+}
+
+// Queues a side request (under the handoff's mutex): within the waiting
+// places, one client address holding a quarter of them at most, as on the
+// board's queue; with them full, in the place of the waiting request whose
+// address asked most, when that asked more. Returns the request turned away
+// (c itself, or the one it displaced); null when none was.
+Connection* queue_side_request(Handoff& h, Connection& c) {
+    const size_t asked = note_side_request(h, c.request->ClientAddress);
+    size_t from_client = 0;
+    for (const Connection* w : h.side_waiting) from_client += w->request->ClientAddress == c.request->ClientAddress;
+    if (from_client >= std::max<size_t>(1, kSideWaiting / kClientShare)) return &c;
+    if (h.side_waiting.size() < kSideWaiting) {
+        h.side_waiting.push_back(&c);
+        return nullptr;
+    }
+    auto busiest = std::max_element(h.side_waiting.begin(), h.side_waiting.end(),
+                                    [&h](const Connection* a, const Connection* b) { return side_asked(h, a) < side_asked(h, b); });
+    if (busiest == h.side_waiting.end() || side_asked(h, *busiest) <= asked) return &c;
+    Connection* displaced = *busiest;
+    h.side_waiting.erase(busiest);
+    h.side_waiting.push_back(&c);
+    return displaced;
+}
+
 // A whole request: parsed once; a side request queued for the side thread
 // (or answered busy); else answered at once when the handler can, or handed
 // to the board thread.
@@ -192,17 +253,16 @@ void begin_handling(Server& s, Connection& c) {
     c.request.emplace(parse_request(c.data, std::move(c.peer), s.trusted_proxy));
     Handoff& h = *s.handoff;
     if (s.handler.side_work && s.handler.respond_aside && s.handler.side_work(*c.request)) {
+        Connection* turned_away = &c;
         {
             std::lock_guard<std::mutex> guard(h.mutex);
-            if (h.side_waiting.size() < kSideWaiting) {
-                h.side_waiting.push_back(&c);
-                h.side_work.notify_one();
-                return;
-            }
+            turned_away = queue_side_request(h, c);
         }
-        Reply reply = reply_into(c);
-        if (s.handler.side_busy) s.handler.side_busy(*c.request, reply);
-        return finish_handling(s, c);
+        if (turned_away != &c) h.side_work.notify_one();
+        if (!turned_away) return;
+        Reply reply = reply_into(*turned_away);
+        if (s.handler.side_busy) s.handler.side_busy(*turned_away->request, reply);
+        return finish_handling(s, *turned_away);
     }
     if (s.handler.answer_at_once) {
         Reply reply = reply_into(c);
@@ -237,9 +297,15 @@ void lane_work(Server& s, Handoff& h, bool side) {
     for (;;) {
         work.wait(lock, [&] { return h.ending || !queue.empty(); });
         if (h.ending) return;
-        Connection* c = queue.front();
-        queue.pop_front();
+        // The board's requests in order; the side's from the address that asked least first.
+        auto next = queue.begin();
+        if (side)
+            for (auto it = queue.begin(); it != queue.end(); ++it)
+                if (side_asked(h, *it) < side_asked(h, *next)) next = it;
+        Connection* c = *next;
+        queue.erase(next);
         lock.unlock();
+        const auto began = SteadyClock::now();
         // A client that reset its connection was told nothing, and nobody
         // would read the reply: its request is dropped, not carried out.
         if (!net::peer_reset(c->socket.get())) {
@@ -251,6 +317,9 @@ void lane_work(Server& s, Handoff& h, bool side) {
             }
         }
         lock.lock();
+        if (side)
+            note_side_request(h, c->request->ClientAddress,
+                              static_cast<size_t>((SteadyClock::now() - began) / std::chrono::milliseconds(100)) + 1);
         h.finished.push_back(c);
         // A wake that could not be sent is tried again with the next reply,
         // and the loop's idle look takes the replies up meanwhile.

@@ -26,7 +26,8 @@
 //   Handler::side_work picks out on the loop (long reads that must hold up
 //   neither the loop nor the board thread), one at a time; at most
 //   kSideWaiting more wait for it, under the handoff's mutex like the board
-//   thread's, and the loop answers any beyond them with Handler::side_busy.
+//   thread's, one client address holding a quarter of those places at most,
+//   and the loop answers any beyond them with Handler::side_busy.
 //   Its connections and replies pass as the board thread's do.
 // - the front end's thread calls start, stop and set_port; stop ends the
 //   three threads, the board and side threads after the request each is

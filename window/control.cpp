@@ -78,6 +78,12 @@ bool consume_changes(Control& c) {
 bool start_server(Control& c, Owner owner) {
     server::Server& s = c.server;
     server::StartResult r = server::start(s);
+    std::string menu_notice;
+    {
+        platform::BoardLockGuard guard(c.board.lock);
+        menu_notice.swap(c.board.menu_notice);
+    }
+    if (!menu_notice.empty()) c.boxes.ok(menu_notice, kConfirmCaption, owner);
     router_follow(c);
     if (r == server::StartResult::Started || r == server::StartResult::AlreadyRunning) return true;
     std::string text = "伝言板サーバーを開始できませんでした。\n";
@@ -424,7 +430,7 @@ std::string delete_list_line(const board::PageMessage& m) {
     };
     std::string position = std::to_string(m.position);
     if (position.size() < 3) position.insert(0, 3 - position.size(), ' ');
-    return position + "  " + m.time + "  " + cut(m.name, 16) + "  " + cut(m.title, 32);
+    return position + "  " + printable(m.time) + "  " + cut(printable(m.name), 16) + "  " + cut(printable(m.title), 32);
 }
 
 bool delete_dialog_search(Control& c, const std::string& text, std::vector<board::SearchHit>& hits) {
@@ -474,8 +480,8 @@ void delete_dialog_none_chosen(Control& c) {
 }
 
 Dialog delete_dialog_ok(Control& c, int page, const board::PageMessage& m) {
-    std::string which = "ページ　：　" + std::to_string(page) + "\n時間　：　" + m.time + "\n名前　：　" + m.name +
-                        "\n題名　：　" + m.title + "\n";
+    std::string which = "ページ　：　" + std::to_string(page) + "\n時間　：　" + printable(m.time) + "\n名前　：　" +
+                        printable(m.name) + "\n題名　：　" + printable(m.title) + "\n";
     if (!c.boxes.yes_no("次のメッセージを削除します。\n" + which + "宜しいですか？。", kConfirmCaption, Owner::Dialog))
         return Dialog::StaysOpen;
     // The box waits for the owner, so it is shown after the deletion has released the board lock.
@@ -532,6 +538,24 @@ std::optional<int> parse_page_text(const std::string& text) {
 
 std::string cut_shift_jis(const std::string& text, size_t max_bytes) {
     return text.substr(0, board::whole_characters(text, max_bytes));
+}
+
+std::string printable(std::string_view visitor_text) {
+    auto is_lead = [](unsigned char u) { return (u >= 0x81 && u <= 0x9F) || (u >= 0xE0 && u <= 0xFC); };
+    auto is_second = [](unsigned char u) { return u >= 0x40 && u <= 0xFC && u != 0x7F; };
+    std::string out(visitor_text);
+    for (size_t i = 0; i < out.size(); ++i) {
+        unsigned char u = static_cast<unsigned char>(out[i]);
+        if (is_lead(u)) {
+            if (i + 1 < out.size() && is_second(static_cast<unsigned char>(out[i + 1])))
+                ++i;  // a whole double-byte character
+            else
+                out[i] = ' ';
+        } else if (u < 0x20 || u == 0x7F || u == 0x80 || u == 0xA0 || u >= 0xFD) {
+            out[i] = ' ';
+        }
+    }
+    return out;
 }
 
 }  // namespace window

@@ -238,4 +238,12 @@ std::optional<int> parse_page_text(const std::string& text);
 // double-byte character in two.
 std::string cut_shift_jis(const std::string& text, size_t max_bytes);
 
+// A visitor's text (Shift_JIS) as the owner's terminal and boxes show it,
+// every front end's one filter: control characters (C0, DEL, and the bytes
+// that are no character, 80 of which a code page turns into a C1 control)
+// become blanks, so that no escape sequence drives the terminal; a lead byte
+// without its second byte becomes a blank, so that no character takes the
+// next byte of the line.
+std::string printable(std::string_view visitor_text);
+
 }  // namespace window

@@ -5,17 +5,6 @@
 namespace window {
 namespace {
 
-// A visitor's control characters (an escape sequence would drive the
-// owner's terminal) as blanks. Shift_JIS's second bytes are never below
-// 0x40, so no character loses a byte.
-std::string printable(std::string text) {
-    for (char& ch : text) {
-        unsigned char u = static_cast<unsigned char>(ch);
-        if (u < 0x20 || u == 0x7F) ch = ' ';
-    }
-    return text;
-}
-
 std::string cut_to_fit(const std::string& text, size_t max_bytes) {
     std::string kept = cut_shift_jis(text, max_bytes);
     return kept.size() < text.size() ? kept + "…" : kept;
@@ -26,9 +15,8 @@ const char* const kOverflowLine = "【新着】通知プログラムの順番待
 }  // namespace
 
 std::string new_message_line(const board::StoredMessage& m) {
-    return printable("【新着】" + m.time + "　名前：" + m.name + "　題名：" + m.title + "　（" + std::to_string(m.page) +
-                     "ページの" + std::to_string(m.position) + "件目）") +
-           "\n";
+    return "【新着】" + printable(m.time) + "　名前：" + printable(m.name) + "　題名：" + printable(m.title) + "　（" +
+           std::to_string(m.page) + "ページの" + std::to_string(m.position) + "件目）\n";
 }
 
 std::vector<std::string> notify_variables(const board::StoredMessage& m, const std::string& url,
@@ -45,7 +33,7 @@ std::vector<std::string> notify_variables(const board::StoredMessage& m, const s
 
 std::string new_messages_notice(int unseen, const board::StoredMessage& newest) {
     return "新着メッセージ　" + std::to_string(unseen) + "件　" + printable(newest.time) + "\n" +
-           printable(cut_to_fit(newest.name, 16)) + "　" + printable(cut_to_fit(newest.title, 24));
+           cut_to_fit(printable(newest.name), 16) + "　" + cut_to_fit(printable(newest.title), 24);
 }
 
 std::string new_messages_title(int unseen) {

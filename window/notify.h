@@ -63,7 +63,7 @@ public:
     explicit Notifier(NotifierSetup setup);
     Notifier(const Notifier&) = delete;
     Notifier& operator=(const Notifier&) = delete;
-    // A program still running is left to finish; the messages waiting go.
+    // A program still running is ended with what it started; the messages waiting go.
     ~Notifier();
 
     // Queues the message's line and its run of the program; never waits for either.

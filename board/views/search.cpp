@@ -196,9 +196,28 @@ bool percent_decode(std::string_view value, std::string& out) {
     return true;
 }
 
+// Whether word stands in text, in time linear in both (Knuth-Morris-Pratt):
+// a query such as 99 "a" and a "b" against a page of long "a" runs must cost
+// what an ordinary one does, not the product of the two lengths.
+bool contains(const Folded& text, const Folded& word, std::vector<size_t>& border) {
+    if (word.empty()) return true;
+    border.assign(word.size(), 0);  // border[i]: the longest proper border of word[0..i]
+    for (size_t i = 1, k = 0; i < word.size(); ++i) {
+        while (k > 0 && word[i] != word[k]) k = border[k - 1];
+        if (word[i] == word[k]) ++k;
+        border[i] = k;
+    }
+    for (size_t i = 0, k = 0; i < text.size(); ++i) {
+        while (k > 0 && text[i] != word[k]) k = border[k - 1];
+        if (text[i] == word[k] && ++k == word.size()) return true;
+    }
+    return false;
+}
+
 bool all_words_in(const Folded& text, const std::vector<Folded>& words) {
+    std::vector<size_t> border;
     for (const Folded& w : words)
-        if (text.find(w) == Folded::npos) return false;
+        if (!contains(text, w, border)) return false;
     return true;
 }
 
@@ -310,11 +329,15 @@ SearchResult search_pages(Board& b, const SearchWords& words, size_t first, size
     SearchResult r;
     if (words.problem != QueryProblem::None) return r;
     const auto deadline = std::chrono::steady_clock::now() + time_limit;
-    std::lock_guard<std::mutex> guard(b.search_index.mutex);
+    // The index's lock is held a moment a page, never over a read: the
+    // owner's search never waits for a visitor's whole scan.
     auto& known = b.search_index.pages;
     const int current = read_stored_counters().current_page;
-    for (auto it = known.begin(); it != known.end();)  // pages a reset left behind
-        it = it->first > current ? known.erase(it) : std::next(it);
+    {
+        std::lock_guard<std::mutex> guard(b.search_index.mutex);
+        for (auto it = known.begin(); it != known.end();)  // pages a reset left behind
+            it = it->first > current ? known.erase(it) : std::next(it);
+    }
     std::string stored;
     Folded folded;
     for (int page = current; page >= 1; --page) {
@@ -323,29 +346,34 @@ SearchResult search_pages(Board& b, const SearchWords& words, size_t first, size
             break;
         }
         const std::string path = text_page_path(page);
-        SearchIndex::PageBits& bits = known[page];
         // Taken before the read: a replace during the read makes the next
         // search read the page again.
         platform::FileStamp stamp = platform::file_stamp(path);
-        bool read_now = !bits.known || !(bits.stamp == stamp) || stamp.written == 0;
-        if (!read_now && (bits.bits.empty() || !may_hold(bits.bits, words.words))) continue;
-        platform::FileStatus s = platform::read_file(path, stored);
-        if (s.missing()) {
-            bits = {true, stamp, {}};
-            continue;
+        bool read_now;
+        {
+            std::lock_guard<std::mutex> guard(b.search_index.mutex);
+            const SearchIndex::PageBits& bits = known[page];
+            read_now = !bits.known || !(bits.stamp == stamp) || stamp.written == 0;
+            if (!read_now && (bits.bits.empty() || !may_hold(bits.bits, words.words))) continue;
         }
-        if (!s.ok()) {
-            bits.known = false;
-            if (r.failed_file.empty()) r.failed_file = path;
+        platform::FileStatus s = platform::read_file(path, stored);
+        if (s.missing() || !s.ok()) {
+            std::lock_guard<std::mutex> guard(b.search_index.mutex);
+            if (s.missing())
+                known[page] = {true, stamp, {}};
+            else
+                known[page].known = false;
+            if (!s.missing() && r.failed_file.empty()) r.failed_file = path;
             continue;
         }
         // The whole section at once first: most pages hold no word at all.
         folded.clear();
         fold_text(message_section(stored), true, folded);
         if (read_now) {
-            set_grams(folded, bits.bits);
-            bits.known = true;
-            bits.stamp = stamp;
+            SearchIndex::PageBits fresh{true, stamp, {}};
+            set_grams(folded, fresh.bits);
+            std::lock_guard<std::mutex> guard(b.search_index.mutex);
+            known[page] = std::move(fresh);
         }
         if (!all_words_in(folded, words.words)) continue;
         // Then message by message, split as the deletion splits the page.

@@ -5,7 +5,8 @@
 // hold every word. A page whose stamp changed (a post, a deletion, the reset,
 // an edit by hand: every writer replaces the page by rename) is read again.
 // Built by the first search after a start, not at the start. Its own mutex
-// guards it, held for a whole search (the side thread's or the owner's).
+// guards it, held a moment for each page, so that the owner's search and a
+// visitor's go on side by side.
 #include <cstdint>
 #include <mutex>
 #include <unordered_map>

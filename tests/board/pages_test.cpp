@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "board/pages.h"
 #include "board/paths.h"
 #include "board/request_failure.h"
@@ -170,6 +172,31 @@ TEST_F(Pages, SearchFormGoesIntoAnExistingMenuWhereItsTemplateHasItAndOutAgain) 
     b.SearchForm = 0;
     EXPECT_EQ(board::place_search_form(b), "");
     EXPECT_EQ(read_file(board::paths::kMenuPage), without);
+}
+
+TEST_F(Pages, SearchFormLeavesAMenuWithBrokenMarkersAsItIsAndSaysSoOnce) {
+    board::Board b;
+    b.SearchForm = 1;
+    board::write_menu_template();
+    ASSERT_EQ(board::place_search_form(b), "");
+    const std::string with = read_file(board::paths::kMenuPage), tail = "<hr>\r\n</html>\r\n";
+    const std::string start_marker(board::kSearchStart.substr(0, board::kSearchStart.size() - 1)),
+        end_marker(board::kSearchEnd.substr(0, board::kSearchEnd.size() - 1));
+    auto without = [](std::string t, const std::string& cut) { return t.erase(t.find(cut), cut.size()); };
+    for (const std::string& broken : {without(with, end_marker), without(with, start_marker), with + start_marker + tail, with + end_marker + tail,
+                                      without(without(with, start_marker), end_marker) + end_marker + start_marker + tail}) {
+        write_file(board::paths::kMenuPage, broken);
+        for (int form : {0, 1, 0}) {
+            b.SearchForm = form;
+            EXPECT_EQ(board::place_search_form(b), "");
+            EXPECT_EQ(read_file(board::paths::kMenuPage), broken);
+        }
+        EXPECT_EQ(std::exchange(b.menu_notice, ""), board::kSearchMarkersNotice) << "told once";
+        write_file(board::paths::kMenuPage, with);
+        b.SearchForm = 1;
+        EXPECT_EQ(board::place_search_form(b), "");
+        EXPECT_EQ(b.menu_notice, "") << "whole markers again";
+    }
 }
 
 TEST_F(Pages, ResetReportsAPageItCannotWriteFromItsTemplateAsMissing) {

@@ -121,6 +121,22 @@ TEST_F(Posting, AFloodIsRefusedAtItsSixthPostAndAPersonsPacePasses) {
     EXPECT_NE(refused.find(sjis(u8"あと約57分")), std::string::npos) << refused;
 }
 
+TEST_F(Posting, AFlooderStaysRefusedWhileThousandsOfOthersPost) {
+    b.post_limits = board::PostLimits{};  // 5 posts in 30 s
+    for (int i = 0; i < 5; ++i) ASSERT_TRUE(board::flood_allows(b, "192.0.2.1", board::FloodKind::Post, 0));
+    // As many other addresses as the table keeps, while the flooder keeps trying.
+    for (size_t i = 0; i < board::kFloodAddressesKept; ++i) {
+        std::int64_t now = 1 + static_cast<std::int64_t>(i) / 200;
+        std::string other = "10.0." + std::to_string(i / 256) + "." + std::to_string(i % 256);
+        ASSERT_TRUE(board::flood_allows(b, other, board::FloodKind::Post, now));
+        if (i % 64 == 63) {
+            ASSERT_FALSE(board::flood_allows(b, "192.0.2.1", board::FloodKind::Post, now)) << i;
+        }
+    }
+    EXPECT_FALSE(board::flood_allows(b, "192.0.2.1", board::FloodKind::Post, 25));
+    EXPECT_LE(b.posting.size(), board::kFloodAddressesKept);
+}
+
 TEST_F(Posting, FieldsInHeadersDoNotCount) {
     // Read from the whole request, this header would complete the form.
     cookie += "X-Note: x&name=n&title=t&text=header\r\n";
@@ -317,6 +333,25 @@ TEST_F(Posting, CharacterReferencesShowAsTheirCharacters) {
     for (const char* escaped : {"&#0;", "&#xD800;", "&#xDFFF;", "&#x110000;", "&#12345678;", "&#x0000041;", "&#;",
                                 "&#x;", "&#65", "&#6 5;", "&#x1G;", "&amp;", "&#-1;"})
         EXPECT_EQ(board::escape_html(escaped), "&amp;" + std::string(escaped + 1)) << escaped;
+}
+
+TEST_F(Posting, CutsNeverEndInsideACharacterReference) {
+    std::string emoji = "&#128512;", sent = "%26%23128512%3B";
+    auto times = [](const std::string& s, int n) {
+        std::string out;
+        for (int i = 0; i < n; ++i) out += s;
+        return out;
+    };
+    // 250 emoji in the text, 12 in the name and the title: whole ones stay.
+    std::string record = stored("name=" + times(sent, 12) + "&title=ab" + times(sent, 12) + "&text=" + times(sent, 250));
+    EXPECT_EQ(record, "ClientIpAddress=127.0.0.1\r\nab" + times(emoji, 11) + "\r\n" + times(emoji, 11) + "\r\n" + when +
+                          "\r\n" + times(emoji, 122) + "\r\n");
+    // A title of 101 bytes fits the record; its page line of 100 drops the last reference whole.
+    EXPECT_NE(text_page(1).find(sjis(u8"<p>題名　：　") + "ab" + times(emoji, 10) + "</p>"), std::string::npos);
+    // A value that fits keeps its bytes, a literal "&#1" and a lone lead byte at the end included.
+    record = stored("name=%26%231&title=" + std::string(99, 't') + "%26%23&text=" + std::string(1100, 'x') + "%82");
+    EXPECT_NE(record.find("\r\n" + std::string(99, 't') + "&#\r\n&#1\r\n"), std::string::npos);
+    EXPECT_NE(record.find(std::string(1100, 'x') + "\x82\r\n"), std::string::npos);
 }
 
 TEST_F(Posting, LineBreaksInNameAndTitleBecomeBlanks) {

@@ -79,6 +79,18 @@ TEST(SearchMatching, ReadersMatchesAndQueryProblems) {
     EXPECT_EQ(board::query_words("q=a+b+c+d+e+f+g+h+i+j+k", page).problem, board::QueryProblem::TooLong);
 }
 
+TEST(SearchMatching, EveryHalfWidthFormFoldsToItsFullWidthForm) {
+    const std::string full = sjis(u8"。「」、・ヲァィゥェォャュョッーアイウエオカキクケコサシスセソタチツテトナニヌネノ"
+                                  u8"ハヒフヘホマミムメモヤユヨラリルレロワン゛゜");
+    ASSERT_EQ(full.size(), 63u * 2);
+    for (int i = 0; i < 63; ++i) {
+        board::Folded half_folded, full_folded;
+        board::fold_text(std::string(1, static_cast<char>(0xA1 + i)), true, half_folded);
+        board::fold_text(full.substr(2 * i, 2), true, full_folded);
+        EXPECT_EQ(half_folded, full_folded) << "half-width 0x" << std::hex << 0xA1 + i;
+    }
+}
+
 // The board of two pages: message 1 (older) on page 1 holds the word, the
 // 100 after it fill page 1 and start page 2. Searched over HTTP as a browser
 // does, on the server's side thread.
@@ -138,6 +150,11 @@ TEST_F(SearchBoard, FindsTheMessageOnPageOneAndSeesThePageChange) {
     std::string phone = reply_body(get("wbk_search.cgi?q=%93%FA%92%F6", iphone));
     EXPECT_NE(phone.find(sjis(u8"<a href='wbk_phone_1.html#m1'>1ページ</a>の100番目")), std::string::npos) << phone;
     EXPECT_EQ(board::search_pages(b, board::search_words("other"), 0, 0).count, 100u) << "counted past the shown";
+    board::SearchResult newest = board::search_pages(b, board::search_words("other"), 0, 2);
+    ASSERT_EQ(newest.hits.size(), 2u);
+    EXPECT_EQ(newest.hits[0].page, 2) << "the newest page first";
+    EXPECT_EQ(newest.hits[1].page, 1);
+    EXPECT_EQ(newest.hits[1].position, 1);
     EXPECT_NE(reply_body(get("wbk_search.cgi?q=%3Cb%3E")).find(sjis(u8"メッセージは1件です。")), std::string::npos);
 
     // A page changed since the last search is read again: a new message is
@@ -179,4 +196,25 @@ TEST_F(SearchBoard, PrivateReadingNeedsTheSessionToSearch) {
     std::string found = get("wbk_search.cgi?q=other", "Cookie: SESSIONID=" + cookie + "\r\n");
     EXPECT_NE(reply_body(found).find(sjis(u8"メッセージは100件です。")), std::string::npos);
     EXPECT_NE(found.find("Cache-Control: no-store"), std::string::npos);
+}
+
+// Matching costs time linear in the page: a word that almost matches
+// everywhere (99 "a" and a "b" against runs of 98 "a") costs what an ordinary one does.
+TEST_F(SearchBoard, APathologicalWordCostsWhatAnOrdinaryOneDoes) {
+    std::string runs;
+    for (int i = 0; i < 11; ++i) runs += std::string(98, 'a') + "b";
+    for (int i = 0; i < 40; ++i) post("name=n&title=t&text=" + runs);
+    auto cost = [this](const std::string& query) {
+        board::SearchWords words = board::search_words(query);
+        auto least = std::chrono::steady_clock::duration::max();
+        for (int i = 0; i < 5; ++i) {
+            auto t0 = std::chrono::steady_clock::now();
+            board::search_pages(b, words, 0, 20);
+            least = std::min(least, std::chrono::steady_clock::now() - t0);
+        }
+        return least;
+    };
+    auto ordinary = cost("ab"), pathological = cost(std::string(99, 'a') + "b");
+    EXPECT_LT(pathological, 2 * ordinary) << std::chrono::duration<double, std::milli>(pathological).count() << " ms against "
+                                          << std::chrono::duration<double, std::milli>(ordinary).count() << " ms";
 }

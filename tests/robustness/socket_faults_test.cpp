@@ -212,6 +212,13 @@ public:
             if (pause_ms) std::this_thread::sleep_for(std::chrono::milliseconds(pause_ms));
         }
     }
+    // Closes with a reset (RST) instead of an orderly end.
+    void reset() {
+        linger hard{1, 0};
+        ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+        ::close(fd_);
+        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    }
     bool waited_in_vain = false;
 
 private:
@@ -422,6 +429,26 @@ TEST_F(SocketFaults, Stop) {
                  check_post(got, body);
              },
              true});
+}
+
+// A post waiting for the board from a client that reset its connection is
+// dropped, not carried out: nobody would read its reply.
+TEST_F(SocketFaults, QueuedPostOfAClientThatResetIsNotCarriedOut) {
+    server::Server s{handler(served)};
+    configure(s);
+    ASSERT_EQ(server::start(s), server::StartResult::Started);
+    served.hold_ms = 400;
+    std::string first = "name=held&text=x", second = "name=reset&text=y";
+    Client holder(s.bound_port), gone(s.bound_port);
+    holder.send(post_request(first) + first);
+    std::this_thread::sleep_for(100ms);  // the board is held
+    gone.send(post_request(second) + second);
+    std::this_thread::sleep_for(100ms);  // queued behind the held post
+    gone.reset();
+    check_post(holder.read_all(), first);
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(served.stored(), 1u) << "the reset client's post was carried out";
+    server::stop(s);
 }
 
 // The wake byte of a post's reply cannot be sent while another client keeps

@@ -242,6 +242,30 @@ TEST_F(Listener, AFullBoardQueueGetsTheErrorPageAtOnceAndPagesAreStillRead) {
     EXPECT_NE(queued.find("SESSIONID="), std::string::npos) << "the one that waited was handled";
 }
 
+TEST_F(Listener, OneAddressGetsAQuarterOfTheBoardQueue) {
+    s.board_queue_limit = 8;  // a share of 2 for each address
+    s.trusted_proxy = "127.0.0.1";
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    s.handler.answer_at_once = nullptr;
+    s.handler.respond = [released](const server::Request&, server::Reply& reply) {
+        released.wait();
+        reply.send("done", 4);
+    };
+    start();
+    std::vector<std::future<std::string>> sent;  // from 10.0.0.9 (held), 1, 1, 1 (over its share), 2, 2
+    for (int from : {9, 1, 1, 1, 2, 2}) {
+        sent.push_back(std::async(std::launch::async, [this, from] {
+            return http_exchange(port, "POST /x HTTP/1.0\r\nX-Forwarded-For: 10.0.0." + std::to_string(from) + "\r\n\r\n");
+        }));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));  // queued in this order
+    }
+    EXPECT_EQ(sent[3].wait_for(std::chrono::seconds(2)), std::future_status::ready) << "a third from one address waits";
+    EXPECT_EQ(sent[5].wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
+    release.set_value();
+    for (size_t i = 0; i < sent.size(); ++i) EXPECT_EQ(sent[i].get() == "done", i != 3) << i;
+}
+
 TEST_F(Listener, SideRequestsRunOneAtATimeAFewWaitAndTheRestAreToldToTryAgain) {
     std::mutex m;
     std::condition_variable changed;
@@ -256,11 +280,17 @@ TEST_F(Listener, SideRequestsRunOneAtATimeAFewWaitAndTheRestAreToldToTryAgain) {
         reply.send("done", 4);
     };
     s.handler.side_busy = [](const server::Request&, server::Reply& reply) { reply.send("busy", 4); };
+    s.trusted_proxy = "127.0.0.1";
     start();
-    auto search = [this] {
-        return std::async(std::launch::async, [this] { return http_exchange(port, "GET /wbk_search.cgi?q=a HTTP/1.0\r\n\r\n"); });
+    int next_address = 0;
+    auto search = [this, &next_address](int address = -1) {
+        std::string from = "10.0.0." + std::to_string(address < 0 ? ++next_address : address);
+        return std::async(std::launch::async, [this, from] {
+            return http_exchange(port, "GET /wbk_search.cgi?q=a HTTP/1.0\r\nX-Forwarded-For: " + from + "\r\n\r\n");
+        });
     };
     std::vector<std::future<std::string>> admitted;
+    std::future<std::string> same_address;
     admitted.push_back(search());
     {
         std::unique_lock<std::mutex> lock(m);
@@ -269,10 +299,17 @@ TEST_F(Listener, SideRequestsRunOneAtATimeAFewWaitAndTheRestAreToldToTryAgain) {
     for (size_t i = 0; i < server::kSideWaiting; ++i) {
         admitted.push_back(search());
         std::this_thread::sleep_for(std::chrono::milliseconds(50));  // queued in this order
+        if (i == 0) {  // an address has a quarter of the places at most
+            same_address = search(next_address);
+            EXPECT_EQ(same_address.wait_for(std::chrono::seconds(2)), std::future_status::ready);
+        }
     }
-    auto turned_away = search();
+    auto turned_away = search(1);  // asked as often as the busiest waiting address
     ASSERT_EQ(turned_away.wait_for(std::chrono::seconds(2)), std::future_status::ready);
     EXPECT_EQ(turned_away.get(), "busy");
+    // An address that asked less takes the place of the one that asked most.
+    auto fresh = search();
+    EXPECT_EQ(admitted[1].wait_for(std::chrono::seconds(2)), std::future_status::ready);
     auto page = std::async(std::launch::async, [this] { return http_exchange(port, "GET / HTTP/1.0\r\n\r\n"); });
     EXPECT_EQ(page.wait_for(std::chrono::seconds(2)), std::future_status::ready) << "a GET waited for a search";
     {
@@ -280,7 +317,11 @@ TEST_F(Listener, SideRequestsRunOneAtATimeAFewWaitAndTheRestAreToldToTryAgain) {
         released = true;
     }
     changed.notify_all();
+    EXPECT_EQ(admitted[1].get(), "busy");
+    admitted.erase(admitted.begin() + 1);
+    admitted.push_back(std::move(fresh));
     for (auto& f : admitted) EXPECT_EQ(f.get(), "done");
+    EXPECT_EQ(same_address.get(), "busy");
     EXPECT_EQ(most, 1) << "one at a time";
     EXPECT_EQ(page.get().compare(0, 16, "HTTP/1.0 200 OK\n"), 0);
 }

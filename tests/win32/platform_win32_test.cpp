@@ -6,6 +6,7 @@
 #include <set>
 
 #include "platform/fs.h"
+#include "platform/net.h"
 #include "platform/process.h"
 #include "platform/random.h"
 #include "platform/text_file.h"
@@ -154,6 +155,30 @@ TEST_F(WindowsFiles, OwnersProgramGetsItsVariablesAndIsEndedOnRequest) {
 
     EXPECT_FALSE(child.start(std::string(here) + "\\no-such-program.exe", {}, reason));
     EXPECT_FALSE(reason.empty());
+}
+
+// A program still running holds no socket of the board's: the port it
+// listened on can be bound again once the board closes it.
+TEST_F(WindowsFiles, OwnersProgramInheritsNoSocket) {
+    namespace net = platform::net;
+    ASSERT_TRUE(net::startup());
+    net::Socket listener = net::kInvalidSocket;
+    ASSERT_EQ(net::listen_on("127.0.0.1", 0, listener), net::ListenResult::Ok);
+    std::uint16_t port = net::local_port(listener);
+    char here[MAX_PATH];
+    ASSERT_NE(::GetCurrentDirectoryA(MAX_PATH, here), 0u);
+    write_file("forever.cmd", "@echo off\r\n:again\r\ngoto again\r\n");
+    platform::ChildProcess child;
+    std::string reason;
+    ASSERT_TRUE(child.start(std::string(here) + "\\forever.cmd", {}, reason)) << reason;
+    ::Sleep(300);
+    ASSERT_TRUE(child.running());
+    net::close_socket(listener);
+    int error = 0;
+    EXPECT_EQ(net::listen_on("127.0.0.1", port, listener, &error), net::ListenResult::Ok) << error;
+    net::close_socket(listener);
+    child.end();
+    net::cleanup();
 }
 
 TEST(WindowsRandom, DrawsVaryingValues) {

@@ -277,7 +277,48 @@ TEST_F(ControlTest, NotifyQueueKeepsTheNewestAndEndsAProgramPastItsTime) {
 }
 
 
+TEST_F(ControlTest, OwnersProgramEndsWithTheBoardWithWhatItStarted) {
+    // It ignores SIGTERM and waits for a child of its own.
+    std::string program = owners_program("notify.sh", "trap '' TERM\nsleep 60 & echo $! > child.pid\n"
+                                                      "echo $$ > program.pid\nwait\nwait\n");
+    Heard heard;
+    {
+        window::Notifier notifier(heard.setup(program));
+        notifier.queue(board::StoredMessage{"time", "name", "title", "text", 1, 1}, "");
+        ASSERT_TRUE(soon([] { return file_exists("program.pid") && file_exists("child.pid"); }));
+    }  // the board exits
+    auto gone = [](const std::string& pid_file) {
+        std::string pid = read_file(pid_file);
+        std::ifstream stat("/proc/" + pid.substr(0, pid.find('\n')) + "/stat");
+        std::string number, command, state;
+        stat >> number >> command >> state;
+        return !stat || state == "Z";
+    };
+    EXPECT_TRUE(soon([&] { return gone("program.pid") && gone("child.pid"); }));
+}
+
 #endif  // _WIN32
+
+TEST_F(ControlTest, AStartTellsOnceOfBrokenSearchMarkers) {
+    load_fresh_board(b);
+    board::write_menu_template();
+    b.SearchForm = 1;
+    ASSERT_TRUE(window::start_server(c, Owner::Main));
+    server::stop(s);
+    std::string menu = read_file(board::paths::kMenuPage);
+    const std::string end(board::kSearchEnd.substr(0, board::kSearchEnd.size() - 1));
+    ASSERT_NE(menu.find(end), std::string::npos);
+    menu.erase(menu.find(end), end.size() + 2);
+    b.SearchForm = 0;
+    write_file(board::paths::kMenuPage, menu);
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_TRUE(window::start_server(c, Owner::Main));
+        server::stop(s);
+    }
+    ASSERT_EQ(fake.shown.size(), 1u);
+    EXPECT_EQ(fake.shown[0].text, board::kSearchMarkersNotice);
+    EXPECT_EQ(read_file(board::paths::kMenuPage), menu);
+}
 
 TEST_F(ControlTest, AStartThatFailsSaysWhy) {
     ASSERT_EQ(server::start(s), server::StartResult::Started);
