@@ -12,6 +12,7 @@
 
 #include "platform/net.h"
 #include "platform/net_faults.h"
+#include "platform/socket_address.h"
 
 namespace platform::net {
 namespace {
@@ -68,43 +69,10 @@ void cleanup() { ::WSACleanup(); }
 
 namespace {
 
-std::string dotted(const in_addr& a) {
-    char text[INET_ADDRSTRLEN] = {};
-    const char* ok = ::inet_ntop(AF_INET, &a, text, sizeof text);
-    return ok ? text : "";
-}
-
-Ipv6Bytes bytes_of(const in6_addr& a) {
-    Ipv6Bytes b;
-    std::memcpy(b.data(), &a, b.size());
-    return b;
-}
-
-// The text of a connection's other end or a socket's own address.
-std::string address_of(const sockaddr_storage& a) {
-    if (a.ss_family == AF_INET6) return ipv6_text(bytes_of(reinterpret_cast<const sockaddr_in6&>(a).sin6_addr));
-    return dotted(reinterpret_cast<const sockaddr_in&>(a).sin_addr);
-}
-
-// The socket address of address:port; false when address is neither IPv4 nor IPv6 text.
-bool socket_address(const std::string& address, std::uint16_t port, sockaddr_storage& out, int& len) {
-    out = {};
-    if (address.find('\0') != std::string::npos) return false;
-    Ipv6Bytes v6;
-    if (address.find(':') != std::string::npos && parse_ipv6(address, v6)) {
-        auto& a = reinterpret_cast<sockaddr_in6&>(out);
-        a.sin6_family = AF_INET6;
-        a.sin6_port = htons(port);
-        std::memcpy(&a.sin6_addr, v6.data(), v6.size());
-        len = sizeof a;
-        return true;
-    }
-    auto& a = reinterpret_cast<sockaddr_in&>(out);
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    len = sizeof a;
-    return ::inet_pton(AF_INET, address.c_str(), &a.sin_addr) == 1;
-}
+using detail::address_of;
+using detail::bytes_of;
+using detail::dotted;
+using detail::socket_address;
 
 // Every IPv4 address the host's own name looks up to: on Windows, those of
 // its interfaces that are up.
