@@ -242,7 +242,7 @@ TEST_F(WindowTest, MainWindowHasItsTitleClassIconsAndSize) {
 TEST_F(WindowTest, MenuBarHoldsItsItemsInOrder) {
     HMENU menu = ::GetMenu(app.main);
     ASSERT_NE(menu, nullptr);
-    ASSERT_EQ(::GetMenuItemCount(menu), 10);
+    ASSERT_EQ(::GetMenuItemCount(menu), 11);  // the two menus and the nine items below
     auto text_at = [](HMENU m, int i) {
         wchar_t t[128] = {};
         ::GetMenuStringW(m, i, t, 128, MF_BYPOSITION);
