@@ -563,6 +563,9 @@ void phone_page_reply(Board& b, server::Reply& reply, int page, bool missing_as_
         std::int64_t newest = newest_time_key(stored(b, text_page_path(newest_page)));
         if (page != newest_page) newest = std::max(newest, newest_time_key(stored(b, text_page_path(page))));
         seen = next_seen(previous, newest, b.clock().epoch_seconds);
+        // Who just posted has read the board up to their own message: none
+        // of it, their own least of all, is new to them any more.
+        if (posted) seen->baseline = seen->newest;
     }
     std::optional<std::int64_t> baseline;
     if (previous) baseline = seen->baseline;  // a first visit marks nothing

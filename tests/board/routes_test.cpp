@@ -317,8 +317,8 @@ TEST_F(Routes, PhonePagesLinkTheFeedAndMarkWhatIsNewSinceThePreviousVisit) {
         now += 60;
     };
     std::string seen;  // the browser's SEEN cookie
-    auto phone = [&](const std::string& cookies = "") {
-        std::string all = run("GET /wbk_phone_1.html HTTP/1.0\r\nUser-Agent: Mobi\r\nCookie: " + cookies +
+    auto phone = [&](const std::string& cookies = "", const std::string& query = "") {
+        std::string all = run("GET /wbk_phone_1.html" + query + " HTTP/1.0\r\nUser-Agent: Mobi\r\nCookie: " + cookies +
                               (seen.empty() ? "" : "; SEEN=" + seen) + "\r\n\r\n").all();
         size_t at = all.find("Set-Cookie: SEEN=");
         if (at != std::string::npos) seen = all.substr(at + 17, all.find(';', at) - at - 17);
@@ -343,6 +343,9 @@ TEST_F(Routes, PhonePagesLinkTheFeedAndMarkWhatIsNewSinceThePreviousVisit) {
     }
     now += 3600;
     EXPECT_EQ(phone().find(sjis(u8"新着")), std::string::npos) << "the next visit has seen them";
+    post("t5");
+    EXPECT_EQ(phone("", "?posted").find(sjis(u8"新着")), std::string::npos) << "nothing is new to who just posted";
+    EXPECT_EQ(phone().find(sjis(u8"新着")), std::string::npos);
     // Private reading: the secret address, to a browser with a session, once the owner made the token.
     b.PrivateReading = 1;
     EXPECT_EQ(phone(session).find("<link rel"), std::string::npos) << "no token yet";
