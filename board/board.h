@@ -118,6 +118,7 @@ struct Board {
     struct PhoneCopy {
         int page = 0;
         std::shared_ptr<const std::string> text, menu, bytes;
+        std::string feed_link;  // the head's feed link it was made with
     };
     std::mutex phone_lock;
     PhoneCopy phone_copy;

@@ -55,7 +55,7 @@ bool choose_view(Board& b, const server::Request& request, View view, server::Re
     std::string_view choice = view_choice_header(request);
     if (session && view == View::Phone) {
         int newest = board_locked ? b.CurrentPage : newest_linked_page(b);
-        return phone_page_reply(b, reply, newest, true, choice), true;
+        return phone_page_reply(b, reply, newest, true, choice, false, request.seen_cookie), true;
     }
     if (session) {
         platform::FileStatus s;
@@ -106,7 +106,7 @@ bool handle_get(Board& b, const server::Request& request, View view, server::Rep
     if (int page = phone_on ? phone_page_number(path) : 0) {
         if (!allowed) return phone_login_reply(b, reply), true;
         // "?posted": where a phone's post sends it, with the word that it is stored.
-        return phone_page_reply(b, reply, page, false, {}, request.query == "posted"), true;
+        return phone_page_reply(b, reply, page, false, {}, request.query == "posted", request.seen_cookie), true;
     }
     if (path.empty()) return send_login_page(b, view, reply, board_locked);
     if (select) {

@@ -125,6 +125,7 @@ Request parse_request(std::string_view text, std::string peer_address, const std
         return true;
     });
     r.view_cookie = cookie_value(text, "VIEW");
+    r.seen_cookie = cookie_value(text, "SEEN");
     for_each_header(text, "If-Modified-Since", [&](std::string_view value) {
         r.if_modified_since = value;
         return true;

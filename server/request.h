@@ -26,6 +26,7 @@ struct Request {
     std::string scheme = "http";                // how the client reached the board: "http" or "https"
     std::string_view user_agent;                // the first User-Agent header, trimmed; empty when none
     std::string_view view_cookie;               // the VIEW cookie's value (the visitor's choice of layout)
+    std::string_view seen_cookie;               // the SEEN cookie's value (what the visitor last saw)
     std::string_view if_modified_since;         // the first If-Modified-Since header, trimmed; empty when none
 };
 

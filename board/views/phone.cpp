@@ -1,5 +1,6 @@
 #include "board/views/phone.h"
 
+#include <algorithm>
 #include <memory>
 
 #include "board/board_reply.h"
@@ -8,6 +9,7 @@
 #include "board/paths.h"
 #include "board/request_failure.h"
 #include "board/posting.h"
+#include "board/views/feed.h"
 #include "board/views/search.h"
 #include "platform/fs.h"
 
@@ -39,6 +41,7 @@ const char kHead[] =
     "input[type=text],input[type=password],textarea{width:100%;padding:6px}\n"
     "input[type=submit],input[type=reset]{min-height:44px;padding:8px 18px;margin:4px 8px 4px 0}\n"
     ".pages a,.pages b,.top a{display:inline-block;min-width:40px;padding:8px 2px;text-align:center}\n"
+    ".new{color:#b00000;font-weight:bold}\n"
     "</style>\n";
 
 const char kPageEnd[] =
@@ -213,8 +216,9 @@ std::string page_link(int page, bool shown) {
 
 // The parts of a phone page, in their order.
 
-std::string page_head_lines(int page) {
+std::string page_head_lines(int page, const std::string& feed_link) {
     std::string t = kHead;
+    t += feed_link;
     t += "<title>コモレビ　－" + std::to_string(page) + "－</title>\n";
     t += reload_from_cache_script(phone_address(page));
     return t + write_check();
@@ -239,9 +243,13 @@ std::string page_links_nav(const std::vector<int>& pages, int page) {
 // appears, right above the new message.
 const char kPostedStatus[] = "<p class='status' role='status'>投稿しました</p>\n";
 
+// The mark of a message newer than the visitor's previous visit, in its
+// heading so that a screen reader says it with the title.
+const char kNewMark[] = "<span class='new'>新着</span> ";
+
 // One message block as an article headed by its title, with the anchor
 // "m<from_oldest>"; its other lines as stored, its closing rule after it.
-std::string message_article(const std::string& block, int from_oldest) {
+std::string message_article(const std::string& block, int from_oldest, bool marked_new) {
     std::string_view lines = block;
     bool ruled = lines.size() >= 5 && lines.substr(lines.size() - 5) == "<hr>\n";
     if (ruled) lines.remove_suffix(5);
@@ -252,18 +260,118 @@ std::string message_article(const std::string& block, int from_oldest) {
     size_t end = at == std::string::npos ? at : body.find("</p>\n", at);
     if (end != std::string::npos) body.erase(at, end + 5 - at);
     std::string k = std::to_string(from_oldest);
-    return "<article id='m" + k + "' tabindex='-1'>\n<h2>" + std::string(title) + "</h2>\n" + body + "</article>\n" +
+    return "<article id='m" + k + "' tabindex='-1'>\n<h2>" + (marked_new ? kNewMark : "") + std::string(title) + "</h2>\n" + body + "</article>\n" +
            (ruled ? "<hr>\n" : "");
 }
 
-// The text page's messages, newest first, each an article; what follows the
-// last block (a hand edit's lines) as stored.
-std::string message_articles(const std::string& text_page) {
-    MessageBlocks split = split_message_blocks(text_page);
+// A message block's stored time ("2026年12月8日11時27分14秒") as the number
+// 20261208112714, which orders blocks as their times do; 0 when it is not one.
+std::int64_t block_time_key(const std::string& block) {
+    std::string_view time = block_field(block, "時間");
+    std::int64_t key = 0;
+    int fields = 0;
+    for (size_t i = 0; i < time.size();) {
+        if (time[i] < '0' || time[i] > '9') {
+            ++i;
+            continue;
+        }
+        int value = 0, digits = 0;
+        for (; i < time.size() && time[i] >= '0' && time[i] <= '9' && digits < 5; ++i, ++digits)
+            value = value * 10 + (time[i] - '0');
+        if (++fields > 6 || (fields == 1 ? value > 9999 : value > 99)) return 0;
+        key = key * (fields == 1 ? 1 : 100) + value;
+    }
+    return fields == 6 ? key : 0;
+}
+
+// Which of a page's messages (newest first) are newer than `baseline`;
+// none when there is no baseline (a first visit).
+std::vector<bool> new_messages(const MessageBlocks& split, std::optional<std::int64_t> baseline) {
+    std::vector<bool> marked(split.blocks.size(), false);
+    for (size_t i = 0; baseline && i < marked.size(); ++i) marked[i] = block_time_key(split.blocks[i]) > *baseline;
+    return marked;
+}
+
+// The line at the top of a page with new messages: how many, and a link to
+// the oldest of them.
+std::string new_count_line(const std::vector<bool>& marked) {
+    int count = 0, oldest = 0;
+    for (size_t i = 0; i < marked.size(); ++i)
+        if (marked[i]) ++count, oldest = static_cast<int>(marked.size() - i);
+    if (count == 0) return {};
+    return "<p class='new'><a href='#m" + std::to_string(oldest) + "'>新着 " + std::to_string(count) + "件</a></p>\n";
+}
+
+// The text page's messages, newest first, each an article (marked when
+// newer than the previous visit); what follows the last block (a hand
+// edit's lines) as stored.
+std::string message_articles(const MessageBlocks& split, const std::vector<bool>& marked) {
     std::string t;
     const int count = static_cast<int>(split.blocks.size());
-    for (int i = 0; i < count; ++i) t += message_article(split.blocks[i], count - i);
+    for (int i = 0; i < count; ++i) t += message_article(split.blocks[i], count - i, marked[i]);
     return t + split.tail;
+}
+
+// The head's link to the feed: its plain address while reading is not
+// private; then its secret address, which only a browser with a session
+// gets a phone page with; none before the owner made the token (a GET
+// writes nothing, and the token lives in the owner's settings).
+std::string feed_link_line(Board& b) {
+    std::string address;
+    if (b.PrivateReading.load() != 1) address = kFeedPath;
+    else if (std::string token = feed_token(b); !token.empty()) address = secret_feed_path(token);
+    else return {};
+    return "<link rel=\"alternate\" type=\"application/atom+xml\" title=\"コモレビ\" href=\"" + address + "\">\n";
+}
+
+// What the visitor saw, kept in the SEEN cookie as "<baseline>.<newest>.<at>":
+// the newest message time of before this visit (the messages after it are
+// new), the newest message time seen so far, and when (seconds) the visitor
+// last asked for a phone page. A visit ends after kVisitGap without a page:
+// the next page starts a new one, whose baseline is the newest seen. So the
+// marks stay on the page that sets the cookie and while the visitor moves
+// between pages, and are gone on the next visit. Nothing of it is on the
+// board's disk.
+struct Seen {
+    std::int64_t baseline = 0, newest = 0, at = 0;
+};
+constexpr std::int64_t kVisitGap = 30 * 60;
+
+std::optional<Seen> parse_seen(std::string_view value) {
+    std::int64_t n[3] = {};
+    int field = 0;
+    size_t digits = 0;
+    for (char c : value) {
+        if (c == '.' && digits > 0 && field < 2) ++field, digits = 0;
+        else if (c >= '0' && c <= '9' && ++digits <= 15) n[field] = n[field] * 10 + (c - '0');
+        else return std::nullopt;
+    }
+    if (field != 2 || digits == 0) return std::nullopt;
+    return Seen{n[0], n[1], n[2]};
+}
+
+// The visit after this request: the newest message time now is that of
+// the shown page and of the newest page, as stored.
+Seen next_seen(std::optional<Seen> previous, std::int64_t newest_now, std::int64_t now) {
+    if (!previous) return Seen{newest_now, newest_now, now};  // a first visit: nothing is new
+    Seen next = *previous;
+    if (now - previous->at > kVisitGap || now < previous->at) next.baseline = previous->newest;
+    next.newest = std::max(previous->newest, newest_now);
+    next.at = now;
+    return next;
+}
+
+std::string seen_cookie_line(const Seen& s) {
+    return "Set-Cookie: SEEN=" + std::to_string(s.baseline) + "." + std::to_string(s.newest) + "." +
+           std::to_string(s.at) + "; Max-Age=31536000; Path=/; HttpOnly; SameSite=Lax\n";
+}
+
+std::int64_t newest_time_key(const std::shared_ptr<const std::string>& text) {
+    if (!text) return 0;
+    MessageBlocks split = split_message_blocks(*text);
+    std::int64_t newest = 0;
+    for (const std::string& block : split.blocks) newest = std::max(newest, block_time_key(block));
+    return newest;
 }
 
 // A refusal page for a phone: why, and the way back into the phone view.
@@ -390,35 +498,54 @@ const std::string& phone_login_page() {
     return page;
 }
 
-std::shared_ptr<const std::string> phone_board_page(Board& b, int page, bool missing_as_empty, bool posted) {
+namespace {
+
+// The phone page of page `page` with the messages after `baseline` marked
+// new: kept for the next request when nothing is marked and it is not a
+// post's reply.
+std::shared_ptr<const std::string> board_page(Board& b, int page, bool missing_as_empty, bool posted,
+                                              std::optional<std::int64_t> baseline) {
     std::shared_ptr<const std::string> text = stored(b, text_page_path(page));
     if (!text && !missing_as_empty) return nullptr;
     std::shared_ptr<const std::string> menu = stored(b, paths::kMenuPage);
-    if (!posted) {
+    MessageBlocks split = text ? split_message_blocks(*text) : MessageBlocks{};
+    const std::vector<bool> marked = new_messages(split, baseline);
+    const std::string count_line = new_count_line(marked);
+    const bool keep = !posted && count_line.empty();
+    std::string feed_link = feed_link_line(b);
+    if (keep) {
         std::lock_guard<std::mutex> guard(b.phone_lock);
         const Board::PhoneCopy& kept = b.phone_copy;
-        if (kept.bytes && kept.page == page && kept.text == text && kept.menu == menu) return kept.bytes;
+        if (kept.bytes && kept.page == page && kept.text == text && kept.menu == menu && kept.feed_link == feed_link)
+            return kept.bytes;
     }
     std::vector<int> pages = menu ? linked_pages(*menu) : std::vector<int>{};
 
-    std::string t = page_head_lines(page);
+    std::string t = page_head_lines(page, feed_link);
     t += "<main>\n";
     t += page_top_lines(page);
+    t += count_line;
     t += page_links_nav(pages, page);
     // The search form, right under the page links: its results come as a
     // phone page too.
     t += phone_search_form({});
     t += "<hr>\n";
     if (posted) t += kPostedStatus;
-    if (text) t += message_articles(*text);
+    if (text) t += message_articles(split, marked);
     t += kForms;
     t += "</main>\n";
     t += kPageEnd;
     auto bytes = std::make_shared<const std::string>(std::move(t));
-    if (posted) return bytes;  // made for one reply, never kept
+    if (!keep) return bytes;  // made for one reply, never kept
     std::lock_guard<std::mutex> guard(b.phone_lock);
-    b.phone_copy = Board::PhoneCopy{page, std::move(text), std::move(menu), bytes};
+    b.phone_copy = Board::PhoneCopy{page, std::move(text), std::move(menu), bytes, std::move(feed_link)};
     return bytes;
+}
+
+}  // namespace
+
+std::shared_ptr<const std::string> phone_board_page(Board& b, int page, bool missing_as_empty, bool posted) {
+    return board_page(b, page, missing_as_empty, posted, std::nullopt);
 }
 
 void phone_login_reply(const Board& b, server::Reply& reply, std::string_view extra_header) {
@@ -428,10 +555,24 @@ void phone_login_reply(const Board& b, server::Reply& reply, std::string_view ex
 }
 
 void phone_page_reply(Board& b, server::Reply& reply, int page, bool missing_as_empty,
-                      std::string_view extra_header, bool posted) {
-    std::shared_ptr<const std::string> bytes = phone_board_page(b, page, missing_as_empty, posted);
+                      std::string_view extra_header, bool posted, std::optional<std::string_view> seen_cookie) {
+    const std::optional<Seen> previous = seen_cookie ? parse_seen(*seen_cookie) : std::nullopt;
+    std::optional<Seen> seen;
+    if (seen_cookie) {
+        const int newest_page = newest_linked_page(b);
+        std::int64_t newest = newest_time_key(stored(b, text_page_path(newest_page)));
+        if (page != newest_page) newest = std::max(newest, newest_time_key(stored(b, text_page_path(page))));
+        seen = next_seen(previous, newest, b.clock().epoch_seconds);
+        // Who just posted has read the board up to their own message: none
+        // of it, their own least of all, is new to them any more.
+        if (posted) seen->baseline = seen->newest;
+    }
+    std::optional<std::int64_t> baseline;
+    if (previous) baseline = seen->baseline;  // a first visit marks nothing
+    std::shared_ptr<const std::string> bytes = board_page(b, page, missing_as_empty, posted, baseline);
     if (!bytes) return server::not_found_reply(reply);
     std::string extra(extra_header);
+    if (seen) extra += seen_cookie_line(*seen);
     extra += cache_header(b);
     server::file_reply(reply, *bytes, "text/html\n", extra);
 }

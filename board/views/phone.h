@@ -103,8 +103,13 @@ std::shared_ptr<const std::string> phone_board_page(Board& b, int page, bool mis
 // sends the not-found reply when the text page does not exist and
 // missing_as_empty is false.
 void phone_login_reply(const Board& b, server::Reply& reply, std::string_view extra_header = {});
+// With seen_cookie (the request's SEEN cookie, empty when it sent none),
+// the messages newer than the visitor's previous visit are marked "新着",
+// their count at the top, and the reply sets the cookie anew; without it
+// (a reply with no request's cookies at hand) nothing is marked or set.
 void phone_page_reply(Board& b, server::Reply& reply, int page, bool missing_as_empty,
-                      std::string_view extra_header = {}, bool posted = false);
+                      std::string_view extra_header = {}, bool posted = false,
+                      std::optional<std::string_view> seen_cookie = std::nullopt);
 // The reply to a phone's post: the browser goes to the new message,
 // "wbk_phone_<page>.html?posted#m<from_oldest>", and a reload of that page
 // sends nothing again.

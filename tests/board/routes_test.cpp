@@ -302,6 +302,59 @@ TEST_F(Routes, PhonePagesComeFromTheStoredPagesOnTheEventLoopAndWriteNothing) {
     EXPECT_EQ(read_file(board::paths::kMenuPage), menu_before);
 }
 
+// The phone pages' feed link by privacy and token, and the marks of what is
+// new since the visitor's previous visit, kept in the SEEN cookie.
+TEST_F(Routes, PhonePagesLinkTheFeedAndMarkWhatIsNewSinceThePreviousVisit) {
+    int now = 0;
+    b.clock = [&now] {
+        return platform::make_local_time(2011, 4, 28, static_cast<int>(now / 3600), now / 60 % 60, now % 60);
+    };
+    b.PhoneView = 1;
+    const std::string session_line = logged_in_cookie(b);
+    const std::string session = session_line.substr(8, session_line.size() - 10);  // "SESSIONID=<n>"
+    auto post = [&](const std::string& title) {
+        run(post_request("wbk_write.cgi", "name=n&title=" + title + "&text=x", session_line));
+        now += 60;
+    };
+    std::string seen;  // the browser's SEEN cookie
+    auto phone = [&](const std::string& cookies = "", const std::string& query = "") {
+        std::string all = run("GET /wbk_phone_1.html" + query + " HTTP/1.0\r\nUser-Agent: Mobi\r\nCookie: " + cookies +
+                              (seen.empty() ? "" : "; SEEN=" + seen) + "\r\n\r\n").all();
+        size_t at = all.find("Set-Cookie: SEEN=");
+        if (at != std::string::npos) seen = all.substr(at + 17, all.find(';', at) - at - 17);
+        return reply_body(all);
+    };
+    const std::string plain = "<link rel=\"alternate\" type=\"application/atom+xml\" title=\"" + sjis(u8"コモレビ") +
+                              "\" href=\"wbk_feed.xml\">\n";
+    post("t1");
+    post("t2");
+    std::string first = phone();
+    EXPECT_NE(first.find(plain), std::string::npos) << first;
+    EXPECT_EQ(first.find(sjis(u8"新着")), std::string::npos) << "a first visit marks nothing";
+    now += 3600;
+    post("t3");
+    post("t4");
+    for (int again = 0; again < 2; ++again) {  // the visit's first page and one a minute later
+        std::string page = phone();
+        EXPECT_NE(page.find(sjis(u8"<p class='new'><a href='#m3'>新着 2件</a></p>")), std::string::npos) << page;
+        EXPECT_NE(page.find(sjis(u8"<h2><span class='new'>新着</span> t4</h2>")), std::string::npos);
+        EXPECT_NE(page.find("<h2>t2</h2>"), std::string::npos);
+        now += 60;
+    }
+    now += 3600;
+    EXPECT_EQ(phone().find(sjis(u8"新着")), std::string::npos) << "the next visit has seen them";
+    post("t5");
+    EXPECT_EQ(phone("", "?posted").find(sjis(u8"新着")), std::string::npos) << "nothing is new to who just posted";
+    EXPECT_EQ(phone().find(sjis(u8"新着")), std::string::npos);
+    // Private reading: the secret address, to a browser with a session, once the owner made the token.
+    b.PrivateReading = 1;
+    EXPECT_EQ(phone(session).find("<link rel"), std::string::npos) << "no token yet";
+    std::string token = board::new_feed_token(b);
+    std::string secret = phone(session);
+    EXPECT_NE(secret.find("href=\"wbk_feed_" + token + ".xml\">"), std::string::npos);
+    EXPECT_EQ(phone().find(token), std::string::npos) << "without a session";
+}
+
 // The feed: from the stored pages on the event loop, newest first, ids that
 // stay, the private board's secret address, and 304 while nothing changed.
 TEST_F(Routes, FeedComesFromTheStoredPagesWithIdsThatStay) {
