@@ -78,8 +78,7 @@ def inside(program):
             post(port, cookie, source, "fd00::1")
         stored = re.findall(rb"ClientIpAddress=(.*)\r\n", files(d, "DATA/MESSAGE/*.txt"))
         k.check(sorted(stored) == [b"fd00::1", b"fd00::1", b"fd00::2"], f"records: {stored}")
-        searched = [PAUSED in ask(port, k.get_request("wbk_search.cgi?q=x"), "fd00::1", "fd00::1") for _ in range(11)]
-        searched.append(PAUSED in ask(port, k.get_request("wbk_search.cgi?q=x"), "fd00::2", "fd00::1"))
+        searched = [PAUSED in ask(port, k.get_request("wbk_search.cgi?q=x"), a, "fd00::1") for a in ["fd00::1"] * 11 + ["fd00::2"]]
         k.check(searched == [False] * 10 + [True, False], f"searches paused: {searched}")
         [login(port, "fd00::2", "fd00::1", "wrong") for _ in range(6)]
         logins = [bool(login(port, a, "fd00::1")) for a in ("fd00::2", "fd00::1", "::1")]
@@ -116,17 +115,13 @@ def main():
         print("SKIP: the IPv6 suite needs root and `ip` for a network namespace of its own")
         return 77
     ns = f"komorebi6-{os.getpid()}"
-    ip = lambda *a: subprocess.run(["ip", "-n", ns, *a], check=True)
     try:
         subprocess.run(["ip", "netns", "add", ns], check=True)
-        ip("link", "set", "lo", "up")
-        for a in ("fd00::1/128", "fd00::2/128"):
-            ip("addr", "add", a, "dev", "lo")
-        ip("link", "add", "d0", "type", "veth", "peer", "name", "d1")  # both ends inside, joined to nothing else
-        ip("link", "set", "d0", "up")
-        ip("link", "set", "d1", "up")
-        ip("addr", "add", "2001:db8::5/64", "dev", "d0", "nodad")
-        ip("addr", "add", "fd00::9/64", "dev", "d0", "nodad")
+        # The veth pair has both ends inside, joined to nothing else.
+        for command in ("link set lo up", "addr add fd00::1/128 dev lo", "addr add fd00::2/128 dev lo",
+                        "link add d0 type veth peer name d1", "link set d0 up", "link set d1 up",
+                        "addr add 2001:db8::5/64 dev d0 nodad", "addr add fd00::9/64 dev d0 nodad"):
+            subprocess.run(["ip", "-n", ns, *command.split()], check=True)
         code = subprocess.run(["ip", "netns", "exec", ns, sys.executable, __file__, "--program", program, "--inside"]).returncode
     finally:
         subprocess.run(["ip", "netns", "delete", ns])
