@@ -37,6 +37,11 @@ def unread(home, port):
     return int(re.match(r"(\d+) unread articles", out).group(1))
 
 
+def say(server, *lines):
+    for line in lines:
+        server.command(line)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--program", required=True)
@@ -72,10 +77,7 @@ def main():
         reply = k.exchange(server.port, k.get_request("wbk_feed.xml").replace(
             b"\r\n\r\n", f"\r\nIf-Modified-Since: {modified}\r\n\r\n".encode()))
         k.check(reply.startswith(b"HTTP/1.0 304 Not Modified\n") and reply.endswith(b"\n\n"), reply[:80])
-        server.command("delete 2 3")  # t103, the third newest of page 2
-        server.command("y")
-        server.command("quit")
-        server.command("y")
+        say(server, "delete 2 3", "y", "quit", "y")  # t103, the third newest of page 2
         server.process.wait(10)
         with open(os.path.join(board.path, "DATA", "settings.ini"), "ab") as f:
             f.write(b"private=1\r\n")
@@ -92,16 +94,14 @@ def main():
         later = [e.id for e in feed(server.port, secret)[1].entries]
         k.check(later[1:3] == ids[:1] + ids[2:3] and later[3:] == ids[3:50],
                 "the ids changed after a deletion and a restart")
-        server.command("feed new")
-        server.command("y")
+        say(server, "feed new", "y")
         time.sleep(0.5)
         _, body = k.parse_reply(k.exchange(server.port, k.get_request(secret)))
         k.check(b"Not found" in body, "the old secret address still answers")
         ok = True
         print("feed: feedparser and newsboat read the feed; 304, ids and secret addresses hold")
     finally:
-        server.command("quit")
-        server.command("y")
+        say(server, "quit", "y")
         server.kill()
         board.close(keep=not ok)
     return 0 if ok else 1
