@@ -12,10 +12,8 @@ def ask(port, data, source, to):
         return b"".join(iter(lambda: s.recv(65536), b""))
 
 
-def login(port, source, to, password=k.CREDENTIAL, forwarded=None):
+def login(port, source, to, password=k.CREDENTIAL):
     request = k.post_request("wbk_login.cgi", [("id", k.CREDENTIAL), ("password", password)])
-    if forwarded:
-        request = request.replace(b"\r\n", f"\r\nX-Forwarded-For: {forwarded}\r\n".encode(), 1)
     m = re.search(rb"SESSIONID=(\d+);", ask(port, request, source, to))
     return m and m.group(1)
 
@@ -85,12 +83,8 @@ def inside(program):
         k.check(logins == [False, True, True], f"logins after fd00::2 guessed: {logins}")
         k.check(" ： IP=fd00::2 : Time=".encode("cp932") in files(d, "DATA/LOG/*"), "no login log line of fd00::2")
 
-        # Behind the proxy, six wrong passwords pause only the one IPv6 visitor.
-        d, port, _ = boards.start("127.0.0.1", b"", "--proxy", "127.0.0.1")
-        [login(port, "127.0.0.1", "127.0.0.1", "wrong", "192.0.2.9, 2001:db8::66") for _ in range(6)]
-        logins = [bool(login(port, "127.0.0.1", "127.0.0.1", forwarded=f)) for f in ("2001:db8::66", "2001:DB8:0::77", None)]
-        k.check(logins == [False, True, True], f"logins through the proxy: {logins}")
-        k.check(b"ipaddress=[2001:db8::77]:" in k.read(d, "DATA/SESSION/session.ini"), "no session of 2001:db8::77")
+        # Without ipv6=1 a board on 127.0.0.1 is not on ::1.
+        d, port, _ = boards.start("127.0.0.1", b"")
         with socket.socket(socket.AF_INET6) as s:
             k.check(s.connect_ex(("::1", port)) != 0, "a board without ipv6=1 answered on ::1")
 
