@@ -337,11 +337,7 @@ TEST_F(Posting, CharacterReferencesShowAsTheirCharacters) {
 
 TEST_F(Posting, CutsNeverEndInsideACharacterReference) {
     std::string emoji = "&#128512;", sent = "%26%23128512%3B";
-    auto times = [](const std::string& s, int n) {
-        std::string out;
-        for (int i = 0; i < n; ++i) out += s;
-        return out;
-    };
+    auto times = [](const std::string& s, int n) { std::string out; while (n-- > 0) out += s; return out; };
     // 250 emoji in the text, 12 in the name and the title: whole ones stay.
     std::string record = stored("name=" + times(sent, 12) + "&title=ab" + times(sent, 12) + "&text=" + times(sent, 250));
     EXPECT_EQ(record, "ClientIpAddress=127.0.0.1\r\nab" + times(emoji, 11) + "\r\n" + times(emoji, 11) + "\r\n" + when +

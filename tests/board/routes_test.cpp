@@ -413,11 +413,9 @@ TEST_F(Routes, FeedComesFromTheStoredPagesWithIdsThatStay) {
     std::string login_page = reply_body(get("/"));
     EXPECT_EQ(reply_body(feed("/wbk_feed.xml")), login_page);
     const std::string token = board::new_feed_token(b);
-    ASSERT_TRUE(board::valid_feed_token(token));
     EXPECT_EQ(ids(feed("/" + board::secret_feed_path(token))), later);
     board::new_feed_token(b);
     EXPECT_EQ(feed("/" + board::secret_feed_path(token)), not_found) << "a new token ends the old address";
-    EXPECT_EQ(feed("/wbk_feed_0123456789abcdef0123456789abcdef.xml"), not_found);
 }
 
 namespace {

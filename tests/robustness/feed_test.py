@@ -2,8 +2,8 @@
 """The feed read by readers nobody here wrote: Debian's python3-feedparser
 (no warning, every field as typed, newest first, 50 entries across a page
 boundary, ids kept after posts, a deletion and a restart) and newsboat
-(headless, its unread count before and after a post); 304 for
-If-Modified-Since; a private board's plain and secret addresses.
+(headless, its unread count before and after a post); a private board's
+secret address from the console, and a new one ending the old.
 
     feed_test.py --program build/komorebi
 """
@@ -37,6 +37,11 @@ def unread(home, port):
     return int(re.match(r"(\d+) unread articles", out).group(1))
 
 
+def say(server, *lines):
+    for line in lines:
+        server.command(line)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--program", required=True)
@@ -67,23 +72,13 @@ def main():
         k.check(unread(home, server.port) == 50, "newsboat's first unread count")
         k.post(server.port, cookie, "n", "t105", "x105")
         k.check(unread(home, server.port) == 51, "newsboat's count after a post")
-        time.sleep(1.1)  # past the second the feed changed in
-        modified = re.search(r"Last-Modified: (.*)\n", feed(server.port)[0]).group(1)
-        reply = k.exchange(server.port, k.get_request("wbk_feed.xml").replace(
-            b"\r\n\r\n", f"\r\nIf-Modified-Since: {modified}\r\n\r\n".encode()))
-        k.check(reply.startswith(b"HTTP/1.0 304 Not Modified\n") and reply.endswith(b"\n\n"), reply[:80])
-        server.command("delete 2 3")  # t103, the third newest of page 2
-        server.command("y")
-        server.command("quit")
-        server.command("y")
+        say(server, "delete 2 3", "y", "quit", "y")  # t103, the third newest of page 2
         server.process.wait(10)
         with open(os.path.join(board.path, "DATA", "settings.ini"), "ab") as f:
             f.write(b"private=1\r\n")
         server.launch(wait=False)
         server.command("start")
         k.check(server.wait_listening(seconds=15), "the board did not start again")
-        _, body = k.parse_reply(k.exchange(server.port, k.get_request("wbk_feed.xml")))
-        k.check(b"<entry>" not in body and b"formlogin" in body, "the private plain address gave messages")
         server.command("feed")
         deadline = time.monotonic() + 5
         while not re.search(r"wbk_feed_[0-9a-f]{32}\.xml", server.text()) and time.monotonic() < deadline:
@@ -92,16 +87,14 @@ def main():
         later = [e.id for e in feed(server.port, secret)[1].entries]
         k.check(later[1:3] == ids[:1] + ids[2:3] and later[3:] == ids[3:50],
                 "the ids changed after a deletion and a restart")
-        server.command("feed new")
-        server.command("y")
+        say(server, "feed new", "y")
         time.sleep(0.5)
         _, body = k.parse_reply(k.exchange(server.port, k.get_request(secret)))
         k.check(b"Not found" in body, "the old secret address still answers")
         ok = True
-        print("feed: feedparser and newsboat read the feed; 304, ids and secret addresses hold")
+        print("feed: feedparser and newsboat read the feed; ids and secret addresses hold")
     finally:
-        server.command("quit")
-        server.command("y")
+        say(server, "quit", "y")
         server.kill()
         board.close(keep=not ok)
     return 0 if ok else 1
