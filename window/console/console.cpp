@@ -1,6 +1,5 @@
 #include "window/console/console.h"
 
-#include <iconv.h>
 #include <langinfo.h>
 #include <signal.h>
 #include <unistd.h>
@@ -12,6 +11,7 @@
 #include <string>
 
 #include "platform/net.h"
+#include "platform/unicode.h"
 #include "window/notify.h"
 
 namespace window::console {
@@ -30,26 +30,7 @@ std::string terminal_charset() {
 
 // lossy (when given) is set when a character had no form in the target set.
 std::string convert(const std::string& text, const char* to, const char* from, bool* lossy = nullptr) {
-    iconv_t cd = iconv_open(to, from);
-    if (cd == reinterpret_cast<iconv_t>(-1)) return text;
-    std::string out;
-    char buf[1024];
-    char* in = const_cast<char*>(text.data());
-    size_t in_left = text.size();
-    while (in_left > 0) {
-        char* o = buf;
-        size_t o_left = sizeof buf;
-        size_t r = iconv(cd, &in, &in_left, &o, &o_left);
-        out.append(buf, o - buf);
-        if (r == static_cast<size_t>(-1) && errno != E2BIG) {
-            if (lossy) *lossy = true;
-            out += '?';  // a byte that is not a character here
-            ++in;
-            --in_left;
-        }
-    }
-    iconv_close(cd);
-    return out;
+    return platform::convert_text(text, to, from, "?", lossy);
 }
 
 // The console's output; the board thread's owner notices come through it too.
