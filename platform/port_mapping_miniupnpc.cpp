@@ -8,6 +8,8 @@
 
 #include <cstdio>
 
+#include "platform/net.h"
+
 namespace platform {
 namespace {
 
@@ -39,6 +41,9 @@ bool is_public_ipv4(const std::string& text) {
 }
 
 struct RouterPort::Router {
+    // The router client's own use of the sockets library: the server's
+    // stop releases the server's, and the mapping is removed after it.
+    bool sockets = net::startup();
     bool found = false;
     UPNPUrls urls{};
     IGDdatas data{};
@@ -49,7 +54,10 @@ struct RouterPort::Router {
     std::string client;
     std::string description;
 
-    ~Router() { forget(); }
+    ~Router() {
+        forget();
+        if (sockets) net::cleanup();
+    }
 
     void forget() {
         if (found) FreeUPNPUrls(&urls);

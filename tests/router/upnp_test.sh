@@ -80,11 +80,18 @@ outside=81.4.2.1  # ordinary unicast: miniupnpd 2.3.1 maps nothing behind a rese
 if [ -n "$wine_build" ]; then
   export WINEPREFIX=$wine_build/wine-router/prefix WINEDEBUG=-all LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 DISPLAY=:$((100 + $$ % 100))
   [ -f "$WINEPREFIX/system.reg" ] || { mkdir -p "$WINEPREFIX"; DISPLAY='' wineboot -i >/dev/null 2>&1; wineserver -w; }
-  # Only the mapping and a visitor: under wine the router kept its rule after the panel's stop
-  # and after the exit (not explained yet); the Linux road checks both.
-  echo "== mapped (wine)"
+  echo "== mapped, stop, start, the exit (wine)"
   network "$outside" 1024-65535 && board
   expect_mapping 53790 1 "while the program runs" 600 && visitor 53790
+  probe() { in_ns "$lan" wine "$wine_build/tests/win32/komorebi_probe.exe" "$@" | tr -d '\r'; }
+  click() { in_ns "$lan" xdotool mousemove $1 $2 click 1; }
+  click $(probe panel 1004) && expect_mapping 53790 0 "after the panel's stop"
+  click $(probe panel 1003) && expect_mapping 53790 1 "after the panel's start"
+  # A click on the main window's blank right side, then F10, Down and Return take the file menu's 終了; then Yes.
+  read -r left top _ < <(probe client) && click $((left + 500)) $((top + 110)) && in_ns "$lan" xdotool key F10 sleep 0.3 key Down sleep 0.5 key Return
+  probe wait "確認メッセージ" 10 >/dev/null && click $(probe control "確認メッセージ" 6)
+  wait "$board_pid"; board_pid=''
+  expect_mapping 53790 0 "after the exit"
 else
   echo "== no router"
   network "$outside" none && board
