@@ -187,4 +187,6 @@ TEST_F(ConsoleSession, EachStoredMessageGetsItsLineAtOnce) {
 TEST(ConsoleText, ShiftJisRoundTripsThroughTheTerminalCharset) {
     std::string sjis_text = "コモレビ";  // compiled to Shift_JIS
     EXPECT_EQ(window::console::from_terminal(window::console::to_terminal(sjis_text)), sjis_text);
+    // An unassigned pair (85 88) is one unknown character; the kanji after it (9F 41) stays whole.
+    EXPECT_EQ(window::console::to_terminal("\x85\x88\x9F\x41"), window::console::to_terminal("?\x9F\x41"));
 }
