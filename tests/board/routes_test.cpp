@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <tuple>
-
 #include "board/pages.h"
 #include "board/paths.h"
 #include "board/deletion.h"
@@ -206,16 +204,14 @@ TEST_F(Routes, DesktopAndAgentlessRequestsKeepTheirBytesAndPhonesGetThePhoneView
 
 TEST_F(Routes, TheViewIsDecidedFromTheSettingTheQueryTheCookieAndTheAgent) {
     using board::View;
-    // The phone view on or off, the target, the cookie, a phone's agent, and the view.
-    const std::tuple<bool, const char*, const char*, bool, View> cases[] = {
-        {true, "/", "", false, View::Described},         {true, "/", "", true, View::Phone},
-        {true, "/", "VIEW=pc", true, View::ChosenPc},    {true, "/", "VIEW=pc", false, View::ChosenPc},
-        {true, "/", "VIEW=phone", false, View::Phone},   {true, "/", "VIEW=other", true, View::Phone},
-        {true, "/?pc", "VIEW=phone", true, View::ChosenPc}, {true, "/?phone", "VIEW=pc", false, View::Phone},
-        {true, "/?x", "VIEW=pc", true, View::ChosenPc},  {false, "/?phone", "VIEW=phone", true, View::Described},
-        {false, "/", "VIEW=pc", true, View::Described}};
+    const struct { bool on; const char* target; const char* cookie; bool phone_agent; View view; } cases[] = {
+        {true, "/", "", false, View::Described}, {true, "/", "", true, View::Phone}, {true, "/", "VIEW=pc", true, View::ChosenPc},
+        {true, "/", "VIEW=pc", false, View::ChosenPc}, {true, "/", "VIEW=phone", false, View::Phone},
+        {true, "/", "VIEW=other", true, View::Phone}, {true, "/?pc", "VIEW=phone", true, View::ChosenPc},
+        {true, "/?phone", "VIEW=pc", false, View::Phone}, {true, "/?x", "VIEW=pc", true, View::ChosenPc},
+        {false, "/?phone", "VIEW=phone", true, View::Described}, {false, "/", "VIEW=pc", true, View::Described}};
     for (const auto& [on, target, cookie, phone_agent, view] : cases) {
-        b.PhoneView = on ? 1 : 0;
+        b.PhoneView = on;
         std::string text = std::string("GET ") + target + " HTTP/1.0\r\nCookie: " + cookie + "\r\n" +
                            (phone_agent ? "User-Agent: Mozilla/5.0 (Linux; Android 14) Mobile\r\n\r\n" : "\r\n");
         EXPECT_EQ(board::view_of(b, server::parse_request(text, "127.0.0.1")), view) << text;
@@ -306,9 +302,7 @@ TEST_F(Routes, PhonePagesComeFromTheStoredPagesOnTheEventLoopAndWriteNothing) {
 // new since the visitor's previous visit, kept in the SEEN cookie.
 TEST_F(Routes, PhonePagesLinkTheFeedAndMarkWhatIsNewSinceThePreviousVisit) {
     int now = 0;
-    b.clock = [&now] {
-        return platform::make_local_time(2011, 4, 28, static_cast<int>(now / 3600), now / 60 % 60, now % 60);
-    };
+    b.clock = [&now] { return platform::make_local_time(2011, 4, 28, now / 3600, now / 60 % 60, now % 60); };
     b.PhoneView = 1;
     const std::string session_line = logged_in_cookie(b);
     const std::string session = session_line.substr(8, session_line.size() - 10);  // "SESSIONID=<n>"
@@ -324,16 +318,13 @@ TEST_F(Routes, PhonePagesLinkTheFeedAndMarkWhatIsNewSinceThePreviousVisit) {
         if (at != std::string::npos) seen = all.substr(at + 17, all.find(';', at) - at - 17);
         return reply_body(all);
     };
-    const std::string plain = "<link rel=\"alternate\" type=\"application/atom+xml\" title=\"" + sjis(u8"コモレビ") +
-                              "\" href=\"wbk_feed.xml\">\n";
-    post("t1");
-    post("t2");
+    for (const char* title : {"t1", "t2"}) post(title);
     std::string first = phone();
-    EXPECT_NE(first.find(plain), std::string::npos) << first;
+    EXPECT_NE(first.find("<link rel=\"alternate\" type=\"application/atom+xml\" title=\"" + sjis(u8"コモレビ") +
+                         "\" href=\"wbk_feed.xml\">\n"), std::string::npos) << first;
     EXPECT_EQ(first.find(sjis(u8"新着")), std::string::npos) << "a first visit marks nothing";
     now += 3600;
-    post("t3");
-    post("t4");
+    for (const char* title : {"t3", "t4"}) post(title);
     for (int again = 0; again < 2; ++again) {  // the visit's first page and one a minute later
         std::string page = phone();
         EXPECT_NE(page.find(sjis(u8"<p class='new'><a href='#m3'>新着 2件</a></p>")), std::string::npos) << page;
@@ -350,20 +341,17 @@ TEST_F(Routes, PhonePagesLinkTheFeedAndMarkWhatIsNewSinceThePreviousVisit) {
     b.PrivateReading = 1;
     EXPECT_EQ(phone(session).find("<link rel"), std::string::npos) << "no token yet";
     std::string token = board::new_feed_token(b);
-    std::string secret = phone(session);
-    EXPECT_NE(secret.find("href=\"wbk_feed_" + token + ".xml\">"), std::string::npos);
+    EXPECT_NE(phone(session).find("href=\"wbk_feed_" + token + ".xml\">"), std::string::npos);
     EXPECT_EQ(phone().find(token), std::string::npos) << "without a session";
 }
 
 // The feed: from the stored pages on the event loop, newest first, ids that
 // stay, the private board's secret address, and 304 while nothing changed.
 TEST_F(Routes, FeedComesFromTheStoredPagesWithIdsThatStay) {
-    std::int64_t second = 0;
-    b.clock = [&second] { return platform::make_local_time(2011, 4, 28, 0, 6, static_cast<int>(second)); };
+    int second = 0;
+    b.clock = [&second] { return platform::make_local_time(2011, 4, 28, 0, 6, second); };
     std::string cookie = logged_in_cookie(b);
-    auto post = [&](int n, const std::string& title) {
-        run(post_request("wbk_write.cgi", "name=n" + std::to_string(n) + "&title=" + title + "&text=a%0D%0Ab", cookie));
-    };
+    auto post = [&](int n) { run(post_request("wbk_write.cgi", "name=n&title=t" + std::to_string(n) + "&text=a%0D%0Ab", cookie)); };
     auto feed = [&](const std::string& target, const std::string& headers = "") {
         Recorder rec;
         std::string text = "GET " + target + " HTTP/1.0\r\nHost: h:1\r\n" + headers + "\r\n";
@@ -376,7 +364,7 @@ TEST_F(Routes, FeedComesFromTheStoredPagesWithIdsThatStay) {
             found.push_back(xml.substr(at + 12, 45));
         return found;
     };
-    for (int n = 1; n <= 103; ++n) post(n, "t" + std::to_string(n));
+    for (int n = 1; n <= 103; ++n) post(n);
     const long long t0 = platform::make_local_time(2011, 4, 28, 0, 6, 0).epoch_seconds;
     auto since = [t0](long long s) { return "If-Modified-Since: " + server::http_date(t0 + s) + "\r\n"; };
     auto told = [t0](long long s) { return "Last-Modified: " + server::http_date(t0 + s) + "\n"; };
@@ -397,17 +385,15 @@ TEST_F(Routes, FeedComesFromTheStoredPagesWithIdsThatStay) {
     EXPECT_EQ(feed("/wbk_feed.xml", since(0)), "HTTP/1.0 304 Not Modified\n" + told(0) + "\n");
     EXPECT_EQ(reply_body(feed("/wbk_feed.xml", since(-1))), reply_body(reply));
     // More posts and a deletion of an older message: the other entries keep their ids.
-    board::PageListing listing = board::list_page_messages(b, 2);
-    ASSERT_EQ(board::delete_message(b, 2, listing.messages[1]).result, board::DeleteResult::Done);
-    post(104, "t104");
+    ASSERT_EQ(board::delete_message(b, 2, board::list_page_messages(b, 2).messages[1]).result, board::DeleteResult::Done);
+    post(104);
     second = 2;
     std::string after = feed("/wbk_feed.xml", since(0));
     std::vector<std::string> later = ids(after);
     ASSERT_EQ(later.size(), 50u);
-    EXPECT_EQ(std::vector<std::string>(later.begin() + 1, later.begin() + 2), std::vector<std::string>(first.begin(), first.begin() + 1));
+    EXPECT_EQ(later[1], first[0]);
     EXPECT_EQ(std::vector<std::string>(later.begin() + 2, later.end()), std::vector<std::string>(first.begin() + 2, first.end()));
     EXPECT_NE(after.find(told(1)), std::string::npos);
-
     // Private reading: the plain address gets the login page, the secret one the feed.
     b.PrivateReading = 1;
     std::string login_page = reply_body(get("/"));
@@ -418,8 +404,7 @@ TEST_F(Routes, FeedComesFromTheStoredPagesWithIdsThatStay) {
     EXPECT_EQ(feed("/" + board::secret_feed_path(token)), not_found) << "a new token ends the old address";
 }
 
-namespace {
-void set_time_zone(const std::string& zone) {
+static void set_time_zone(const std::string& zone) {
 #ifdef _WIN32
     _putenv_s("TZ", zone.c_str());
     _tzset();
@@ -428,15 +413,10 @@ void set_time_zone(const std::string& zone) {
     tzset();
 #endif
 }
-}  // namespace
 
 TEST(FeedText, PageTextBecomesTheCharactersTypedAndTimesGetTheirOffset) {
-    const std::pair<const char*, const char*> cases[] = {
-        {u8"漢字&amp;&lt;b&gt;&quot;&#39;", u8"漢字&amp;&lt;b&gt;&quot;'"},
-        {u8"&#128512;&#x20BB7;&#X1f600;", u8"😀𠮷😀"},
-        {u8"a</br>b</br>", "a\nb\n"},
-        {u8"&#1;\t&#xFFFE;&amp&#;", "   &amp;amp&amp;#;"},
-    };
+    const std::pair<const char*, const char*> cases[] = {{u8"漢字&amp;&lt;b&gt;&quot;&#39;", u8"漢字&amp;&lt;b&gt;&quot;'"},
+        {u8"&#128512;&#x20BB7;&#X1f600;", u8"😀𠮷😀"}, {u8"a</br>b</br>", "a\nb\n"}, {u8"&#1;\t&#xFFFE;&amp&#;", "   &amp;amp&amp;#;"}};
     for (const auto& [page, feed] : cases) EXPECT_EQ(board::feed_text(sjis(page), true), feed) << page;
     EXPECT_EQ(board::feed_text("a</br>", false), "a&lt;/br&gt;");
     EXPECT_EQ(server::http_date(784111777), "Sun, 06 Nov 1994 08:49:37 GMT");
