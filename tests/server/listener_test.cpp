@@ -248,10 +248,7 @@ TEST_F(Listener, OneAddressGetsAQuarterOfTheBoardQueue) {
     std::promise<void> release;
     std::shared_future<void> released = release.get_future().share();
     s.handler.answer_at_once = nullptr;
-    s.handler.respond = [released](const server::Request&, server::Reply& reply) {
-        released.wait();
-        reply.send("done", 4);
-    };
+    s.handler.respond = [released](const server::Request&, server::Reply& reply) { released.wait(); reply.send("done", 4); };
     start();
     std::vector<std::future<std::string>> sent;  // from 10.0.0.9 (held), 1, 1, 1 (over its share), 2, 2
     for (int from : {9, 1, 1, 1, 2, 2}) {
@@ -318,8 +315,7 @@ TEST_F(Listener, SideRequestsRunOneAtATimeAFewWaitAndTheRestAreToldToTryAgain) {
     }
     changed.notify_all();
     EXPECT_EQ(admitted[1].get(), "busy");
-    admitted.erase(admitted.begin() + 1);
-    admitted.push_back(std::move(fresh));
+    admitted[1] = std::move(fresh);
     for (auto& f : admitted) EXPECT_EQ(f.get(), "done");
     EXPECT_EQ(same_address.get(), "busy");
     EXPECT_EQ(most, 1) << "one at a time";

@@ -123,12 +123,11 @@ TEST_F(ConsoleSession, DeleteListsThePageAndAsksUntilAMessageIsDeleted) {
 
 TEST_F(ConsoleSession, VisitorsTextReachesTheTerminalAsTextOnly) {
     load_fresh_board(b);
-    std::string cookie = logged_in_cookie(b);
     // A title change, a screen clear and colours in the name, an unterminated
     // title sequence and a C1 byte in the title, a lone lead byte ending the text's words.
     const char* body = "name=x%1B%5D0%3Bowned%07%1B%5B2J%1B%5B31m%9B&title=y%1B%5D2%3B%80%7F&text=word";
     Recorder rec;
-    board::respond(b, server::parse_request(post_request("wbk_write.cgi", body, cookie), "127.0.0.1"), rec.reply);
+    board::respond(b, server::parse_request(post_request("wbk_write.cgi", body, logged_in_cookie(b)), "127.0.0.1"), rec.reply);
     std::string out = run("delete 1\n\nsearch word\ndelete 1 1\nn\nquit\ny\n");
     for (char control : {'\x1b', '\x07', '\x7f'}) EXPECT_EQ(out.find(control), std::string::npos) << out;
     const std::string name = u8"x ]0;owned  [2J [31m ", title = u8"y ]2;  ";
@@ -136,8 +135,7 @@ TEST_F(ConsoleSession, VisitorsTextReachesTheTerminalAsTextOnly) {
     EXPECT_NE(out.find("\n" + listed), std::string::npos) << out;
     EXPECT_NE(out.find("\n    1 " + listed), std::string::npos) << out;
     EXPECT_NE(out.find(u8"名前　：　" + name + u8"\n題名　：　" + title + "\n"), std::string::npos) << out;
-    board::StoredMessage m{"t", "a\x82", "b\x1b", "x", 1, 1};
-    EXPECT_NE(window::new_message_line(m).find(sjis(u8"　名前：a 　題名：b 　")), std::string::npos);
+    EXPECT_NE(window::new_message_line(board::StoredMessage{"t", "a\x82", "b\x1b", "x", 1, 1}).find(sjis(u8"　名前：a 　題名：b 　")), std::string::npos);
 }
 
 TEST_F(ConsoleSession, EndOfInputQuitsAndStopsTheServer) {
