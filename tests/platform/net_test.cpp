@@ -21,8 +21,7 @@ TEST(AddressText, IsTheCompressedFormWithAMappedAddressAsItsIpv4Text) {
 }
 
 TEST(HostAddress, TheGlobalIpv6AddressIsIn2000Slash3AndNotATemporaryOneWhenThereIsAChoice) {
-    EXPECT_EQ(choose_global_ipv6({{"::1"}, {"fe80::1"}, {"fd00::1"}, {"2001:db8::9", true}, {"2400:4050::5"}}),
-              "2400:4050::5");
+    EXPECT_EQ(choose_global_ipv6({{"::1"}, {"fe80::1"}, {"fd00::1"}, {"2001:db8::9", true}, {"2400:4050::5"}}), "2400:4050::5");
     EXPECT_EQ(choose_global_ipv6({{"fe80::1"}, {"2001:db8::9", true}}), "2001:db8::9") << "temporary, being the only one";
     EXPECT_EQ(choose_global_ipv6({{"fc00::1"}, {"fe80::2"}, {"1fff::1"}, {"4000::1"}, {"::ffff:8.8.8.8"}}), std::nullopt);
 }
