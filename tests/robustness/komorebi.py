@@ -1,7 +1,7 @@
 """Helpers of the robustness suites: the Komorebi program on 127.0.0.1 in a
 directory of its own, a raw HTTP/1.0 client, and readers of the board's files.
 
-Standard library only. Every connection goes to 127.0.0.1.
+Standard library only. Connections go to 127.0.0.1 unless the caller names another.
 """
 import os
 import re
@@ -179,10 +179,10 @@ class Server:
             raise Failure(f"the program did not end within {seconds} s of SIGTERM")
 
 
-def exchange(port, data, timeout=10.0):
+def exchange(port, data, timeout=10.0, to=HOST, source=None):
     """Sends one request and reads until the server closes. Raises OSError
     when the connection fails or is cut, socket.timeout when it hangs."""
-    with socket.create_connection((HOST, port), timeout=timeout) as s:
+    with socket.create_connection((to, port), timeout, source and (source, 0)) as s:
         s.settimeout(timeout)
         s.sendall(data)
         chunks = []
@@ -236,10 +236,10 @@ def login(port, timeout=10.0):
     return m.group(1)
 
 
-def post(port, cookie, name, title, text, timeout=10.0):
+def post(port, cookie, name, title, text, timeout=10.0, **where):
     """Posts a message; returns the body of the reply (the main page)."""
     reply = exchange(port, post_request("wbk_write.cgi", [("name", name), ("title", title), ("text", text)],
-                                        cookie), timeout)
+                                        cookie), timeout, **where)
     return parse_reply(reply)[1]
 
 
