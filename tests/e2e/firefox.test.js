@@ -55,13 +55,12 @@ async function followPageLink(n) {
   // element handle's click inside a frame asks for the frame's element with
   // a locator that Firefox ESR 140 does not know.
   const at = await page.evaluate((text) => {
-    const menu = window.frames['wbk_menu'];
-    const links = [...menu.document.querySelectorAll('a')].filter((a) => a.textContent === text);
+    const { document: menu, frameElement: frame } = window.frames['wbk_menu'];
+    const links = [...menu.querySelectorAll('a')].filter((a) => a.textContent === text);
     if (links.length !== 1) return null;
-    const frame = menu.frameElement.getBoundingClientRect();
-    const link = links[0].getBoundingClientRect();
-    return { x: frame.left + menu.frameElement.clientLeft + link.left + link.width / 2,
-      y: frame.top + menu.frameElement.clientTop + link.top + link.height / 2, right: frame.right, bottom: frame.bottom };
+    const [f, l] = [frame.getBoundingClientRect(), links[0].getBoundingClientRect()];
+    return { x: f.left + frame.clientLeft + l.left + l.width / 2, y: f.top + frame.clientTop + l.top + l.height / 2,
+      right: f.right, bottom: f.bottom };
   }, String(n));
   assert.ok(at, `the menu has no single link to page ${n}`);
   assert.ok(at.x < at.right && at.y < at.bottom, `the link to page ${n} is outside the menu frame`);

@@ -14,6 +14,8 @@ module.exports = {
   FIREFOX: process.env.FIREFOX || '/usr/bin/firefox-esr',
   CREDENTIAL: 'quietharborlights',
   LOGIN_TITLE: 'コモレビ　－ログイン－',
+  IPHONE: 'Mozilla/5.0 (iPhone; CPU iPhone OS 17_5 like Mac OS X) AppleWebKit/605.1.15 ' +
+    '(KHTML, like Gecko) Version/17.5 Mobile/15E148 Safari/604.1',
   CHROMIUM_ARGS: ['--no-sandbox', '--disable-gpu', '--disable-background-networking', '--disable-component-update',
     '--disable-sync', '--no-first-run'],
 };

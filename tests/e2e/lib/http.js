@@ -94,4 +94,13 @@ function post(port, session, fields) {
   });
 }
 
-module.exports = { encodeSjis, encodeForm, decodeSjis, request, parseReply, login, post };
+// 100 messages fill the board's first page: the next post starts page 2.
+async function fillFirstPage(port, credential) {
+  const session = await login(port, credential, credential);
+  for (let i = 1; i <= 100; i++) {
+    const r = await post(port, session, { name: '予め', title: `一頁目${i}`, text: `最初のページの${i}件目` });
+    if (r.status !== 200) throw new Error(`post ${i} of the first page: ${r.statusLine}`);
+  }
+}
+
+module.exports = { encodeSjis, encodeForm, decodeSjis, request, parseReply, login, post, fillFirstPage };
