@@ -1,5 +1,7 @@
 #include "board/form.h"
 
+#include "platform/sjis.h"
+
 namespace board {
 
 static int hex_digit(char c) {
@@ -17,11 +19,6 @@ static size_t find_key(std::string_view body, std::string_view key) {
         at = amp + 1;
     }
     return std::string_view::npos;
-}
-
-static bool is_lead_byte(char c) {
-    unsigned char u = static_cast<unsigned char>(c);
-    return (u >= 0x81 && u <= 0x9F) || (u >= 0xE0 && u <= 0xFC);
 }
 
 static int digit_value(char c, bool hex) {
@@ -53,7 +50,7 @@ size_t reference_length(std::string_view text) {
 size_t whole_characters(std::string_view text, size_t max_bytes, bool whole_references) {
     size_t i = 0;
     while (i < text.size()) {
-        size_t width = is_lead_byte(text[i]) && i + 1 < text.size() ? 2 : 1;
+        size_t width = platform::sjis::is_lead_byte(text[i]) && i + 1 < text.size() ? 2 : 1;
         if (whole_references && text[i] == '&') {
             size_t reference = reference_length(text.substr(i));
             if (reference != 0 && reference != kCutShort) width = reference;

@@ -5,20 +5,9 @@
 #include <cerrno>
 #include <iconv.h>
 
+#include "platform/sjis.h"
+
 namespace platform {
-namespace {
-
-bool is_lead_byte(char c) {
-    unsigned char u = static_cast<unsigned char>(c);
-    return (u >= 0x81 && u <= 0x9F) || (u >= 0xE0 && u <= 0xFC);
-}
-
-bool is_second_byte(char c) {
-    unsigned char u = static_cast<unsigned char>(c);
-    return u >= 0x40 && u <= 0xFC && u != 0x7F;
-}
-
-}  // namespace
 
 std::string convert_text(std::string_view text, const char* to, const char* from, std::string_view stand_in,
                          bool* lossy) {
@@ -39,7 +28,7 @@ std::string convert_text(std::string_view text, const char* to, const char* from
         if (r == static_cast<size_t>(-1) && errno != E2BIG) {
             if (lossy) *lossy = true;
             out += stand_in;  // for a byte, or a Shift_JIS pair, that is no character here
-            size_t bad = shift_jis && in_left >= 2 && is_lead_byte(in[0]) && is_second_byte(in[1]) ? 2 : 1;
+            size_t bad = shift_jis && in_left >= 2 && sjis::is_lead_byte(in[0]) && sjis::is_second_byte(in[1]) ? 2 : 1;
             in += bad;
             in_left -= bad;
         }

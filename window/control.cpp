@@ -541,13 +541,11 @@ std::string cut_shift_jis(const std::string& text, size_t max_bytes) {
 }
 
 std::string printable(std::string_view visitor_text) {
-    auto is_lead = [](unsigned char u) { return (u >= 0x81 && u <= 0x9F) || (u >= 0xE0 && u <= 0xFC); };
-    auto is_second = [](unsigned char u) { return u >= 0x40 && u <= 0xFC && u != 0x7F; };
     std::string out(visitor_text);
     for (size_t i = 0; i < out.size(); ++i) {
         unsigned char u = static_cast<unsigned char>(out[i]);
-        if (is_lead(u)) {
-            if (i + 1 < out.size() && is_second(static_cast<unsigned char>(out[i + 1])))
+        if (platform::sjis::is_lead_byte(out[i])) {
+            if (i + 1 < out.size() && platform::sjis::is_second_byte(out[i + 1]))
                 ++i;  // a whole double-byte character
             else
                 out[i] = ' ';

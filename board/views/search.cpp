@@ -1,5 +1,7 @@
 #include "board/views/search.h"
 
+#include "platform/sjis.h"
+
 #include <array>
 #include <cstdint>
 #include <iterator>
@@ -25,8 +27,8 @@ constexpr char32_t kReferenceBase = 0x10000;
 constexpr char32_t kStrayByte = 0x200000;
 constexpr char32_t kFieldBreak = 0;  // between a message's fields: no word spans two
 
-bool is_lead(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
-bool is_trail(unsigned char c) { return c >= 0x40 && c <= 0xFC && c != 0x7F; }
+using platform::sjis::is_lead_byte;
+using platform::sjis::is_second_byte;
 
 char32_t fold_ascii(char32_t c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; }
 
@@ -143,7 +145,7 @@ void fold_text(std::string_view sjis, bool page, Folded& out) {
             }
             *o++ = fold_ascii(c);
             ++i;
-        } else if (is_lead(c) && i + 1 < n && is_trail(s[i + 1])) {
+        } else if (is_lead_byte(c) && i + 1 < n && is_second_byte(s[i + 1])) {
             *o++ = fold_double(c, s[i + 1]);
             i += 2;
         } else if (c >= 0xA1 && c <= 0xDF) {
@@ -169,7 +171,7 @@ bool is_shift_jis(std::string_view text) {
     for (size_t i = 0; i < text.size(); ++i) {
         unsigned char c = static_cast<unsigned char>(text[i]);
         if (c < 0x80 || (c >= 0xA1 && c <= 0xDF)) continue;
-        if (!is_lead(c) || i + 1 >= text.size() || !is_trail(static_cast<unsigned char>(text[i + 1]))) return false;
+        if (!is_lead_byte(c) || i + 1 >= text.size() || !is_second_byte(text[i + 1])) return false;
         ++i;
     }
     return true;
